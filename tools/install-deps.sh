@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the cross toolchain, Wine and the test services on Debian 12 when missing.
+set -euo pipefail
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools)
+have x86_64-w64-mingw32-widl || need+=(mingw-w64-tools)
+have wine || need+=(wine wine64)
+have wineserver || [ -x /usr/lib/wine/wineserver ] || need+=(wine64)
+[ -d /usr/include/wine/wine/windows ] || need+=(libwine-dev)
+have Xvfb || need+=(xvfb)
+have cmake || need+=(cmake)
+have ninja || need+=(ninja-build)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have iconv || need+=(libc-bin)
+have mkntfs || need+=(ntfs-3g)
+have fusermount3 || have fusermount || need+=(fuse3)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing packages: ${need[*]} (run as root to install)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi

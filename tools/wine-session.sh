@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sourced by the scripts that run Windows programs: one Xvfb display and one persistent
+# wineserver on the build tree's private prefix, both stopped by wine_session_stop.
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="$here/build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8
+xvfb_pid=""
+
+wine_session_start() {
+  local display
+  for display in $(seq 97 140); do
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+  done
+  export DISPLAY=":$display"
+  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  mkdir -p "$WINEPREFIX"
+  wineserver -p </dev/null >/dev/null 2>&1
+  # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
+  # they would inherit (and hold open) the pipe that ctest reads.
+  wineboot </dev/null >/dev/null 2>&1 || true
+  if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
+    # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.kestrune-ready"
+  fi
+}
+
+wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
+  wait 2>/dev/null || true
+}
