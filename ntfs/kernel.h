@@ -1,0 +1,53 @@
+// The kernel file services the library calls, gathered in one table.
+// The shipped DLL binds it to kernel32; the tests bind it to an in-memory volume set.
+#pragma once
+#include <windows.h>
+
+namespace kestrune {
+
+struct KernelApi {
+    // Files and search.
+    HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
+    DWORD(WINAPI* GetFullPathNameW)(LPCWSTR, DWORD, LPWSTR, LPWSTR*);
+    HANDLE(WINAPI* FindFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW);
+    BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
+    BOOL(WINAPI* FindClose)(HANDLE);
+    BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    BOOL(WINAPI* CreateHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
+    BOOL(WINAPI* DeleteFileW)(LPCWSTR);
+    BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
+    BOOL(WINAPI* CloseHandle)(HANDLE);
+    DWORD(WINAPI* GetCurrentDirectoryW)(DWORD, LPWSTR);
+    BOOL(WINAPI* SetCurrentDirectoryW)(LPCWSTR);
+    // Volumes.
+    BOOL(WINAPI* GetDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    UINT(WINAPI* SetErrorMode)(UINT);
+    BOOL(WINAPI* GetVolumeInformationW)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
+    DWORD(WINAPI* GetLogicalDriveStringsW)(DWORD, LPWSTR);
+    // Reparse requests and the backup walk.
+    BOOL(WINAPI* DeviceIoControl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* BackupRead)(HANDLE, LPBYTE, DWORD, LPDWORD, BOOL, BOOL, LPVOID*);
+    BOOL(WINAPI* BackupSeek)(HANDLE, DWORD, DWORD, LPDWORD, LPDWORD, LPVOID*);
+    // Mount manager.
+    BOOL(WINAPI* GetVolumeNameForVolumeMountPointW)(LPCWSTR, LPWSTR, DWORD);
+    BOOL(WINAPI* SetVolumeMountPointW)(LPCWSTR, LPCWSTR);
+    // Heap blocks of the file operations.
+    HGLOBAL(WINAPI* GlobalAlloc)(UINT, SIZE_T);
+    HGLOBAL(WINAPI* GlobalFree)(HGLOBAL);
+    // Events.
+    HANDLE(WINAPI* CreateEventW)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR);
+    BOOL(WINAPI* SetEvent)(HANDLE);
+    BOOL(WINAPI* ResetEvent)(HANDLE);
+    DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
+};
+
+// The table in force. Never null.
+const KernelApi& Kernel();
+
+// The table bound to the real system.
+const KernelApi& SystemKernel();
+
+} // namespace kestrune
