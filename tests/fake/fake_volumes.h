@@ -1,0 +1,110 @@
+// An in-memory set of NTFS (and FAT) volumes that implements the kernel table with Win32's
+// observable semantics: drive letters, volume GUID names, UNC shares, hard links, named streams,
+// mount-point reparse data, the mount manager, the backup stream walk, share modes, and the
+// error codes Windows gives. It counts handles and heap blocks and can fail allocations on request.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ntfs/kernel.h"
+
+namespace kestrune::testing {
+
+struct VolumeOptions {
+    std::wstring fileSystem = L"NTFS";
+    bool ready = true;
+    DWORD serial = 0;            // 0: one is made up
+    bool nameReadable = true;    // false: the mount manager cannot read its volume name
+    uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
+};
+
+struct FakeStats {
+    long long fileOpens = 0;
+    long long findFirsts = 0;
+    long long findNexts = 0;
+    long long backupBytesRead = 0;
+    long long allocations = 0;
+    long long liveBytes = 0;
+    long long peakBytes = 0;
+};
+
+class FakeVolumeSet {
+public:
+    FakeVolumeSet();
+    ~FakeVolumeSet();
+    FakeVolumeSet(const FakeVolumeSet&) = delete;
+    FakeVolumeSet& operator=(const FakeVolumeSet&) = delete;
+
+    // Volumes. Each returns the volume GUID path, "\\?\Volume{...}\".
+    std::wstring AddVolume(wchar_t letter, const VolumeOptions& options = {});
+    std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
+    void AddShare(const std::wstring& uncRoot); // \\server\share
+    void SetReady(wchar_t letter, bool ready);
+
+    // Content, by full path. Parents must exist. Paths pass through junctions like any open.
+    void MakeFolder(const std::wstring& path);
+    void MakeFile(const std::wstring& path, const std::string& data = "");
+    void MakeStream(const std::wstring& path, const std::wstring& name, const std::string& data);
+    void MakeStreamOfSize(const std::wstring& path, const std::wstring& name, size_t bytes);
+    void MakeLink(const std::wstring& existing, const std::wstring& newPath);
+    void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
+    void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
+    void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
+    void SetReparseUnreadable(const std::wstring& path);
+    void SetDenied(const std::wstring& path); // cannot be opened or listed
+    void AddAttributes(const std::wstring& path, DWORD attributes);
+    void Remove(const std::wstring& path);
+
+    // Inspection.
+    bool Exists(const std::wstring& path);
+    DWORD Attributes(const std::wstring& path);
+    int LinkCount(const std::wstring& path);
+    std::vector<uint8_t> ReparseData(const std::wstring& path);
+    std::vector<std::wstring> StreamNames(const std::wstring& path);
+    std::wstring CurrentDirectory();
+
+    // Accounting.
+    int OpenHandles();
+    int LiveBlocks();      // heap blocks and backup contexts
+    int BadReleases();     // closes and frees of things never handed out
+    int TakeBadReleases(); // the count, cleared
+    int CriticalErrorDialogs();
+    UINT ErrorMode();
+    FakeStats Stats();
+    void ResetStats();
+    // The n-th allocation from now fails (1 = the next one); 0 = none fails.
+    void FailAllocationAt(long long n);
+    bool AllocationFailureHappened();
+    // The first `polls` polls of a fake event see it as it is; later ones see it reset.
+    void ResetEventAfterPolls(HANDLE event, int polls);
+    int PollCount(HANDLE event);
+
+    const KernelApi& Api() const;
+    static FakeVolumeSet* Active();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Binds the kernel table to a volume set for one scope.
+class ScopedFakeKernel {
+public:
+    explicit ScopedFakeKernel(FakeVolumeSet& volumes);
+    ~ScopedFakeKernel();
+    ScopedFakeKernel(const ScopedFakeKernel&) = delete;
+    ScopedFakeKernel& operator=(const ScopedFakeKernel&) = delete;
+
+private:
+    const KernelApi* previous_;
+};
+
+} // namespace kestrune::testing
