@@ -1,0 +1,28 @@
+// Path and text utilities over caller-owned MAX_PATH buffers.
+// Flags are 1 or 0; nothing here shows a message or keeps state.
+#pragma once
+#include <windows.h>
+
+namespace kestrune {
+
+// Output sizes of SplitPath, terminator included.
+constexpr int kDrivePartChars = 3;
+constexpr int kPathPartChars = 256;
+
+wchar_t* AddTrailingBackslash(wchar_t* path);
+wchar_t* RemoveTrailingBackslash(wchar_t* path);
+// Outputs may be null; drive holds kDrivePartChars, the others kPathPartChars.
+void SplitPath(const wchar_t* path, wchar_t* drive, wchar_t* dir, wchar_t* name, wchar_t* ext);
+int IsExistingFile(const wchar_t* path);
+int GetHardLinkCount(const wchar_t* path);
+int IsExistingFolder(const wchar_t* path);
+int IsFolderEmpty(const wchar_t* folder);
+int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path);
+wchar_t* PrependString(wchar_t* buffer, const wchar_t* prefix);
+int GetTextLine(const wchar_t* text, wchar_t* line, int index);
+int IsValidStreamName(const wchar_t* name);
+
+// Length of a string that must fit a MAX_PATH buffer, or MAX_PATH when it does not.
+size_t BoundedPathLength(const wchar_t* path);
+
+} // namespace kestrune

@@ -1,0 +1,33 @@
+// Windows' REPARSE_DATA_BUFFER in its mount-point form, as the file system exchanges it.
+#pragma once
+#include <windows.h>
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrune {
+
+constexpr DWORD kMountPointTag = 0xA0000003;      // IO_REPARSE_TAG_MOUNT_POINT
+constexpr DWORD kReparseTransferBytes = 16384;     // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
+constexpr DWORD kReparseHeaderBytes = 8;           // tag, data length, reserved
+constexpr DWORD kFsctlGetReparsePoint = 0x000900A8;
+constexpr DWORD kFsctlSetReparsePoint = 0x000900A4;
+constexpr DWORD kFsctlDeleteReparsePoint = 0x000900AC;
+
+struct MountPointRecord {
+    uint32_t reparseTag;
+    uint16_t reparseDataLength;
+    uint16_t reserved;
+    uint16_t substituteNameOffset;
+    uint16_t substituteNameLength;
+    uint16_t printNameOffset;
+    uint16_t printNameLength;
+    wchar_t pathBuffer[1];
+};
+
+static_assert(offsetof(MountPointRecord, reparseDataLength) == 4, "record layout");
+static_assert(offsetof(MountPointRecord, substituteNameOffset) == 8, "record layout");
+static_assert(offsetof(MountPointRecord, printNameLength) == 14, "record layout");
+static_assert(offsetof(MountPointRecord, pathBuffer) == 16, "record layout");
+constexpr DWORD kPathBufferOffset = 16;
+
+} // namespace kestrune

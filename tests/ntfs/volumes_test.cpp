@@ -1,0 +1,193 @@
+// Volume resolution through junctions and mount points, and the volume checks built on it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ntfs/reparse_record.h"
+#include "ntfs/volumes.h"
+#include "tests/fake/leak_checked_test.h"
+
+namespace kestrune::testing {
+namespace {
+
+class VolumeChecks : public LeakCheckedTest {
+protected:
+    VolumeChecks() {
+        dGuid = volumes.AddVolume(L'D');
+        eGuid = volumes.AddVolume(L'E');
+        fGuid = volumes.AddVolume(L'F');
+        volumes.AddVolume(L'G', VolumeOptions{L"FAT"});
+        hiddenGuid = volumes.AddUnletteredVolume();
+        volumes.AddShare(L"\\\\server\\share");
+        volumes.MakeFolder(L"D:\\docs");
+        volumes.MakeFile(L"D:\\docs\\a.txt");
+        volumes.MakeFolder(L"E:\\data");
+        volumes.MakeFolder(L"D:\\link");
+        volumes.MakeJunction(L"D:\\link", L"E:\\data");
+        volumes.MakeFolder(L"D:\\mnt");
+        volumes.MakeMount(L"D:\\mnt", fGuid);
+        volumes.MakeFolder(L"D:\\lost");
+        volumes.MakeMount(L"D:\\lost", hiddenGuid);
+        volumes.MakeFolder(L"\\\\server\\share\\dir");
+    }
+    std::wstring Root(const wchar_t* path, int expected = 0) {
+        wchar_t root[MAX_PATH] = L"untouched";
+        EXPECT_EQ(ResolveVolumeRoot(path, root), expected) << Narrow(path);
+        return root;
+    }
+    std::wstring dGuid, eGuid, fGuid, hiddenGuid;
+};
+
+TEST_F(VolumeChecks, OrdinaryPathsResolveToTheirDrive) {
+    EXPECT_EQ(Root(L"D:\\docs\\a.txt"), L"D:\\");
+    EXPECT_EQ(Root(L"D:\\"), L"D:\\");
+    EXPECT_EQ(Root(L"D:\\x"), L"D:\\");
+    EXPECT_EQ(Root(L"d:\\docs\\"), L"D:\\");
+    volumes.Api().SetCurrentDirectoryW(L"D:\\docs");
+    EXPECT_EQ(Root(L"a.txt"), L"D:\\");
+}
+
+TEST_F(VolumeChecks, JunctionsAndMountPointsAboveAPathAreFollowed) {
+    EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"E:\\");
+    EXPECT_EQ(Root(L"D:\\link"), L"D:\\"); // the junction folder itself lies on D:
+    EXPECT_EQ(Root(L"D:\\link\\dummy.tmp"), L"E:\\");
+    EXPECT_EQ(Root(L"D:\\mnt\\deep\\file.txt"), L"F:\\");
+    EXPECT_EQ(Root(L"D:\\lost\\file.txt", -3), L"untouched"); // mounted volume without a letter
+    // A junction whose target lies below another junction: both are followed.
+    volumes.MakeFolder(L"F:\\inner");
+    volumes.MakeFolder(L"E:\\data\\toF");
+    volumes.MakeJunction(L"E:\\data\\toF", L"F:\\inner");
+    volumes.MakeFolder(L"D:\\chain");
+    volumes.MakeJunction(L"D:\\chain", L"E:\\data\\toF\\");
+    EXPECT_EQ(Root(L"D:\\chain\\x.txt"), L"F:\\");
+}
+
+TEST_F(VolumeChecks, JunctionsLeadingIntoEachOtherEndTheWalk) {
+    volumes.MakeFolder(L"D:\\p");
+    volumes.MakeFolder(L"E:\\q");
+    volumes.MakeJunction(L"D:\\p", L"E:\\q");
+    volumes.MakeJunction(L"E:\\q", L"D:\\p");
+    EXPECT_EQ(Root(L"D:\\p\\x", -1), L"untouched");
+    volumes.MakeFolder(L"D:\\self");
+    volumes.MakeJunction(L"D:\\self", L"D:\\self");
+    EXPECT_EQ(Root(L"D:\\self\\x", -1), L"untouched");
+}
+
+TEST_F(VolumeChecks, NetworkPathsAndBadInputHaveNoDriveRoot) {
+    EXPECT_EQ(Root(L"\\\\server\\share\\dir\\f.txt", -1), L"untouched");
+    EXPECT_EQ(Root(L"\\\\server\\share", -1), L"untouched");
+    EXPECT_EQ(Root(L"", -1), L"untouched");
+    EXPECT_EQ(IsNTFSVolume(L"\\\\server\\share\\dir\\f.txt"), 0);
+    EXPECT_EQ(IsSameVolume(L"\\\\server\\share\\dir\\f.txt", L"\\\\server\\share\\dir\\g.txt"), 0);
+    EXPECT_EQ(IsSameVolume(L"D:\\a", L"\\\\server\\share\\dir"), 0);
+}
+
+TEST_F(VolumeChecks, FoldersWhoseReparseDataCannotBeReadCountAsOrdinary) {
+    volumes.SetReparseUnreadable(L"D:\\link");
+    EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"D:\\");
+    // Reparse data of another tag is not a mount.
+    volumes.MakeFolder(L"D:\\other");
+    std::vector<uint8_t> foreign(24, 0);
+    foreign[0] = 0x1B;
+    foreign[3] = 0x80; // 0x8000001B
+    volumes.SetRawReparse(L"D:\\other", foreign);
+    EXPECT_EQ(Root(L"D:\\other\\f"), L"D:\\");
+}
+
+TEST_F(VolumeChecks, DriveRootsAreFoundByVolumeName) {
+    wchar_t root[MAX_PATH] = L"untouched";
+    EXPECT_EQ(DriveRootFromVolumeName(eGuid.c_str() + 4, root), 0);
+    EXPECT_STREQ(root, L"E:\\");
+    EXPECT_EQ(DriveRootFromVolumeName(hiddenGuid.c_str() + 4, root), -1);
+    EXPECT_EQ(DriveRootFromVolumeName(L"Volume{00000000-0000-0000-0000-000000000000}\\", root), -1);
+    EXPECT_STREQ(root, L"E:\\");
+}
+
+TEST_F(VolumeChecks, AnEmptyCardReaderBeforeTheMatchDoesNotHideIt) {
+    VolumeOptions reader;
+    reader.ready = false;
+    volumes.AddVolume(L'A', reader);
+    wchar_t root[MAX_PATH] = L"";
+    EXPECT_EQ(DriveRootFromVolumeName(fGuid.c_str() + 4, root), 0);
+    EXPECT_STREQ(root, L"F:\\");
+    EXPECT_EQ(Root(L"D:\\mnt\\f.txt"), L"F:\\");
+}
+
+TEST_F(VolumeChecks, SameVolumeComparesResolvedRoots) {
+    EXPECT_EQ(IsSameVolume(L"D:\\a", L"d:\\b"), 1);
+    EXPECT_EQ(IsSameVolume(L"D:\\a", L"E:\\b"), 0);
+    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"E:\\data\\x.txt"), 1);
+    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"D:\\docs\\a.txt"), 0);
+    EXPECT_EQ(IsSameVolume(L"D:\\lost\\x", L"D:\\lost\\y"), 0); // neither resolves
+}
+
+TEST_F(VolumeChecks, NtfsIsToldByTheResolvedVolume) {
+    volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
+    volumes.MakeFolder(L"G:\\onFat");
+    volumes.MakeFolder(L"D:\\toFat");
+    volumes.MakeJunction(L"D:\\toFat", L"G:\\onFat");
+    EXPECT_EQ(IsNTFSVolume(L"D:\\docs\\a.txt"), 1);
+    EXPECT_EQ(IsNTFSVolume(L"D:\\"), 1);
+    EXPECT_EQ(IsNTFSVolume(L"G:\\onFat\\x"), 0);
+    EXPECT_EQ(IsNTFSVolume(L"D:\\toFat\\x"), 0);
+    EXPECT_EQ(IsNTFSVolume(L"A:\\x"), 0); // no medium; no system dialog either
+    EXPECT_EQ(IsNTFSVolume(L"Q:\\x"), 0); // no such drive
+}
+
+TEST_F(VolumeChecks, ReparseTargetsReadBackAsWritten) {
+    wchar_t target[MAX_PATH] = L"untouched";
+    EXPECT_EQ(GetReparseTarget(L"D:\\link", target), 0);
+    EXPECT_STREQ(target, L"E:\\data\\");
+    EXPECT_EQ(GetReparseTarget(L"D:\\mnt", target), 0);
+    EXPECT_EQ(std::wstring(target), fGuid.substr(4));
+    EXPECT_EQ(wcsncmp(target, L"Volume{", 7), 0);
+    wcscpy(target, L"untouched");
+    long long opensBefore = volumes.Stats().fileOpens;
+    EXPECT_EQ(GetReparseTarget(L"D:\\docs", target), -1);
+    EXPECT_EQ(volumes.Stats().fileOpens, opensBefore); // refused without opening the folder
+    EXPECT_EQ(GetReparseTarget(L"D:\\missing", target), -1);
+    volumes.SetReparseUnreadable(L"D:\\link");
+    EXPECT_EQ(GetReparseTarget(L"D:\\link", target), -3);
+    EXPECT_STREQ(target, L"untouched");
+}
+
+TEST_F(VolumeChecks, MalformedReparseDataYieldsNoTarget) {
+    auto withName = [](const std::wstring& name, size_t total) {
+        std::vector<uint8_t> bytes(total, 0);
+        auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
+        record->reparseTag = kMountPointTag;
+        record->reparseDataLength = static_cast<uint16_t>(total - 8);
+        size_t chars = std::min(name.size(), (total - 16) / 2);
+        std::memcpy(bytes.data() + 16, name.data(), chars * 2);
+        return bytes;
+    };
+    wchar_t target[MAX_PATH] = L"untouched";
+    volumes.MakeFolder(L"D:\\short");
+    volumes.SetRawReparse(L"D:\\short", withName(L"\\??", 24));
+    EXPECT_NE(GetReparseTarget(L"D:\\short", target), 0);
+    volumes.MakeFolder(L"D:\\unterminated");
+    volumes.SetRawReparse(L"D:\\unterminated", withName(std::wstring(40, L'x'), 16 + 80));
+    EXPECT_NE(GetReparseTarget(L"D:\\unterminated", target), 0);
+    volumes.MakeFolder(L"D:\\long");
+    volumes.SetRawReparse(L"D:\\long", withName(L"\\??\\D:\\" + std::wstring(300, L'y'), 16 + 700));
+    EXPECT_NE(GetReparseTarget(L"D:\\long", target), 0);
+    EXPECT_STREQ(target, L"untouched");
+    EXPECT_EQ(Root(L"D:\\long\\x"), L"D:\\");
+}
+
+TEST_F(VolumeChecks, EveryAllocationFailureIsClean) {
+    EXPECT_EQ(ForEachAllocationFailure([&](bool) {
+                  wchar_t target[MAX_PATH] = L"untouched";
+                  int result = GetReparseTarget(L"D:\\link", target);
+                  if (result != 0) {
+                      EXPECT_EQ(result, -4);
+                      EXPECT_STREQ(target, L"untouched");
+                  }
+                  wchar_t root[MAX_PATH];
+                  ResolveVolumeRoot(L"D:\\link\\x", root);
+              }),
+              2);
+}
+
+} // namespace
+} // namespace kestrune::testing
