@@ -1,0 +1,33 @@
+// Every path of a file on its drive: the drive's folder tree is scanned and each file's index compared.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrune {
+
+constexpr uint8_t kScanFile = 0;
+constexpr uint8_t kScanFolder = 1;
+
+// One entry of a scan: a zero-filled heap block from the kernel table's GlobalAlloc.
+struct ScanNode {
+    wchar_t name[MAX_PATH];
+    wchar_t folder[MAX_PATH]; // full path of the holding folder, ending in "\"
+    uint8_t kind;
+    ScanNode* child;          // folders only: the folder's own list
+    ScanNode* previous;
+    ScanNode* next;
+};
+
+// Writes each path found and CR LF into `text` (textChars characters, terminator included);
+// paths that would not fit are dropped. Returns the number of paths written, or -1.
+int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event);
+ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int recurse, HANDLE event);
+ScanNode* FlattenFileList(ScanNode* list, HANDLE event);
+void FreeScanTree(ScanNode* list);
+
+// The run event: null or signalled means go on.
+bool ShouldGoOn(HANDLE event);
+
+} // namespace kestrune

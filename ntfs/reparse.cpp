@@ -1,0 +1,86 @@
+#include "ntfs/reparse.h"
+
+#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
+#include "ntfs/reparse_record.h"
+#include "ntfs/scoped.h"
+
+#include <cwchar>
+
+namespace kestrune {
+namespace {
+
+constexpr DWORD kVolumeNameChars = 1024;
+
+HANDLE OpenForReparse(const wchar_t* folder) {
+    return Kernel().CreateFileW(folder, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Copies `path` and gives it a trailing backslash; false when it would not fit MAX_PATH.
+bool CopyWithBackslash(const wchar_t* path, wchar_t* out) {
+    size_t length = BoundedPathLength(path);
+    if (length == 0 || length >= MAX_PATH) return false;
+    wmemcpy(out, path, length + 1);
+    if (out[length - 1] == L'\\') return true;
+    if (length + 1 >= MAX_PATH) return false;
+    out[length] = L'\\';
+    out[length + 1] = L'\0';
+    return true;
+}
+
+} // namespace
+
+int SetJunction(const wchar_t* folder, const wchar_t* target) {
+    if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
+    if (!IsFolderEmpty(folder)) return -2;
+    // "\??\" + target + "\" must fit MAX_PATH; a target that does not is refused before any write.
+    wchar_t substitute[MAX_PATH];
+    if (!CopyWithBackslash(target, substitute) || wcslen(substitute) + 4 >= MAX_PATH) return -1;
+    if (!PrependString(substitute, L"\\??\\")) return -4;
+    const DWORD n = static_cast<DWORD>(wcslen(substitute));
+
+    ScopedGlobal transfer(kReparseTransferBytes);
+    if (!transfer.Valid()) return -4;
+    auto* record = transfer.As<MountPointRecord>();
+    record->reparseTag = kMountPointTag;
+    record->reparseDataLength = static_cast<uint16_t>(2 * n + 12);
+    record->substituteNameOffset = 0;
+    record->substituteNameLength = static_cast<uint16_t>(2 * n);
+    record->printNameOffset = static_cast<uint16_t>(2 * n + 2);
+    record->printNameLength = 0;
+    wmemcpy(reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset), substitute, n + 1);
+
+    ScopedHandle handle(OpenForReparse(folder));
+    if (!handle.Valid()) return -1;
+    DWORD returned = 0;
+    return Kernel().DeviceIoControl(handle.Get(), kFsctlSetReparsePoint, record,
+                                    record->reparseDataLength + kReparseHeaderBytes, nullptr, 0, &returned, nullptr)
+               ? 0
+               : -3;
+}
+
+int RemoveReparsePoint(const wchar_t* folder) {
+    if (BoundedPathLength(folder) >= MAX_PATH) return -1;
+    ScopedHandle handle(OpenForReparse(folder));
+    if (!handle.Valid()) return -1;
+    DWORD header[2] = {kMountPointTag, 0}; // tag; data length 0 and reserved 0
+    DWORD returned = 0;
+    return Kernel().DeviceIoControl(handle.Get(), kFsctlDeleteReparsePoint, header, kReparseHeaderBytes, nullptr, 0,
+                                    &returned, nullptr)
+               ? 0
+               : -3;
+}
+
+int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {
+    if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
+    wchar_t root[MAX_PATH];
+    if (!CopyWithBackslash(driveRoot, root)) return -3;
+    wchar_t volume[kVolumeNameChars];
+    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return -3;
+    wchar_t mountPoint[MAX_PATH];
+    if (!CopyWithBackslash(folder, mountPoint)) return -1;
+    return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : -3;
+}
+
+} // namespace kestrune

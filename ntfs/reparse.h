@@ -1,0 +1,13 @@
+// Writing and removing mount-point reparse data, and mounting volumes on folders.
+// Status: 0 success, -1 no such folder (or it cannot be opened, or the target does not fit),
+// -2 folder not empty, -3 the file-system or mount-manager request failed, -4 out of memory.
+#pragma once
+#include <windows.h>
+
+namespace kestrune {
+
+int SetJunction(const wchar_t* folder, const wchar_t* target);
+int RemoveReparsePoint(const wchar_t* folder);
+int MountVolume(const wchar_t* folder, const wchar_t* driveRoot);
+
+} // namespace kestrune

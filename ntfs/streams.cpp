@@ -1,0 +1,141 @@
+#include "ntfs/streams.h"
+
+#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
+#include "ntfs/scoped.h"
+#include "ntfs/volumes.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace kestrune {
+namespace {
+
+constexpr DWORD kHeaderBytes = 20;           // WIN32_STREAM_ID up to its name
+constexpr DWORD kNameChars = MAX_PATH;       // ":name:$DATA" and its terminator
+
+struct StreamHeader {
+    DWORD streamId;
+    DWORD attributes;
+    DWORD sizeLow;
+    DWORD sizeHigh;
+    DWORD nameBytes;
+    DWORD padding;
+};
+static_assert(sizeof(StreamHeader) == 24, "header buffer");
+
+// One backup walk over an item's streams; the context is released and the handle closed
+// however the walk ends.
+class StreamWalk {
+public:
+    explicit StreamWalk(const wchar_t* path)
+        : item_(Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~StreamWalk() {
+        if (context_) {
+            DWORD read = 0;
+            Kernel().BackupRead(item_.Get(), nullptr, 0, &read, TRUE, FALSE, &context_);
+        }
+    }
+    StreamWalk(const StreamWalk&) = delete;
+    StreamWalk& operator=(const StreamWalk&) = delete;
+
+    bool Opened() const { return item_.Valid(); }
+
+    // Next named stream's bare name into `name` (kNameChars); false when the walk ends.
+    bool NextNamed(wchar_t* name) {
+        while (!ended_) {
+            StreamHeader header = {};
+            if (!Read(&header, kHeaderBytes)) return false;
+            bool named = header.nameBytes != 0 && header.streamId != 0;
+            bool fits = header.nameBytes % 2 == 0 && header.nameBytes < kNameChars * sizeof(wchar_t);
+            bool listed = false;
+            if (header.nameBytes != 0) {
+                wmemset(name, 0, kNameChars);
+                if (fits) {
+                    if (!Read(name, header.nameBytes)) return false;
+                    listed = named;
+                } else if (!SkipName(header.nameBytes)) {
+                    return false; // a name too long for the buffer is read through, not listed
+                }
+            }
+            // A stream without data has nothing to skip, and seeking past its end would fail.
+            if ((header.sizeLow | header.sizeHigh) != 0) {
+                DWORD low = 0, high = 0;
+                if (!Kernel().BackupSeek(item_.Get(), header.sizeLow, header.sizeHigh, &low, &high, &context_)) {
+                    ended_ = true; // the walk's place is lost: what was read so far stands
+                    return listed && Bare(name);
+                }
+            }
+            if (listed) return Bare(name);
+        }
+        return false;
+    }
+
+private:
+    bool Read(void* into, DWORD bytes) {
+        DWORD read = 0;
+        return Kernel().BackupRead(item_.Get(), static_cast<BYTE*>(into), bytes, &read, FALSE, FALSE, &context_) &&
+               read == bytes;
+    }
+
+    bool SkipName(DWORD bytes) {
+        BYTE scratch[512];
+        while (bytes > 0) {
+            DWORD chunk = bytes < sizeof scratch ? bytes : static_cast<DWORD>(sizeof scratch);
+            if (!Read(scratch, chunk)) return false;
+            bytes -= chunk;
+        }
+        return true;
+    }
+
+    // ":name:$DATA" becomes "name"; a rest without a colon stays whole.
+    static bool Bare(wchar_t* name) {
+        size_t length = wcslen(name);
+        size_t start = length > 0 && name[0] == L':' ? 1 : 0;
+        memmove(name, name + start, (length - start + 1) * sizeof(wchar_t));
+        if (wchar_t* colon = wcschr(name, L':')) *colon = L'\0';
+        return true;
+    }
+
+    ScopedHandle item_;
+    void* context_ = nullptr;
+    bool ended_ = false;
+};
+
+} // namespace
+
+int CountNamedStreams(const wchar_t* path) {
+    if (BoundedPathLength(path) >= MAX_PATH) return -1;
+    StreamWalk walk(path);
+    if (!walk.Opened()) return -1;
+    wchar_t name[kNameChars];
+    int count = 0;
+    while (walk.NextNamed(name)) ++count;
+    return count;
+}
+
+int ListNamedStreams(const wchar_t* path, wchar_t* buffer, size_t bufferChars) {
+    if (BoundedPathLength(path) >= MAX_PATH || !buffer || bufferChars == 0) return -1;
+    if (!IsNTFSVolume(path)) return -3;
+    StreamWalk walk(path);
+    if (!walk.Opened()) return -1;
+    buffer[0] = L'\0';
+    size_t used = 0;
+    int count = 0;
+    wchar_t name[kNameChars];
+    while (walk.NextNamed(name)) {
+        size_t length = wcslen(name);
+        // A stream added since the caller counted finds no room and is left out.
+        if (used + length + 2 + 1 > bufferChars) continue;
+        wmemcpy(buffer + used, name, length);
+        used += length;
+        buffer[used++] = L'\r';
+        buffer[used++] = L'\n';
+        buffer[used] = L'\0';
+        ++count;
+    }
+    return count;
+}
+
+} // namespace kestrune

@@ -1,0 +1,122 @@
+// Writing and removing mount-point reparse data and mounting volumes on the test volumes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ntfs/reparse.h"
+#include "ntfs/reparse_record.h"
+#include "ntfs/volumes.h"
+#include "tests/fake/leak_checked_test.h"
+
+namespace kestrune::testing {
+namespace {
+
+class ReparseWriting : public LeakCheckedTest {
+protected:
+    ReparseWriting() {
+        volumes.AddVolume(L'D');
+        eGuid = volumes.AddVolume(L'E');
+        volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+        volumes.MakeFolder(L"D:\\data");
+        volumes.MakeFolder(L"D:\\j");
+        volumes.MakeFolder(L"D:\\full");
+        volumes.MakeFile(L"D:\\full\\x.txt");
+    }
+    std::wstring Target(const wchar_t* folder) {
+        wchar_t target[MAX_PATH] = L"";
+        EXPECT_EQ(GetReparseTarget(folder, target), 0);
+        return target;
+    }
+    std::wstring eGuid;
+};
+
+TEST_F(ReparseWriting, TheJunctionRecordIsExactlyAsTabulated) {
+    ASSERT_EQ(SetJunction(L"D:\\j", L"D:\\data"), 0);
+    std::vector<uint8_t> record = volumes.ReparseData(L"D:\\j");
+    ASSERT_EQ(record.size(), 44u); // bytes passed to the request
+    const auto* r = reinterpret_cast<const MountPointRecord*>(record.data());
+    EXPECT_EQ(r->reparseTag, 0xA0000003u);
+    EXPECT_EQ(r->reparseDataLength, 36);
+    EXPECT_EQ(r->reserved, 0);
+    EXPECT_EQ(r->substituteNameOffset, 0);
+    EXPECT_EQ(r->substituteNameLength, 24);
+    EXPECT_EQ(r->printNameOffset, 26);
+    EXPECT_EQ(r->printNameLength, 0);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(record.data() + 16), 12), L"\\??\\D:\\data\\");
+    EXPECT_EQ(record[40] | record[41] | record[42] | record[43], 0); // both terminators
+    EXPECT_EQ(Target(L"D:\\j"), L"D:\\data\\");
+    EXPECT_TRUE(volumes.Attributes(L"D:\\j") & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+TEST_F(ReparseWriting, ATrailingBackslashIsNotDoubled) {
+    ASSERT_EQ(SetJunction(L"D:\\j\\", L"D:\\data\\"), 0);
+    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 44u);
+    EXPECT_EQ(Target(L"D:\\j"), L"D:\\data\\");
+}
+
+TEST_F(ReparseWriting, ChecksComeBeforeAnyWrite) {
+    EXPECT_EQ(SetJunction(L"D:\\full", L"D:\\data"), -2);
+    EXPECT_TRUE(volumes.ReparseData(L"D:\\full").empty());
+    EXPECT_EQ(SetJunction(L"D:\\missing", L"D:\\data"), -1);
+    EXPECT_EQ(SetJunction(L"D:\\full\\x.txt", L"D:\\data"), -1);
+    EXPECT_EQ(SetJunction(L"D:\\j", L""), -1);
+    volumes.MakeFolder(L"F:\\onFat");
+    EXPECT_EQ(SetJunction(L"F:\\onFat", L"D:\\data"), -3);
+}
+
+TEST_F(ReparseWriting, ATargetWhoseSubstituteNameWouldNotFitIsRefused) {
+    std::wstring longest = L"D:\\" + std::wstring(251, L't'); // "\??\" + 254 + "\" = 259: fits
+    EXPECT_EQ(SetJunction(L"D:\\j", longest.c_str()), 0);
+    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 20u + 2 * 259);
+    ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
+    std::wstring tooLong = longest + L"u";
+    EXPECT_NE(SetJunction(L"D:\\j", tooLong.c_str()), 0);
+    EXPECT_NE(SetJunction(L"D:\\j", (L"D:\\" + std::wstring(1000, L'v')).c_str()), 0);
+    EXPECT_TRUE(volumes.ReparseData(L"D:\\j").empty());
+}
+
+TEST_F(ReparseWriting, RemovalLeavesAnOrdinaryEmptyFolder) {
+    EXPECT_EQ(RemoveReparsePoint(L"D:\\data"), -3);
+    EXPECT_EQ(RemoveReparsePoint(L"D:\\missing"), -1);
+    ASSERT_EQ(SetJunction(L"D:\\j", L"D:\\data"), 0);
+    ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
+    EXPECT_FALSE(volumes.Attributes(L"D:\\j") & FILE_ATTRIBUTE_REPARSE_POINT);
+    wchar_t target[MAX_PATH];
+    EXPECT_EQ(GetReparseTarget(L"D:\\j", target), -1);
+    EXPECT_EQ(SetJunction(L"D:\\j", L"E:\\"), 0);
+    EXPECT_EQ(Target(L"D:\\j"), L"E:\\");
+}
+
+TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
+    ASSERT_EQ(MountVolume(L"D:\\j", L"E:"), 0);
+    std::wstring first = Target(L"D:\\j");
+    EXPECT_EQ(first, eGuid.substr(4));
+    EXPECT_EQ(first.rfind(L"Volume{", 0), 0u);
+    wchar_t root[MAX_PATH];
+    ASSERT_EQ(ResolveVolumeRoot(L"D:\\j\\file.txt", root), 0);
+    EXPECT_STREQ(root, L"E:\\");
+    ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0); // the mount manager is not needed to remove it
+    ASSERT_EQ(MountVolume(L"D:\\j\\", L"E:\\"), 0);
+    EXPECT_EQ(Target(L"D:\\j"), first);
+    EXPECT_EQ(MountVolume(L"D:\\missing", L"E:"), -1);
+    EXPECT_EQ(MountVolume(L"D:\\data", L"Q:"), -3);
+    EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
+}
+
+TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
+    int paths = ForEachAllocationFailure([&](bool) {
+        int result = SetJunction(L"D:\\j", L"D:\\data");
+        if (result != 0) {
+            EXPECT_EQ(result, -4);
+            EXPECT_TRUE(volumes.ReparseData(L"D:\\j").empty());
+        } else {
+            EXPECT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
+        }
+    });
+    EXPECT_EQ(paths, 2); // the prefixing copy and the transfer buffer
+}
+
+} // namespace
+} // namespace kestrune::testing

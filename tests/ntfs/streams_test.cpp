@@ -1,0 +1,113 @@
+// Named-stream count and list through the backup walk on the test volumes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ntfs/streams.h"
+#include "tests/fake/leak_checked_test.h"
+
+namespace kestrune::testing {
+namespace {
+
+class NamedStreams : public LeakCheckedTest {
+protected:
+    NamedStreams() {
+        volumes.AddVolume(L'D');
+        volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+        volumes.MakeFile(L"D:\\f.txt", "main data");
+    }
+    std::wstring List(const wchar_t* path, int expected, size_t chars = 4 * MAX_PATH) {
+        std::vector<wchar_t> buffer(chars + 4, L'~');
+        buffer[chars] = 0xFDFD;
+        EXPECT_EQ(ListNamedStreams(path, buffer.data(), chars), expected) << Narrow(path);
+        EXPECT_EQ(buffer[chars], 0xFDFD) << "written past the buffer";
+        if (expected < 0) {
+            EXPECT_EQ(buffer[0], L'~') << "a failed list touched the buffer";
+            return L"";
+        }
+        return buffer.data();
+    }
+};
+
+TEST_F(NamedStreams, AFileWithoutStreamsHasNone) {
+    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 0);
+    EXPECT_EQ(List(L"D:\\f.txt", 0), L"");
+}
+
+TEST_F(NamedStreams, StreamsAreListedInTheFilesOrder) {
+    volumes.MakeStream(L"D:\\f.txt", L"b", "bee");
+    volumes.MakeStream(L"D:\\f.txt", L"a", "a");
+    volumes.MakeStream(L"D:\\f.txt", L" spaced name", "");
+    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 3);
+    EXPECT_EQ(List(L"D:\\f.txt", 3), L"b\r\na\r\n spaced name\r\n");
+}
+
+TEST_F(NamedStreams, EmptyStreamsDoNotEndTheWalk) {
+    volumes.MakeStream(L"D:\\f.txt", L"empty", "");
+    volumes.MakeStream(L"D:\\f.txt", L"after", "x");
+    volumes.MakeFile(L"D:\\empty.txt");
+    volumes.MakeStream(L"D:\\empty.txt", L"s", "x");
+    EXPECT_EQ(List(L"D:\\f.txt", 2), L"empty\r\nafter\r\n");
+    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 2);
+    EXPECT_EQ(List(L"D:\\empty.txt", 1), L"s\r\n"); // an empty main stream before it
+}
+
+TEST_F(NamedStreams, FoldersCarryStreamsToo) {
+    volumes.MakeFolder(L"D:\\dir");
+    volumes.MakeStream(L"D:\\dir", L"note", "n");
+    EXPECT_EQ(CountNamedStreams(L"D:\\dir"), 1);
+    EXPECT_EQ(List(L"D:\\dir\\", 1), L"note\r\n");
+}
+
+TEST_F(NamedStreams, NamesTooLongForTheNameBufferAreSkippedInPlace) {
+    std::wstring fits(252, L'k');   // ":" + 252 + ":$DATA" = 259 characters
+    std::wstring tooLong(253, L'l');
+    std::wstring longest(255, L'm');
+    volumes.MakeStream(L"D:\\f.txt", L"first", "1");
+    volumes.MakeStream(L"D:\\f.txt", tooLong, "22");
+    volumes.MakeStream(L"D:\\f.txt", fits, "333");
+    volumes.MakeStream(L"D:\\f.txt", longest, "");
+    volumes.MakeStream(L"D:\\f.txt", L"last", "4444");
+    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 3);
+    EXPECT_EQ(List(L"D:\\f.txt", 3, 3 * MAX_PATH), L"first\r\n" + fits + L"\r\nlast\r\n");
+}
+
+TEST_F(NamedStreams, TheListStaysInsideABufferSizedBeforeAStreamWasAdded) {
+    volumes.MakeStream(L"D:\\f.txt", std::wstring(200, L'a'), "1");
+    size_t chars = static_cast<size_t>(CountNamedStreams(L"D:\\f.txt")) * MAX_PATH;
+    volumes.MakeStream(L"D:\\f.txt", std::wstring(200, L'b'), "2");
+    EXPECT_EQ(List(L"D:\\f.txt", 1, chars), std::wstring(200, L'a') + L"\r\n");
+    EXPECT_EQ(List(L"D:\\f.txt", 0, 3), L"");
+}
+
+TEST_F(NamedStreams, FatHasNoStreamsToList) {
+    volumes.MakeFile(L"F:\\f.txt");
+    EXPECT_EQ(CountNamedStreams(L"F:\\f.txt"), 0);
+    List(L"F:\\f.txt", -3);
+}
+
+TEST_F(NamedStreams, AnItemThatCannotBeReadIsRefused) {
+    HANDLE held = volumes.Api().CreateFileW(L"D:\\f.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), -1);
+    List(L"D:\\f.txt", -1);
+    volumes.Api().CloseHandle(held);
+    EXPECT_EQ(CountNamedStreams(L"D:\\missing"), -1);
+    List(L"D:\\missing", -1);
+}
+
+TEST_F(NamedStreams, StreamDataIsSkippedNotRead) {
+    volumes.MakeFile(L"D:\\small.bin");
+    volumes.MakeStreamOfSize(L"D:\\small.bin", L"s", 1024);
+    volumes.MakeFile(L"D:\\large.bin");
+    volumes.MakeStreamOfSize(L"D:\\large.bin", L"s", 64u << 20);
+    volumes.ResetStats();
+    EXPECT_EQ(CountNamedStreams(L"D:\\small.bin"), 1);
+    long long small = volumes.Stats().backupBytesRead;
+    volumes.ResetStats();
+    EXPECT_EQ(CountNamedStreams(L"D:\\large.bin"), 1);
+    EXPECT_EQ(volumes.Stats().backupBytesRead, small);
+}
+
+} // namespace
+} // namespace kestrune::testing
