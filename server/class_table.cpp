@@ -1,0 +1,39 @@
+// The class table: the order of lookup, of registration and of unregistration.
+#include "kestrune_h.h"
+#include "server/class_factory.h"
+#include "server/com_object.h"
+#include "server/module.h"
+#include "server/registration.h"
+#include "shell/hardlink/hardlink_object.h"
+
+namespace kestrune {
+namespace {
+
+// Rows whose class has not been built hand out nothing rather than a half-made object.
+HRESULT ClassNotAvailable(CreateInstanceProc, REFIID, void** ppv) {
+    if (ppv) *ppv = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT NoInstance(IUnknown*, REFIID, void** ppv) {
+    if (ppv) *ppv = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+template <UINT ResourceId> HRESULT UpdateRegistryFor(BOOL doRegister) {
+    return UpdateRegistryFromResource(ResourceId, doRegister);
+}
+
+ClassEntry classTable[] = {
+    {&CLSID_HardLink, UpdateRegistryFor<101>, ClassFactory::Create, CreateComObject<HardLinkObject>, nullptr},
+    {&CLSID_ReparsePoint, UpdateRegistryFor<102>, ClassNotAvailable, NoInstance, nullptr},
+    {&CLSID_OperationHook, UpdateRegistryFor<105>, ClassNotAvailable, NoInstance, nullptr},
+    {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassNotAvailable, NoInstance, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+} // namespace
+
+ClassEntry* LibraryClassTable() { return classTable; }
+
+} // namespace kestrune

@@ -1,0 +1,105 @@
+// The drop handler's role: accept one file dropped on a folder of its volume, offer one item,
+// and create the link.
+#include "shell/hardlink/hardlink_object.h"
+
+#include <shellapi.h>
+
+#include <climits>
+
+#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
+#include "ntfs/volumes.h"
+#include "shell/bounded_text.h"
+
+namespace kestrune {
+namespace {
+
+class ScopedMedium {
+public:
+    explicit ScopedMedium(STGMEDIUM& medium) : medium_(medium) {}
+    ~ScopedMedium() { ReleaseStgMedium(&medium_); }
+    ScopedMedium(const ScopedMedium&) = delete;
+    ScopedMedium& operator=(const ScopedMedium&) = delete;
+
+private:
+    STGMEDIUM& medium_;
+};
+
+// "%s\%s%s" and its series; a target already ending in "\" (a drive root) gets no second one.
+bool BuildCandidate(wchar_t (&out)[MAX_PATH], const wchar_t* folder, int counter, const wchar_t* name,
+                    const wchar_t* ext) {
+    BoundedText text(out, MAX_PATH);
+    text.Append(folder);
+    size_t length = wcslen(folder);
+    if (length == 0 || folder[length - 1] != L'\\') text.Append(L"\\");
+    if (counter == 2) text.Append(L"ハードリンク ～ ");
+    if (counter > 2) text.Append(L"ハードリンク (").AppendNumber(counter - 1).Append(L") ～ ");
+    text.Append(name).Append(ext);
+    return text.Fits();
+}
+
+} // namespace
+
+HRESULT HardLinkObject::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* data, HKEY) {
+    if (!data || !folder) return E_INVALIDARG;
+    if (!SHGetPathFromIDListW(folder, targetFolder_)) return E_INVALIDARG;
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
+    ScopedMedium release(medium);
+    HDROP drop = static_cast<HDROP>(medium.hGlobal);
+    if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1) return E_INVALIDARG;
+    // A path that would be cut to fit the buffer names another file: refuse it.
+    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length == 0 || length >= MAX_PATH) return E_INVALIDARG;
+    DragQueryFileW(drop, 0, droppedFile_, MAX_PATH);
+    if (!IsNTFSVolume(droppedFile_) || !IsExistingFile(droppedFile_)) return E_INVALIDARG;
+    // The probe stands for a file inside the target, so a target that is itself a junction or a
+    // mount point counts with the volume it leads to.
+    wchar_t probe[MAX_PATH];
+    BoundedText text(probe, MAX_PATH);
+    text.Append(targetFolder_);
+    if (targetFolder_[0] == L'\0' || targetFolder_[wcslen(targetFolder_) - 1] != L'\\') text.Append(L"\\");
+    text.Append(L"dummy.tmp");
+    if (!text.Fits()) return E_INVALIDARG;
+    return IsSameVolume(probe, droppedFile_) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {
+    if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    InsertMenuW(menu, index, MF_BYPOSITION | MF_STRING, firstCommand, kCreateHardLinkMenuText);
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
+}
+
+HRESULT HardLinkObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
+    if (!info) return E_INVALIDARG;
+    UINT_PTR verb = reinterpret_cast<UINT_PTR>(info->lpVerb);
+    if (HIWORD(verb) != 0 || LOWORD(verb) != 0) return E_INVALIDARG;
+    CreateLinkInTarget(info->hwnd);
+    return S_OK;
+}
+
+HRESULT HardLinkObject::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) { return E_NOTIMPL; }
+
+void HardLinkObject::CreateLinkInTarget(HWND owner) {
+    wchar_t name[kPathPartChars], ext[kPathPartChars];
+    SplitPath(droppedFile_, nullptr, nullptr, name, ext);
+    wchar_t candidate[MAX_PATH];
+    bool fits = BuildCandidate(candidate, targetFolder_, 1, name, ext);
+    for (int counter = 2; fits && (IsExistingFile(candidate) || IsExistingFolder(candidate)); ++counter) {
+        if (counter == INT_MAX) {
+            fits = false;
+            break;
+        }
+        fits = BuildCandidate(candidate, targetFolder_, counter, name, ext);
+    }
+    if (fits && Kernel().CreateHardLinkW(candidate, droppedFile_, nullptr)) {
+        SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, candidate, nullptr);
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, droppedFile_, nullptr);
+        return;
+    }
+    MessageBoxW(owner, kCreateHardLinkFailedText, caption_, MB_ICONERROR);
+}
+
+} // namespace kestrune
