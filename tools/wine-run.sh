@@ -6,5 +6,6 @@ export WINEPREFIX="${WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export DISPLAY="${DISPLAY:-:97}"
-export LANG=ja_JP.UTF-8
-exec wine "$@"
+# Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL when no glibc locale
+# is installed; set through env so that bash does not try the locale itself.
+exec env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$@"

@@ -5,7 +5,6 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="$here/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8
 xvfb_pid=""
 
 wine_session_start() {
@@ -18,13 +17,13 @@ wine_session_start() {
   xvfb_pid=$!
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   mkdir -p "$WINEPREFIX"
-  wineserver -p </dev/null >/dev/null 2>&1
+  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >/dev/null 2>&1
   # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
   # they would inherit (and hold open) the pipe that ctest reads.
-  wineboot </dev/null >/dev/null 2>&1 || true
+  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineboot </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
     # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.kestrune-ready"
   fi
 }

@@ -1,0 +1,183 @@
+// The built DLL's resources: exact texts, icons, version, registry scripts and type library.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kestrune_h.h"
+#include "tests/com/dll_module.h"
+
+namespace kestrune::testing {
+namespace {
+
+class DllResources : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(dll.module, nullptr); }
+    std::wstring String(UINT id) {
+        const wchar_t* text = nullptr;
+        int length = LoadStringW(dll.module, id, reinterpret_cast<wchar_t*>(&text), 0);
+        return length > 0 ? std::wstring(text, length) : L"";
+    }
+    std::vector<BYTE> Resource(const wchar_t* type, UINT id) {
+        HRSRC found = FindResourceW(dll.module, MAKEINTRESOURCEW(id), type);
+        if (!found) return {};
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(dll.module, found)));
+        return std::vector<BYTE>(data, data + SizeofResource(dll.module, found));
+    }
+    DllModule dll;
+};
+
+TEST_F(DllResources, StringTableHoldsTheExactTexts) {
+    const std::pair<UINT, const wchar_t*> expected[] = {
+        {100, L"Kestrune"},
+        {101, L"Kestrune"},
+        {102, L"現在このフォルダにマウントされているフォルダのパスです。全てのアプリケーションはこのフォルダを通じて、表示されているフォルダにアクセスすることが出来ます。"},
+        {103, L"このフォルダのリパースポイント属性を解除し、上に表示されているフォルダをアンマウントします。"},
+        {104, L"マウントするフォルダを変更します。現在マウントされているフォルダはアンマウントされ、選択した新たなフォルダがマウントされます。"},
+        {105, L"このファイルに対するハードリンク数です。ごみ箱の中にあるファイルもカウント対象になります。"},
+        {106, L"このファイルに対するハードリンクを列挙します。この処理には時間がかかります。"},
+        {107, L"選択されているハードリンクを削除します。現在開かれているファイルを削除する際は、出来るだけ全ての操作の後に行って下さい。"},
+        {108, L"「ﾘﾝｸの列挙」 をクリックすると、ここにハードリンクのファイルパスが列挙されます。"},
+        {109, L"このファイルに関連づけられている名前付きストリームの一覧です。"},
+        {110, L"ストリーム一覧で選択されたストリームの内容を 1024文字まで表示します。NULL文字は空白に変換して表示します。"},
+        {111, L"ヘルプファイルを表示します。"},
+        {112, L"ストリーム情報を読み直します。"},
+        {113, L"ファイルから新たにストリームを作成したり、選択されたストリームの内容をファイルに書き出します。"},
+        {114, L"選択されているストリームを削除します。"},
+        {115, L"このダイアログを閉じます。"},
+    };
+    for (auto& [id, text] : expected) EXPECT_EQ(String(id), std::wstring(text)) << "string " << id;
+    EXPECT_EQ(String(116), L"");
+}
+
+TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
+    for (UINT id : {201u, 202u, 203u}) {
+        std::vector<BYTE> group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
+        ASSERT_GE(group.size(), 6u + 2 * 14) << "icon group " << id;
+        int count = group[4] | (group[5] << 8);
+        ASSERT_EQ(count, 2);
+        std::vector<int> sizes;
+        for (int i = 0; i < count; ++i) {
+            const BYTE* entry = group.data() + 6 + 14 * i;
+            EXPECT_EQ(entry[0], entry[1]);
+            EXPECT_EQ(entry[2], 16) << "16 colours";
+            sizes.push_back(entry[0]);
+        }
+        EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+        EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0), nullptr);
+    }
+}
+
+TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
+    std::vector<BYTE> version = Resource(MAKEINTRESOURCEW(16), 1); // RT_VERSION
+    ASSERT_FALSE(version.empty());
+    const BYTE signature[] = {0xBD, 0x04, 0xEF, 0xFE};
+    auto at = std::search(version.begin(), version.end(), std::begin(signature), std::end(signature));
+    ASSERT_NE(at, version.end());
+    VS_FIXEDFILEINFO fixedInfo;
+    memcpy(&fixedInfo, &*at, sizeof fixedInfo);
+    const VS_FIXEDFILEINFO* fixed = &fixedInfo;
+    ASSERT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010004u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010004u);
+    std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
+    EXPECT_NE(text.find(L"041104b0"), std::wstring::npos);
+    EXPECT_NE(text.find(L"OLESelfRegister"), std::wstring::npos);
+    EXPECT_NE(text.find(L"1.4.0.0"), std::wstring::npos);
+}
+
+std::string ExpectedScript(const std::string& name, const std::string& clsid) {
+    const char* lines[] = {
+        "HKCR", "{", "\tKestrune.@.1 = s '@ Class'", "\t{", "\t\tCLSID = s '#'", "\t}", "\tKestrune.@ = s '@ Class'",
+        "\t{", "\t\tCLSID = s '#'", "\t\tCurVer = s 'Kestrune.@.1'", "\t}", "\tNoRemove CLSID", "\t{",
+        "\t\tForceRemove # = s '@ Class'", "\t\t{", "\t\t\tProgID = s 'Kestrune.@.1'",
+        "\t\t\tVersionIndependentProgID = s 'Kestrune.@'", "\t\t\tForceRemove 'Programmable'",
+        "\t\t\tInprocServer32 = s '%MODULE%'", "\t\t\t{", "\t\t\t\tval ThreadingModel = s 'Apartment'", "\t\t\t}",
+        "\t\t\t'TypeLib' = s '{4E19DA74-5A13-4910-8F75-236B94656609}'", "\t\t}", "\t}", "}"};
+    std::string script;
+    for (const char* line : lines) {
+        for (const char* c = line; *c; ++c) script += *c == '@' ? name : *c == '#' ? clsid : std::string(1, *c);
+        script += "\r\n";
+    }
+    return script;
+}
+
+TEST_F(DllResources, RegistryScriptsAreByteForByte) {
+    const std::pair<UINT, std::pair<const char*, const char*>> scripts[] = {
+        {101, {"HardLink", "{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}"}},
+        {102, {"ReparsePoint", "{5BD5298E-22D1-46C4-A9EF-8F531E2F372F}"}},
+        {105, {"OperationHook", "{5A38A4E1-060F-44FB-AEBF-1AF62FD6D493}"}},
+        {106, {"PropNTFS", "{C7B88FC2-749C-446A-9917-7ECB171F10E6}"}},
+    };
+    for (auto& [id, cls] : scripts) {
+        std::vector<BYTE> bytes = Resource(L"REGISTRY", id);
+        std::string script(bytes.begin(), bytes.end());
+        EXPECT_EQ(script, ExpectedScript(cls.first, cls.second)) << "script " << id;
+        EXPECT_EQ(script.find('\0'), std::string::npos);
+    }
+}
+
+TEST_F(DllResources, TypeLibraryDescribesFourDualInterfacesAndFourClasses) {
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(dll.Path().c_str(), REGKIND_NONE, &library), S_OK);
+    TLIBATTR* attributes = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_KESTRUNELib));
+    EXPECT_EQ(attributes->wMajorVerNum, 1);
+    EXPECT_EQ(attributes->wMinorVerNum, 0);
+    library->ReleaseTLibAttr(attributes);
+    BSTR name = nullptr, help = nullptr;
+    ASSERT_EQ(library->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(name), L"KESTRUNELib");
+    EXPECT_EQ(std::wstring(help ? help : L""), L"Kestrune 1.0 \uFF80\uFF72\uFF8C\uFF9F \uFF97\uFF72\uFF8C\uFF9E\uFF97\uFF98");
+    SysFreeString(name);
+    SysFreeString(help);
+    struct Expected {
+        const GUID* guid;
+        const wchar_t* name;
+        const wchar_t* help;
+        TYPEKIND kind;
+    } expected[] = {
+        {&IID_IHardLink, L"IHardLink", L"IHardLink Interface", TKIND_DISPATCH},
+        {&IID_IReparsePoint, L"IReparsePoint", L"IReparsePoint Interface", TKIND_DISPATCH},
+        {&IID_IOperationHook, L"IOperationHook", L"IOperationHook Interface", TKIND_DISPATCH},
+        {&IID_IPropNTFS, L"IPropNTFS", L"IPropNTFS Interface", TKIND_DISPATCH},
+        {&CLSID_HardLink, L"HardLink", L"HardLink Class", TKIND_COCLASS},
+        {&CLSID_ReparsePoint, L"ReparsePoint", L"ReparsePoint Class", TKIND_COCLASS},
+        {&CLSID_OperationHook, L"OperationHook", L"OperationHook Class", TKIND_COCLASS},
+        {&CLSID_PropNTFS, L"PropNTFS", L"PropNTFS Class", TKIND_COCLASS},
+    };
+    EXPECT_EQ(library->GetTypeInfoCount(), 8u);
+    for (auto& e : expected) {
+        ITypeInfo* info = nullptr;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*e.guid, &info), S_OK) << e.name;
+        TYPEATTR* typeAttributes = nullptr;
+        info->GetTypeAttr(&typeAttributes);
+        EXPECT_EQ(typeAttributes->typekind, e.kind) << e.name;
+        if (e.kind == TKIND_DISPATCH) {
+            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FDUAL) << e.name;
+            EXPECT_EQ(typeAttributes->cFuncs, 7) << "IDispatch's members only";
+        } else {
+            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FCANCREATE) << e.name;
+            EXPECT_EQ(typeAttributes->cImplTypes, 1);
+            INT flags = 0;
+            info->GetImplTypeFlags(0, &flags);
+            EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
+        }
+        info->ReleaseTypeAttr(typeAttributes);
+        BSTR typeName = nullptr, typeHelp = nullptr;
+        info->GetDocumentation(MEMBERID_NIL, &typeName, &typeHelp, nullptr, nullptr);
+        EXPECT_EQ(std::wstring(typeName), e.name);
+        EXPECT_EQ(std::wstring(typeHelp ? typeHelp : L""), e.help);
+        SysFreeString(typeName);
+        SysFreeString(typeHelp);
+        info->Release();
+    }
+    library->Release();
+}
+
+} // namespace
+} // namespace kestrune::testing

@@ -1,0 +1,302 @@
+// The HardLink handler through its COM interfaces, on the test volumes and on Wine's own drive.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "kestrune_h.h"
+#include "server/com_object.h"
+#include "server/module.h"
+#include "shell/hardlink/hardlink_object.h"
+#include "tests/com/dll_module.h"
+#include "tests/com/hdrop_data_object.h"
+#include "tests/com/message_box_watcher.h"
+#include "tests/fake/leak_checked_test.h"
+
+namespace kestrune::testing {
+namespace {
+
+const wchar_t kFailureText[] = L"ハードリンクの作成に失敗しました。ファイルが使用中の可能性があります。";
+
+class Pidl {
+public:
+    explicit Pidl(const std::wstring& path) : pidl_(SHSimpleIDListFromPath(path.c_str())) {}
+    ~Pidl() { CoTaskMemFree(pidl_); }
+    Pidl(const Pidl&) = delete;
+    Pidl& operator=(const Pidl&) = delete;
+    PCIDLIST_ABSOLUTE Get() const { return pidl_; }
+
+private:
+    PIDLIST_ABSOLUTE pidl_;
+};
+
+class HardLinkHandler : public LeakCheckedTest {
+protected:
+    HardLinkHandler() {
+        volumes.AddVolume(L'D');
+        volumes.AddVolume(L'E');
+        volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+        volumes.AddShare(L"\\\\srv\\share");
+        volumes.MakeFolder(L"D:\\docs");
+        volumes.MakeFolder(L"D:\\work");
+        volumes.MakeFile(L"D:\\docs\\report.txt", "report");
+        volumes.MakeFolder(L"E:\\other");
+        locksBefore = Module().lockCount;
+    }
+    ~HardLinkHandler() override { EXPECT_EQ(Module().lockCount, locksBefore) << "module lock left behind"; }
+
+    IShellExtInit* NewHandler() {
+        IShellExtInit* init = nullptr;
+        EXPECT_EQ(CreateComObject<HardLinkObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+        return init;
+    }
+    HRESULT Drop(IShellExtInit* init, const std::wstring& target, std::vector<std::wstring> files) {
+        Pidl folder(target);
+        HDropDataObject data(std::move(files));
+        HRESULT result = init->Initialize(folder.Get(), &data, nullptr);
+        EXPECT_EQ(data.OutstandingMedia(), 0) << "the storage medium was not released";
+        EXPECT_EQ(data.References(), 1);
+        return result;
+    }
+    HRESULT DropOne(const std::wstring& target, const std::wstring& file) {
+        IShellExtInit* init = NewHandler();
+        HRESULT result = Drop(init, target, {file});
+        init->Release();
+        return result;
+    }
+    // Drops `file` on `target` and picks the item; returns what message boxes said.
+    std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file) {
+        IShellExtInit* init = NewHandler();
+        EXPECT_EQ(Drop(init, target, {file}), S_OK);
+        IContextMenu* menu = nullptr;
+        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof info;
+        MessageBoxWatcher watcher;
+        EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+        menu->Release();
+        init->Release();
+        return watcher.Seen();
+    }
+    LONG locksBefore = 0;
+};
+
+TEST_F(HardLinkHandler, OneExistingNtfsFileOnTheSameVolumeIsAccepted) {
+    EXPECT_TRUE(SHSimpleIDListFromPath(L"D:\\work")) << "simple item ID lists are needed for these tests";
+    EXPECT_EQ(DropOne(L"D:\\work", L"D:\\docs\\report.txt"), S_OK);
+    EXPECT_EQ(DropOne(L"D:\\", L"D:\\docs\\report.txt"), S_OK);
+}
+
+TEST_F(HardLinkHandler, InitializeRefusesEverythingElse) {
+    IShellExtInit* init = NewHandler();
+    HDropDataObject one({L"D:\\docs\\report.txt"});
+    Pidl folder(L"D:\\work");
+    EXPECT_EQ(init->Initialize(nullptr, &one, nullptr), E_INVALIDARG);
+    EXPECT_EQ(init->Initialize(folder.Get(), nullptr, nullptr), E_INVALIDARG);
+    HDropDataObject refusing({L"D:\\docs\\report.txt"}, true);
+    EXPECT_EQ(init->Initialize(folder.Get(), &refusing, nullptr), E_FAIL);
+    volumes.MakeFile(L"D:\\docs\\second.txt");
+    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\second.txt"}), E_INVALIDARG);
+    EXPECT_EQ(Drop(init, L"D:\\work", {}), E_INVALIDARG);
+    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs"}), E_INVALIDARG);
+    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\missing.txt"}), E_INVALIDARG);
+    volumes.MakeFile(L"F:\\fat.txt");
+    EXPECT_EQ(Drop(init, L"F:\\", {L"F:\\fat.txt"}), E_INVALIDARG);
+    EXPECT_EQ(Drop(init, L"E:\\other", {L"D:\\docs\\report.txt"}), E_INVALIDARG);
+    volumes.MakeFolder(L"\\\\srv\\share\\in");
+    EXPECT_EQ(Drop(init, L"\\\\srv\\share\\in", {L"D:\\docs\\report.txt"}), E_INVALIDARG);
+    // A path too long for the handler's buffer is refused rather than cut to another name.
+    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\" + std::wstring(300, L'x')}), E_INVALIDARG);
+    init->Release();
+}
+
+TEST_F(HardLinkHandler, JunctionTargetsCountWithTheVolumeTheyLeadTo) {
+    volumes.MakeFolder(L"E:\\toD");
+    volumes.MakeJunction(L"E:\\toD", L"D:\\work");
+    volumes.MakeFolder(L"D:\\toE");
+    volumes.MakeJunction(L"D:\\toE", L"E:\\other");
+    EXPECT_EQ(DropOne(L"E:\\toD", L"D:\\docs\\report.txt"), S_OK);
+    EXPECT_EQ(DropOne(L"D:\\toE", L"D:\\docs\\report.txt"), E_INVALIDARG);
+}
+
+TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
+    IShellExtInit* init = NewHandler();
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
+    HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, 1, L"first");
+    AppendMenuW(popup, MF_STRING, 2, L"last");
+    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_DEFAULTONLY), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0));
+    EXPECT_EQ(GetMenuItemCount(popup), 2);
+    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+    ASSERT_EQ(GetMenuItemCount(popup), 3);
+    wchar_t text[64] = {};
+    GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"ここにハードリンクを作成(&L)");
+    EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
+    EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
+    char name[32];
+    EXPECT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, name, 32), E_NOTIMPL);
+    EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 32), E_NOTIMPL);
+    DestroyMenu(popup);
+    menu->Release();
+    init->Release();
+}
+
+TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
+    IShellExtInit* init = NewHandler();
+    ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt"}), S_OK);
+    IContextMenu* menu = nullptr;
+    init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof info;
+    info.lpVerb = "link";
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    info.lpVerb = MAKEINTRESOURCEA(1);
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
+    EXPECT_FALSE(volumes.Exists(L"D:\\work\\report.txt"));
+    menu->Release();
+    init->Release();
+}
+
+TEST_F(HardLinkHandler, NamesFollowTheSeries) {
+    std::wstring tilde = L" \uFF5E ";
+    EXPECT_TRUE(CreateLink(L"D:\\work", L"D:\\docs\\report.txt").empty());
+    EXPECT_EQ(volumes.LinkCount(L"D:\\work\\report.txt"), 2);
+    CreateLink(L"D:\\work", L"D:\\docs\\report.txt");
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\ハードリンク" + tilde + L"report.txt"));
+    CreateLink(L"D:\\work", L"D:\\docs\\report.txt");
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\ハードリンク (2)" + tilde + L"report.txt"));
+    volumes.MakeFolder(L"D:\\work\\ハードリンク (3)" + tilde + L"report.txt"); // a folder blocks a name too
+    CreateLink(L"D:\\work", L"D:\\docs\\report.txt");
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\ハードリンク (4)" + tilde + L"report.txt"));
+    EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 5);
+    // Into the file's own folder: the first free name is the second of the series.
+    CreateLink(L"D:\\docs", L"D:\\docs\\report.txt");
+    EXPECT_TRUE(volumes.Exists(L"D:\\docs\\ハードリンク" + tilde + L"report.txt"));
+}
+
+TEST_F(HardLinkHandler, NamesKeepAMissingOrLeadingDotExtension) {
+    volumes.MakeFile(L"D:\\docs\\README");
+    volumes.MakeFile(L"D:\\docs\\.profile");
+    CreateLink(L"D:\\docs", L"D:\\docs\\README");
+    EXPECT_TRUE(volumes.Exists(L"D:\\docs\\ハードリンク \uFF5E README"));
+    CreateLink(L"D:\\docs", L"D:\\docs\\.profile");
+    EXPECT_TRUE(volumes.Exists(L"D:\\docs\\ハードリンク \uFF5E .profile"));
+    CreateLink(L"D:\\", L"D:\\docs\\.profile");
+    EXPECT_TRUE(volumes.Exists(L"D:\\.profile"));
+}
+
+TEST_F(HardLinkHandler, AFailureIsToldOnceWithTheCaptionAndTheErrorIcon) {
+    // The target's name series soon outgrows MAX_PATH: the drop ends with the failure message.
+    std::wstring deep = L"D:\\";
+    while (deep.size() < 225) {
+        deep += std::wstring(40, L'd');
+        volumes.MakeFolder(deep);
+        deep += L"\\";
+    }
+    deep.pop_back();
+    ASSERT_TRUE(CreateLink(deep, L"D:\\docs\\report.txt").empty()); // report.txt still fits
+    std::vector<SeenMessage> seen = CreateLink(deep, L"D:\\docs\\report.txt");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, kFailureText);
+    EXPECT_EQ(seen[0].title, L"Kestrune");
+    EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, IDI_HAND));
+    EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 2);
+}
+
+TEST_F(HardLinkHandler, TheOverlayMarksFilesWithTwoOrMoreLinks) {
+    IShellIconOverlayIdentifier* overlay = nullptr;
+    ASSERT_EQ(CreateComObject<HardLinkObject>(nullptr, IID_IShellIconOverlayIdentifier,
+                                              reinterpret_cast<void**>(&overlay)),
+              S_OK);
+    EXPECT_EQ(overlay->IsMemberOf(L"D:\\docs\\report.txt", 0), S_FALSE);
+    volumes.MakeLink(L"D:\\docs\\report.txt", L"D:\\work\\second.txt");
+    EXPECT_EQ(overlay->IsMemberOf(L"D:\\docs\\report.txt", 0), S_OK);
+    EXPECT_EQ(overlay->IsMemberOf(L"D:\\work\\second.txt", FILE_ATTRIBUTE_ARCHIVE), S_OK);
+    EXPECT_EQ(overlay->IsMemberOf(L"D:\\docs", FILE_ATTRIBUTE_DIRECTORY), S_FALSE);
+    EXPECT_EQ(overlay->IsMemberOf(L"D:\\missing", 0), S_FALSE);
+    volumes.ResetStats();
+    overlay->IsMemberOf(L"D:\\docs\\report.txt", 0);
+    EXPECT_EQ(volumes.Stats().findFirsts, 1); // one search and one open: no scan
+    EXPECT_EQ(volumes.Stats().fileOpens, 1);
+
+    wchar_t file[MAX_PATH] = {};
+    int index = -1;
+    DWORD flags = 0;
+    ASSERT_EQ(overlay->GetOverlayInfo(file, MAX_PATH, &index, &flags), S_OK);
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(Module().instance, own, MAX_PATH);
+    EXPECT_STREQ(file, own);
+    EXPECT_EQ(index, 1);
+    EXPECT_EQ(flags, static_cast<DWORD>(ISIOI_ICONFILE | ISIOI_ICONINDEX));
+    wchar_t small[8];
+    wmemset(small, L'#', 8);
+    ASSERT_EQ(overlay->GetOverlayInfo(small, 4, &index, &flags), S_OK);
+    EXPECT_EQ(wcslen(small), 3u);
+    EXPECT_EQ(small[4], L'#');
+    int priority = 0;
+    EXPECT_EQ(overlay->GetPriority(&priority), S_OK);
+    EXPECT_EQ(priority, 10);
+    overlay->Release();
+}
+
+TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
+    CoInitialize(nullptr);
+    DllModule dll;
+    ASSERT_NE(dll.module, nullptr);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"kestrune-drop-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring target = folder + L"\\target";
+    std::wstring file = folder + L"\\report.txt";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(target.c_str(), nullptr);
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(h);
+    wchar_t fs[64] = {};
+    std::wstring root = folder.substr(0, 3);
+    GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fs, 64);
+    if (wcscmp(fs, L"NTFS") != 0) GTEST_SKIP() << "Wine's temp drive does not report NTFS";
+
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(dll.getClassObject(CLSID_HardLink, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IShellExtInit* init = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+    factory->Release();
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    ASSERT_EQ(SHParseDisplayName(target.c_str(), nullptr, &pidl, 0, nullptr), S_OK);
+    HDropDataObject data({file});
+    ASSERT_EQ(init->Initialize(pidl, &data, nullptr), S_OK);
+    CoTaskMemFree(pidl);
+    IContextMenu* menu = nullptr;
+    init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof info;
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    IShellIconOverlayIdentifier* overlay = nullptr;
+    init->QueryInterface(IID_IShellIconOverlayIdentifier, reinterpret_cast<void**>(&overlay));
+    std::wstring link = target + L"\\report.txt";
+    EXPECT_EQ(overlay->IsMemberOf(file.c_str(), 0), S_OK);
+    EXPECT_EQ(overlay->IsMemberOf(link.c_str(), 0), S_OK);
+    overlay->Release();
+    menu->Release();
+    init->Release();
+    EXPECT_EQ(dll.canUnloadNow(), S_OK);
+    BY_HANDLE_FILE_INFORMATION information = {};
+    h = CreateFileW(link.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "the link was not created";
+    GetFileInformationByHandle(h, &information);
+    CloseHandle(h);
+    EXPECT_EQ(information.nNumberOfLinks, 2u);
+    DeleteFileW(link.c_str());
+    DeleteFileW(file.c_str());
+    RemoveDirectoryW(target.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+} // namespace kestrune::testing
