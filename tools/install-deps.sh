@@ -13,6 +13,7 @@ have cmake || need+=(cmake)
 have ninja || need+=(ninja-build)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 have iconv || need+=(libc-bin)
+have python3 || need+=(python3)
 have mkntfs || need+=(ntfs-3g)
 have fusermount3 || have fusermount || need+=(fuse3)
 if [ ${#need[@]} -gt 0 ]; then
