@@ -1,0 +1,159 @@
+// DllRegisterServer and DllUnregisterServer of the built DLL, checked by registry dump, and the
+// same through regsvr32 under Wine.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "kestrune_h.h"
+#include "tests/com/dll_module.h"
+#include "tests/server/scratch_registry.h"
+
+namespace kestrune::testing {
+namespace {
+
+struct ClassRow {
+    const wchar_t* name;
+    const wchar_t* clsid;
+};
+const ClassRow classes[] = {
+    {L"HardLink", L"{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}"},
+    {L"ReparsePoint", L"{5BD5298E-22D1-46C4-A9EF-8F531E2F372F}"},
+    {L"OperationHook", L"{5A38A4E1-060F-44FB-AEBF-1AF62FD6D493}"},
+    {L"PropNTFS", L"{C7B88FC2-749C-446A-9917-7ECB171F10E6}"},
+};
+
+void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    HKEY opened = nullptr;
+    RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+    if (name || !value.empty())
+        RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
+}
+
+// The registry content of the tables, written by hand into a key of its own and dumped.
+std::wstring ExpectedDump(const std::wstring& module) {
+    HKEY expected = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KestruneExpected", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &expected, nullptr);
+    for (const ClassRow& row : classes) {
+        std::wstring name = row.name, progId = L"Kestrune." + name, text = name + L" Class";
+        std::wstring clsidKey = L"CLSID\\" + std::wstring(row.clsid);
+        SetString(expected, progId + L".1", nullptr, text);
+        SetString(expected, progId + L".1\\CLSID", nullptr, row.clsid);
+        SetString(expected, progId, nullptr, text);
+        SetString(expected, progId + L"\\CLSID", nullptr, row.clsid);
+        SetString(expected, progId + L"\\CurVer", nullptr, progId + L".1");
+        SetString(expected, clsidKey, nullptr, text);
+        SetString(expected, clsidKey + L"\\ProgID", nullptr, progId + L".1");
+        SetString(expected, clsidKey + L"\\VersionIndependentProgID", nullptr, progId);
+        SetString(expected, clsidKey + L"\\Programmable", nullptr, L"");
+        SetString(expected, clsidKey + L"\\InprocServer32", nullptr, module);
+        SetString(expected, clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+        SetString(expected, clsidKey + L"\\TypeLib", nullptr, L"{4E19DA74-5A13-4910-8F75-236B94656609}");
+    }
+    std::wstring dump = DumpKey(expected);
+    RegCloseKey(expected);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KestruneExpected");
+    return dump;
+}
+
+// The class part of a dump: ProgID and CLSID keys.
+std::wstring ClassPart(const std::wstring& dump) {
+    std::wistringstream lines(dump);
+    std::wstring line, part;
+    while (std::getline(lines, line))
+        if (line.rfind(L"Kestrune.", 0) == 0 || line.rfind(L"CLSID", 0) == 0) part += line + L"\n";
+    return part;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class SelfRegistration : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CoInitialize(nullptr); }
+    static void TearDownTestSuite() { CoUninitialize(); }
+    void SetUp() override { ASSERT_NE(dll.module, nullptr); }
+    DllModule dll;
+};
+
+TEST_F(SelfRegistration, RegistersExactlyTheTablesAgainAndAgain) {
+    ScratchRegistry scratch(L"SelfRegistration");
+    std::wstring expected = ExpectedDump(dll.Path());
+    // Stale content under the CLSID key is rebuilt away; unlisted keys under a ProgID stay.
+    SetString(scratch.Classes(), L"CLSID\\{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}\\Stale", nullptr, L"old");
+    SetString(scratch.Classes(), L"Kestrune.HardLink\\Extra", nullptr, L"kept");
+    ASSERT_EQ(dll.registerServer(), S_OK);
+    std::wstring first = ClassPart(scratch.Dump());
+    EXPECT_EQ(first.find(L"Stale"), std::wstring::npos);
+    EXPECT_NE(first.find(L"Kestrune.HardLink\\Extra"), std::wstring::npos);
+    RegDeleteKeyW(scratch.Classes(), L"Kestrune.HardLink\\Extra");
+    first = ClassPart(scratch.Dump());
+    EXPECT_EQ(first, expected);
+    EXPECT_TRUE(KeyExists(scratch.Classes(), L"TypeLib\\{4E19DA74-5A13-4910-8F75-236B94656609}\\1.0"));
+    EXPECT_TRUE(KeyExists(scratch.Classes(), L"Interface\\{411DEC6B-0C56-4FFA-8DA4-74E4D2774A25}"));
+    ASSERT_EQ(dll.registerServer(), S_OK);
+    EXPECT_EQ(ClassPart(scratch.Dump()), expected);
+
+    // IDispatch of a class works once registered.
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(dll.getClassObject(CLSID_HardLink, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    IDispatch* dispatch = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    factory->Release();
+    ITypeInfo* info = nullptr;
+    EXPECT_EQ(dispatch->GetTypeInfo(0, 0, &info), S_OK);
+    if (info) info->Release();
+    dispatch->Release();
+
+    EXPECT_EQ(dll.unregisterServer(), S_OK);
+    EXPECT_EQ(ClassPart(scratch.Dump()), L"CLSID\n") << "the CLSID key itself is never removed";
+    EXPECT_FALSE(KeyExists(scratch.Classes(), L"TypeLib\\{4E19DA74-5A13-4910-8F75-236B94656609}\\1.0"));
+    EXPECT_EQ(dll.unregisterServer(), S_OK);
+    EXPECT_EQ(ClassPart(scratch.Dump()), L"CLSID\n");
+}
+
+TEST_F(SelfRegistration, Regsvr32RegistersAndUnregistersTheDll) {
+    auto run = [&](const std::wstring& arguments) {
+        std::wstring command = L"regsvr32.exe /s " + arguments + L" \"" + dll.Path() + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return static_cast<DWORD>(-1);
+        WaitForSingleObject(process.hProcess, 60000);
+        DWORD code = 1;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return code;
+    };
+    ASSERT_EQ(run(L""), 0u);
+    for (const ClassRow& row : classes) {
+        std::wstring server = L"CLSID\\" + std::wstring(row.clsid) + L"\\InprocServer32";
+        wchar_t value[MAX_PATH] = {};
+        DWORD size = sizeof value;
+        EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(value), dll.Path());
+        size = sizeof value;
+        RegGetValueW(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel", RRF_RT_REG_SZ, nullptr, value, &size);
+        EXPECT_EQ(std::wstring(value), L"Apartment");
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrune." + std::wstring(row.name) + L".1"));
+    }
+    ASSERT_EQ(run(L"/u"), 0u);
+    for (const ClassRow& row : classes) {
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + std::wstring(row.clsid)));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrune." + std::wstring(row.name)));
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+}
+
+} // namespace
+} // namespace kestrune::testing
