@@ -4,16 +4,17 @@
 
 namespace kestrune {
 
-class ScopedHandle {
+// Owns a handle and gives it back through the kernel table's `Close` (CloseHandle, FindClose).
+template <BOOL(WINAPI* KernelApi::*Close)(HANDLE)> class ScopedKernelHandle {
 public:
-    explicit ScopedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    ~ScopedHandle() { Reset(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    explicit ScopedKernelHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~ScopedKernelHandle() { Reset(); }
+    ScopedKernelHandle(const ScopedKernelHandle&) = delete;
+    ScopedKernelHandle& operator=(const ScopedKernelHandle&) = delete;
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE Get() const { return handle_; }
     void Reset() {
-        if (Valid()) Kernel().CloseHandle(handle_);
+        if (Valid()) (Kernel().*Close)(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }
 
@@ -21,22 +22,8 @@ private:
     HANDLE handle_;
 };
 
-class ScopedFind {
-public:
-    explicit ScopedFind(HANDLE handle) : handle_(handle) {}
-    ~ScopedFind() { Reset(); }
-    ScopedFind(const ScopedFind&) = delete;
-    ScopedFind& operator=(const ScopedFind&) = delete;
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    void Reset() {
-        if (Valid()) Kernel().FindClose(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
+using ScopedHandle = ScopedKernelHandle<&KernelApi::CloseHandle>;
+using ScopedFind = ScopedKernelHandle<&KernelApi::FindClose>;
 
 // A zero-filled GlobalAlloc block, freed when the owner goes.
 class ScopedGlobal {

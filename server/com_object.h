@@ -12,37 +12,51 @@
 
 namespace kestrune {
 
-template <typename T> class StandaloneObject final : public T {
-public:
-    static HRESULT Create(REFIID riid, void** ppv) {
-        auto* object = new (std::nothrow) StandaloneObject();
+// The count and module lock shared by both forms: construction takes a module lock (in Make),
+// destruction sets the count to 1 so that a stray AddRef and Release during the class's
+// tear-down cannot destroy twice, gives the lock back, then runs the tear-down.
+template <typename Object> class LockedLifetime {
+protected:
+    template <typename... Arguments> static HRESULT Make(REFIID riid, void** ppv, Arguments... arguments) {
+        auto* object = new (std::nothrow) Object(arguments...);
         if (!object) return E_OUTOFMEMORY;
         Module().Lock();
         HRESULT result = object->QueryInterface(riid, ppv);
         if (result != S_OK) object->Destroy();
         return result;
     }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        return LookupInterface<T>(this, T::interfaces, riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refCount_); }
-    STDMETHODIMP_(ULONG) Release() override {
+    ULONG Increment() { return static_cast<ULONG>(++refCount_); }
+    ULONG Decrement() {
         LONG count = --refCount_;
         if (count == 0) Destroy();
         return static_cast<ULONG>(count);
     }
 
 private:
-    StandaloneObject() = default;
-    ~StandaloneObject() = default;
-    // A stray AddRef and Release during the class's tear-down ends at 1 and cannot destroy twice.
     void Destroy() {
         refCount_ = 1;
         Module().Unlock();
-        delete this;
+        delete static_cast<Object*>(this);
     }
     LONG refCount_ = 0;
+};
+
+template <typename T> class StandaloneObject final : public T, private LockedLifetime<StandaloneObject<T>> {
+    using Lifetime = LockedLifetime<StandaloneObject<T>>;
+    friend Lifetime;
+
+public:
+    static HRESULT Create(REFIID riid, void** ppv) { return Lifetime::Make(riid, ppv); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        return LookupInterface<T>(this, T::interfaces, riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return Lifetime::Increment(); }
+    STDMETHODIMP_(ULONG) Release() override { return Lifetime::Decrement(); }
+
+private:
+    StandaloneObject() = default;
+    ~StandaloneObject() = default;
 };
 
 // The instance inside an aggregate: its IUnknown belongs to the outer object.
@@ -63,16 +77,12 @@ private:
     IUnknown* outer_;
 };
 
-template <typename T> class AggregatedObject final : public IUnknown {
+template <typename T> class AggregatedObject final : public IUnknown, private LockedLifetime<AggregatedObject<T>> {
+    using Lifetime = LockedLifetime<AggregatedObject<T>>;
+    friend Lifetime;
+
 public:
-    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
-        auto* object = new (std::nothrow) AggregatedObject(outer);
-        if (!object) return E_OUTOFMEMORY;
-        Module().Lock();
-        HRESULT result = object->QueryInterface(riid, ppv);
-        if (result != S_OK) object->Destroy();
-        return result;
-    }
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) { return Lifetime::Make(riid, ppv, outer); }
 
     // The non-delegating IUnknown.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -84,22 +94,12 @@ public:
         }
         return LookupInterface<T>(&contained_, T::interfaces, riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refCount_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG count = --refCount_;
-        if (count == 0) Destroy();
-        return static_cast<ULONG>(count);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return Lifetime::Increment(); }
+    STDMETHODIMP_(ULONG) Release() override { return Lifetime::Decrement(); }
 
 private:
     explicit AggregatedObject(IUnknown* outer) : contained_(outer) {}
     ~AggregatedObject() = default;
-    void Destroy() {
-        refCount_ = 1;
-        Module().Unlock();
-        delete this;
-    }
-    LONG refCount_ = 0;
     ContainedObject<T> contained_;
 };
 

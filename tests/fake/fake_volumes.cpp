@@ -567,9 +567,9 @@ HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     if (!pattern || !g.impl->Canonical(pattern, full)) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     size_t slash = full.find_last_of(L'\\');
     if (slash == std::wstring::npos) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-    std::wstring folder = full.substr(0, slash + 1), spec = full.substr(slash + 1);
-    if (spec.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-    if (spec.find(L':') != std::wstring::npos) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    std::wstring folder = full.substr(0, slash + 1), namePattern = full.substr(slash + 1);
+    if (namePattern.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (namePattern.find(L':') != std::wstring::npos) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     Located at;
     DWORD error = 0;
     if (!g.impl->Locate(folder, true, at, error)) return Fail(error, INVALID_HANDLE_VALUE);
@@ -579,10 +579,10 @@ HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     search.kind = HandleObject::Search;
     if (at.record != at.record->volume->root) {
         for (const wchar_t* dot : {L".", L".."})
-            if (MatchesPattern(spec, dot)) search.entries.push_back(Impl::FindDataOf(dot, at.record));
+            if (MatchesPattern(namePattern, dot)) search.entries.push_back(Impl::FindDataOf(dot, at.record));
     }
     for (auto& child : at.record->children)
-        if (MatchesPattern(spec, child.first)) search.entries.push_back(Impl::FindDataOf(child.first, child.second));
+        if (MatchesPattern(namePattern, child.first)) search.entries.push_back(Impl::FindDataOf(child.first, child.second));
     if (search.entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     *data = search.entries[0];
     search.nextEntry = 1;
@@ -1088,27 +1088,21 @@ HANDLE WINAPI FakeCreateEventW(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial,
     return g.impl->NewHandle(std::move(object));
 }
 
-BOOL WINAPI FakeSetEvent(HANDLE handle) {
+// Fake events change state here; real ones (made by the caller itself) go to the system.
+BOOL SetEventState(HANDLE handle, bool signalled) {
     {
         Guard g;
         if (HandleObject* object = g.impl->Find(handle, HandleObject::Event)) {
-            object->event.signalled = true;
+            object->event.signalled = signalled;
             return TRUE;
         }
     }
-    return ::SetEvent(handle);
+    return signalled ? ::SetEvent(handle) : ::ResetEvent(handle);
 }
 
-BOOL WINAPI FakeResetEvent(HANDLE handle) {
-    {
-        Guard g;
-        if (HandleObject* object = g.impl->Find(handle, HandleObject::Event)) {
-            object->event.signalled = false;
-            return TRUE;
-        }
-    }
-    return ::ResetEvent(handle);
-}
+BOOL WINAPI FakeSetEvent(HANDLE handle) { return SetEventState(handle, true); }
+
+BOOL WINAPI FakeResetEvent(HANDLE handle) { return SetEventState(handle, false); }
 
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     DWORD waited = 0;
