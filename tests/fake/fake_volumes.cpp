@@ -69,8 +69,27 @@ struct Record {
     std::vector<uint8_t> data;
     std::vector<std::pair<std::wstring, std::vector<uint8_t>>> streams;
     std::vector<uint8_t> reparse;
-    std::vector<std::pair<std::wstring, Record*>> children;
+    std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
+    std::map<std::wstring, Record*> byUpperName;
     Volume* volume = nullptr;
+
+    void AddChild(const std::wstring& name, Record* child) {
+        children.emplace_back(name, child);
+        byUpperName[Upper(name)] = child;
+    }
+    Record* RemoveChild(const std::wstring& name) {
+        auto found = byUpperName.find(Upper(name));
+        if (found == byUpperName.end()) return nullptr;
+        Record* child = found->second;
+        byUpperName.erase(found);
+        for (auto it = children.begin(); it != children.end(); ++it) {
+            if (SameName(it->first, name)) {
+                children.erase(it);
+                break;
+            }
+        }
+        return child;
+    }
 };
 
 struct Volume {
@@ -230,9 +249,8 @@ struct FakeVolumeSet::Impl {
     }
 
     Record* Child(Record* dir, const std::wstring& name) {
-        for (auto& entry : dir->children)
-            if (SameName(entry.first, name)) return entry.second;
-        return nullptr;
+        auto found = dir->byUpperName.find(Upper(name));
+        return found == dir->byUpperName.end() ? nullptr : found->second;
     }
 
     // The folder a mount-point record leads to.
@@ -431,7 +449,7 @@ struct FakeVolumeSet::Impl {
     Record* AddEntry(Located& at, bool isDir) {
         Record* record = NewRecord(at.parent->volume, isDir);
         record->links = 1;
-        at.parent->children.emplace_back(at.name, record);
+        at.parent->AddChild(at.name, record);
         return record;
     }
 
@@ -581,8 +599,15 @@ HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
         for (const wchar_t* dot : {L".", L".."})
             if (MatchesPattern(namePattern, dot)) search.entries.push_back(Impl::FindDataOf(dot, at.record));
     }
+    size_t firstChild = search.entries.size();
     for (auto& child : at.record->children)
         if (MatchesPattern(namePattern, child.first)) search.entries.push_back(Impl::FindDataOf(child.first, child.second));
+    // NTFS lists a folder in the order of its index (upper-cased names, ordinal); FAT in creation order.
+    if (at.record->volume->IsNtfs())
+        std::stable_sort(search.entries.begin() + static_cast<long>(firstChild), search.entries.end(),
+                         [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
+                             return Upper(a.cFileName) < Upper(b.cFileName);
+                         });
     if (search.entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     *data = search.entries[0];
     search.nextEntry = 1;
@@ -720,7 +745,7 @@ BOOL WINAPI FakeCreateHardLinkW(LPCWSTR newName, LPCWSTR existing, LPSECURITY_AT
     if (target.parent->volume != source.record->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
     if (!source.record->volume->IsNtfs()) return Fail(ERROR_INVALID_FUNCTION, FALSE);
     if (source.record->links >= 1024) return Fail(ERROR_TOO_MANY_LINKS, FALSE);
-    target.parent->children.emplace_back(target.name, source.record);
+    target.parent->AddChild(target.name, source.record);
     ++source.record->links;
     return TRUE;
 }
@@ -747,13 +772,7 @@ BOOL WINAPI FakeDeleteFileW(LPCWSTR path) {
     }
     if (record->isDir || (record->attributes & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (g.impl->HasOpenWithoutShare(record, FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    auto& children = at.parent->children;
-    for (auto it = children.begin(); it != children.end(); ++it) {
-        if (SameName(it->first, at.name)) {
-            children.erase(it);
-            break;
-        }
-    }
+    at.parent->RemoveChild(at.name);
     --record->links;
     return TRUE;
 }
@@ -1227,7 +1246,7 @@ void FakeVolumeSet::MakeLink(const std::wstring& existing, const std::wstring& n
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Record* record = impl_->MustFind(existing);
     Located at = NewEntryAt(*impl_, newPath);
-    at.parent->children.emplace_back(at.name, record);
+    at.parent->AddChild(at.name, record);
     ++record->links;
 }
 
@@ -1270,14 +1289,7 @@ void FakeVolumeSet::Remove(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Located at = impl_->MustLocate(path, false);
     if (!at.record || !at.parent) throw std::runtime_error("fake volumes: nothing to remove");
-    auto& children = at.parent->children;
-    for (auto it = children.begin(); it != children.end(); ++it) {
-        if (SameName(it->first, at.name)) {
-            --it->second->links;
-            children.erase(it);
-            return;
-        }
-    }
+    if (Record* child = at.parent->RemoveChild(at.name)) --child->links;
 }
 
 bool FakeVolumeSet::Exists(const std::wstring& path) {

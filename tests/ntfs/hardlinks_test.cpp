@@ -53,6 +53,24 @@ TEST_F(HardLinkScan, FoldersComeFirstAndNamesIgnoreCase) {
     FreeScanTree(list);
 }
 
+TEST_F(HardLinkScan, NamesAreOrderedByTheScanNotByTheVolume) {
+    // NTFS lists "ab" before "a_b" (ordinal, '_' after the letters); the scan orders as lstrcmpiW does.
+    volumes.MakeFolder(L"D:\\n");
+    volumes.MakeFile(L"D:\\n\\ab");
+    volumes.MakeFile(L"D:\\n\\a_b");
+    ScanNode* list = ScanFolderTree(L"D:\\n", L"*.*", 0, nullptr);
+    EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"a_b", L"ab"}));
+    FreeScanTree(list);
+    // FAT lists in creation order.
+    volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+    for (const wchar_t* name : {L"z.txt", L"M.txt", L"a.txt", L"m.TXT2"}) volumes.MakeFile(std::wstring(L"F:\\") + name);
+    volumes.MakeFolder(L"F:\\Zed");
+    volumes.MakeFolder(L"F:\\alpha");
+    list = ScanFolderTree(L"F:\\", L"*.*", 1, nullptr);
+    EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"alpha", L"Zed", L"a.txt", L"M.txt", L"m.TXT2", L"z.txt"}));
+    FreeScanTree(list);
+}
+
 TEST_F(HardLinkScan, PatternsAreBoundedAndEachMatchMakesANode) {
     volumes.MakeFolder(L"D:\\p");
     volumes.MakeFile(L"D:\\p\\x.txt");
