@@ -6,6 +6,33 @@ export WINEPREFIX="$here/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
+ntfs_mount="$here/build/ntfs-mount"
+
+# K: is a small scratch folder, so that "the whole drive" of a test stays small.
+map_scratch_drive() {
+  rm -rf "$here/build/wine-drive-k"
+  mkdir -p "$here/build/wine-drive-k"
+  ln -sfn "$here/build/wine-drive-k" "$WINEPREFIX/dosdevices/k:"
+}
+
+unmount_ntfs_drive() {
+  mountpoint -q "$ntfs_mount" 2>/dev/null || return 0
+  fusermount3 -u "$ntfs_mount" 2>/dev/null || fusermount -u "$ntfs_mount" 2>/dev/null || umount "$ntfs_mount" 2>/dev/null || true
+}
+
+# N: is a real NTFS volume (ntfs-3g over FUSE, named streams in Windows syntax) where this machine
+# allows it; tests that need it skip and say so otherwise.
+map_ntfs_drive() {
+  rm -f "$WINEPREFIX/dosdevices/n:"
+  command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ -e /dev/fuse ] || return 0
+  mkdir -p "$ntfs_mount"
+  unmount_ntfs_drive
+  rm -f "$here/build/ntfs.img"
+  truncate -s 64M "$here/build/ntfs.img"
+  mkntfs -F -Q -q "$here/build/ntfs.img" >/dev/null 2>&1 || return 0
+  ntfs-3g -o streams_interface=windows "$here/build/ntfs.img" "$ntfs_mount" >/dev/null 2>&1 || return 0
+  ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
+}
 
 wine_session_start() {
   local display
@@ -26,10 +53,13 @@ wine_session_start() {
     env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.kestrune-ready"
   fi
+  map_scratch_drive
+  map_ntfs_drive
 }
 
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
+  unmount_ntfs_drive
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
   wait 2>/dev/null || true
 }
