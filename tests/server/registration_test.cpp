@@ -2,6 +2,7 @@
 // same through regsvr32 under Wine.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -117,6 +118,112 @@ TEST_F(SelfRegistration, RegistersExactlyTheTablesAgainAndAgain) {
     EXPECT_FALSE(KeyExists(scratch.Classes(), L"TypeLib\\{4E19DA74-5A13-4910-8F75-236B94656609}\\1.0"));
     EXPECT_EQ(dll.unregisterServer(), S_OK);
     EXPECT_EQ(ClassPart(scratch.Dump()), L"CLSID\n");
+}
+
+// A copy of the built DLL under another name, loaded in its place.
+class CopiedDll {
+public:
+    CopiedDll(const std::wstring& source, const std::wstring& folderName, const std::wstring& fileName) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + folderName;
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\" + fileName;
+        CopyFileW(source.c_str(), path_.c_str(), FALSE);
+    }
+    ~CopiedDll() {
+        if (module_) FreeLibrary(module_);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do DeleteFileW((folder_ + L"\\" + found.cFileName).c_str());
+            while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(folder_.c_str());
+    }
+    CopiedDll(const CopiedDll&) = delete;
+    CopiedDll& operator=(const CopiedDll&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    const std::wstring& Folder() const { return folder_; }
+    HRESULT Call(const char* exportName) {
+        if (!module_) module_ = LoadLibraryW(path_.c_str());
+        auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module_, exportName));
+        return function ? function() : E_FAIL;
+    }
+
+private:
+    std::wstring folder_, path_;
+    HMODULE module_ = nullptr;
+};
+
+std::wstring ServerPath(HKEY classesRoot, const wchar_t* clsid) {
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    RegGetValueW(classesRoot, (L"CLSID\\" + std::wstring(clsid) + L"\\InprocServer32").c_str(), nullptr, RRF_RT_REG_SZ,
+                 nullptr, value, &size);
+    return value;
+}
+
+bool RenameResourceType(const std::wstring& path, const std::wstring& from, const std::wstring& to) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD size = GetFileSize(file, nullptr), done = 0;
+    std::string bytes(size, '\0');
+    ReadFile(file, &bytes[0], size, &done, nullptr);
+    // A resource directory name is a 16-bit length and the UTF-16 characters.
+    std::string pattern(1, static_cast<char>(from.size()));
+    pattern += '\0';
+    pattern.append(reinterpret_cast<const char*>(from.c_str()), from.size() * 2);
+    size_t at = bytes.find(pattern);
+    bool renamed = at != std::string::npos && bytes.find(pattern, at + 1) == std::string::npos;
+    if (renamed) {
+        memcpy(&bytes[at + 2], to.c_str(), to.size() * 2);
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        WriteFile(file, bytes.data(), size, &done, nullptr);
+    }
+    CloseHandle(file);
+    return renamed;
+}
+
+TEST_F(SelfRegistration, APathWithAQuoteIsWrittenIntact) {
+    ScratchRegistry scratch(L"Quote");
+    CopiedDll copy(dll.Path(), L"kestrune it's here", L"Kestrune.dll");
+    ASSERT_EQ(copy.Call("DllRegisterServer"), S_OK);
+    EXPECT_EQ(ServerPath(scratch.Classes(), classes[0].clsid), copy.Path());
+    EXPECT_EQ(copy.Call("DllUnregisterServer"), S_OK);
+}
+
+TEST_F(SelfRegistration, AMissingTypeLibraryResourceFallsBackToATlbBesideTheFile) {
+    ScratchRegistry scratch(L"Fallback");
+    CopiedDll copy(dll.Path(), L"kestrune-fallback", L"Fallback.dll");
+    // Renaming the resource type in the copy's resource directory hides its type library.
+    // (Wine's UpdateResource does not delete resources.)
+    ASSERT_TRUE(RenameResourceType(copy.Path(), L"TYPELIB", L"TYPELIX"));
+    EXPECT_TRUE(FAILED(copy.Call("DllRegisterServer"))) << "no type library anywhere";
+    EXPECT_EQ(ServerPath(scratch.Classes(), classes[3].clsid), copy.Path()) << "all four scripts were applied";
+    // The type library itself, copied out of the built DLL as a .tlb file beside the copy.
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(dll.Path().c_str(), REGKIND_NONE, &library), S_OK);
+    library->Release();
+    HMODULE built = dll.module;
+    HRSRC found = FindResourceW(built, MAKEINTRESOURCEW(1), L"TYPELIB");
+    ASSERT_NE(found, nullptr);
+    DWORD size = SizeofResource(built, found);
+    const void* bytes = LockResource(LoadResource(built, found));
+    std::wstring tlb = copy.Folder() + L"\\Fallback.tlb";
+    HANDLE file = CreateFileW(tlb.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes, size, &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(copy.Call("DllRegisterServer"), S_OK);
+    wchar_t registered[MAX_PATH] = {};
+    DWORD length = sizeof registered;
+    RegGetValueW(scratch.Classes(), L"TypeLib\\{4E19DA74-5A13-4910-8F75-236B94656609}\\1.0\\0\\win64", nullptr,
+                 RRF_RT_REG_SZ, nullptr, registered, &length);
+    EXPECT_EQ(std::wstring(registered), tlb);
+    EXPECT_EQ(copy.Call("DllUnregisterServer"), S_OK);
 }
 
 TEST_F(SelfRegistration, Regsvr32RegistersAndUnregistersTheDll) {
