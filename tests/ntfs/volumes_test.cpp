@@ -82,6 +82,20 @@ TEST_F(VolumeChecks, NetworkPathsAndBadInputHaveNoDriveRoot) {
     EXPECT_EQ(IsSameVolume(L"D:\\a", L"\\\\server\\share\\dir"), 0);
 }
 
+TEST_F(VolumeChecks, OddlyWrittenPathsResolveLikeTheirFullForm) {
+    EXPECT_EQ(Root(L"d:/docs/a.txt"), L"D:\\");
+    EXPECT_EQ(Root(L"D:\\link\\..\\link\\f"), L"E:\\");
+    EXPECT_EQ(Root(L"D:\\link\\\\f"), L"E:\\");
+    EXPECT_EQ(Root(L"D:\\link/f"), L"E:\\");
+    EXPECT_EQ(Root(L"D:\\l*k\\f"), L"D:\\"); // a wildcard names no folder
+    EXPECT_EQ(IsNTFSVolume(L""), 0);
+    EXPECT_EQ(IsSameVolume(L"", L"D:\\a"), 0);
+    wchar_t target[MAX_PATH] = L"untouched";
+    EXPECT_EQ(GetReparseTarget(L"D:\\li*", target), -1);
+    EXPECT_EQ(GetReparseTarget(L"", target), -1);
+    EXPECT_STREQ(target, L"untouched");
+}
+
 TEST_F(VolumeChecks, FoldersWhoseReparseDataCannotBeReadCountAsOrdinary) {
     volumes.SetReparseUnreadable(L"D:\\link");
     EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"D:\\");
