@@ -6,7 +6,7 @@ dll="${1:?usage: check-dll.sh Kestrune.dll}"
 dump=$(x86_64-w64-mingw32-objdump -p "$dll")
 fault=0
 
-exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -oE '\] [A-Za-z_]+' | cut -c3- | sort | tr '\n' ' ')
+exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | { grep -oE '\] [A-Za-z_]+' || true; } | cut -c3- | sort | tr '\n' ' ')
 echo "exports: $exports"
 [ "$exports" = "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ] || { echo "fault: the exports are not exactly the four COM server functions"; fault=1; }
 
