@@ -6,6 +6,7 @@
 
 #include "server/registry_script.h"
 #include "tests/fake/leak_checked_test.h"
+#include "tests/server/failing_malloc_spy.h"
 #include "tests/server/scratch_registry.h"
 
 namespace kestrune::testing {
@@ -147,6 +148,36 @@ TEST_F(RegistryScript, NestedBlocksAfterDeleteOrValBelongToTheCurrentKey) {
     ASSERT_EQ(Register(L"HKCR { K = s 'k' Delete Nothing { Under } }"), S_OK);
     EXPECT_EQ(Dump(), L"K\nK : @ = s 'k'\nK\\Under\n");
     EXPECT_EQ(Register(L"HKCR { val v = s 'x' { Orphan } }"), DISP_E_EXCEPTION);
+}
+
+TEST_F(RegistryScript, EveryTaskAllocatorFailureIsCleanAndReported) {
+    // A script long enough to make the preprocessed text grow past its first buffer.
+    std::wstring script = L"HKCR { K = s '%MODULE%%MODULE%%MODULE%%MODULE%%MODULE%%MODULE%' }";
+    int failures = 0;
+    FailingMallocSpy& spy = FailingMallocSpy::Registered();
+    size_t outstandingBefore = spy.Outstanding();
+    for (long long n = 1; n < 100; ++n) {
+        spy.Arm(n);
+        HRESULT added = S_OK;
+        HRESULT result = S_OK;
+        {
+            ReplacementMap local;
+            added = local.Add(L"Module", L"C:\\a rather long path to the library\\Kestrune.dll");
+            if (SUCCEEDED(added)) result = RunScript(script.c_str(), TRUE, local);
+        }
+        bool failed = spy.Failed();
+        spy.Arm(0);
+        EXPECT_EQ(spy.Outstanding(), outstandingBefore) << "task-allocator blocks leaked at failure " << n;
+        if (!failed) {
+            EXPECT_EQ(result, S_OK);
+            break;
+        }
+        ++failures;
+        EXPECT_TRUE(added == E_OUTOFMEMORY || result == E_OUTOFMEMORY) << "failure " << n << " went unreported";
+        EXPECT_EQ(Dump(), L"") << "nothing is written when the text cannot be prepared";
+    }
+    EXPECT_GE(failures, 5); // the pair array, the two copies, the text and its growth
+    EXPECT_NE(Dump().find(L"K\n"), std::wstring::npos);
 }
 
 TEST_F(RegistryScript, RandomlyMutatedScriptsNeverEscapeTheScratchKey) {
