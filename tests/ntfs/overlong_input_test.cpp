@@ -132,3 +132,52 @@ TEST_F(OverlongInput, AJunctionTargetThatFillsTheBufferIsAFailedResolution) {
 
 } // namespace
 } // namespace kestrune::testing
+
+namespace kestrune::testing {
+namespace {
+
+TEST_F(OverlongInput, RandomPathsNeverOverrunABufferNorLeak) {
+    volumes.MakeFolder(L"D:\\x\\j");
+    volumes.MakeJunction(L"D:\\x\\j", L"D:\\x");
+    volumes.AddShare(L"\\\\s\\h");
+    const wchar_t alphabet[] = L"\\\\\\/:..*?aDdxj \u3042";
+    unsigned seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8); };
+    for (int round = 0; round < 4000; ++round) {
+        size_t length = next() % (round % 10 == 0 ? 600 : 270);
+        std::wstring path = (next() % 2) ? L"D:\\" : L"";
+        while (path.size() < length) path += alphabet[next() % (sizeof alphabet / sizeof *alphabet - 1)];
+        const wchar_t* p = path.c_str();
+        Guarded<MAX_PATH> root, target, line;
+        Guarded<kDrivePartChars> drive;
+        Guarded<kPathPartChars> dir, name, ext;
+        IsExistingFile(p);
+        GetHardLinkCount(p);
+        IsExistingFolder(p);
+        IsFolderEmpty(p);
+        IsAncestorPath(p, L"D:\\x\\y");
+        IsAncestorPath(L"D:\\", p);
+        ResolveVolumeRoot(p, root.text);
+        IsSameVolume(p, L"D:\\x");
+        IsNTFSVolume(p);
+        GetReparseTarget(p, target.text);
+        SplitPath(p, drive.text, dir.text, name.text, ext.text);
+        std::wstring text = path + L"\r\n";
+        GetTextLine(text.c_str(), line.text, 0);
+        if (path.size() < MAX_PATH) {
+            Guarded<MAX_PATH> edited;
+            wcscpy(edited.text, p);
+            AddTrailingBackslash(edited.text);
+            PrependString(edited.text, L"\\??\\");
+            RemoveTrailingBackslash(edited.text);
+            ASSERT_TRUE(edited.Intact()) << round;
+        }
+        ASSERT_TRUE(root.Intact() && target.Intact() && line.Intact() && drive.Intact() && dir.Intact() &&
+                    name.Intact() && ext.Intact())
+            << "round " << round << ": " << Narrow(path);
+    }
+    ExpectNothingLeaked("after the random paths");
+}
+
+} // namespace
+} // namespace kestrune::testing
