@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ntfs/hardlinks.h"
@@ -226,6 +227,34 @@ TEST_F(HardLinkScan, TheProcessCurrentDirectoryIsLeftAlone) {
     // A relative path names the file in the current directory's folder.
     volumes.MakeFile(L"D:\\work\\rel.txt");
     EXPECT_EQ(Enumerate(L"rel.txt", 1), L"D:\\work\\rel.txt\r\n");
+}
+
+TEST_F(HardLinkScan, TwoEnumerationsAtOnceDoNotDisturbEachOther) {
+    volumes.MakeFolder(L"D:\\a");
+    volumes.MakeFolder(L"E:\\b");
+    for (int i = 0; i < 200; ++i) {
+        volumes.MakeFile(L"D:\\a\\f" + std::to_wstring(i));
+        volumes.MakeFile(L"E:\\b\\g" + std::to_wstring(i));
+    }
+    volumes.MakeLink(L"D:\\a\\f7", L"D:\\seven");
+    volumes.MakeLink(L"E:\\b\\g9", L"E:\\nine");
+    ASSERT_TRUE(volumes.Api().SetCurrentDirectoryW(L"D:\\a"));
+    std::wstring first, second;
+    int firstCount = 0, secondCount = 0;
+    auto enumerate = [](const wchar_t* path, std::wstring& text, int& count) {
+        std::vector<wchar_t> buffer(4 * MAX_PATH);
+        for (int round = 0; round < 5; ++round) count = EnumerateHardLinks(path, buffer.data(), buffer.size(), nullptr);
+        text = buffer.data();
+    };
+    std::thread one(enumerate, L"D:\\seven", std::ref(first), std::ref(firstCount));
+    std::thread two(enumerate, L"E:\\nine", std::ref(second), std::ref(secondCount));
+    one.join();
+    two.join();
+    EXPECT_EQ(firstCount, 2);
+    EXPECT_EQ(first, L"D:\\seven\r\nD:\\a\\f7\r\n");
+    EXPECT_EQ(secondCount, 2);
+    EXPECT_EQ(second, L"E:\\nine\r\nE:\\b\\g9\r\n");
+    EXPECT_EQ(volumes.CurrentDirectory(), L"D:\\a");
 }
 
 TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
