@@ -120,17 +120,6 @@ ScanNode* Discard(FolderList& list) {
     return nullptr;
 }
 
-bool AppendLine(wchar_t* text, size_t textChars, size_t& used, const wchar_t* line) {
-    size_t length = wcslen(line);
-    if (used + length + 2 + 1 > textChars) return false;
-    wmemcpy(text + used, line, length);
-    used += length;
-    text[used++] = L'\r';
-    text[used++] = L'\n';
-    text[used] = L'\0';
-    return true;
-}
-
 bool QueryFile(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info) {
     ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                            nullptr));
@@ -144,8 +133,7 @@ bool ShouldGoOn(HANDLE event) { return !event || Kernel().WaitForSingleObject(ev
 ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int recurse, HANDLE event) {
     if (BoundedPathLength(folder) >= MAX_PATH || !patterns) return nullptr;
     wchar_t full[MAX_PATH];
-    DWORD n = Kernel().GetFullPathNameW(folder, MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH) return nullptr;
+    if (!GetFullPath(folder, full)) return nullptr;
     AddTrailingBackslash(full);
     if (full[wcslen(full) - 1] != L'\\') return nullptr;
     // Folders are read by their full paths, never through the process-wide current directory.
@@ -227,8 +215,7 @@ void FreeScanTree(ScanNode* list) {
 int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event) {
     if (!path || !text || textChars == 0 || BoundedPathLength(path) >= MAX_PATH) return -1;
     wchar_t full[MAX_PATH];
-    DWORD n = Kernel().GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH) return -1;
+    if (!GetFullPath(path, full)) return -1;
     if (!IsNTFSVolume(full)) return -1;
     BY_HANDLE_FILE_INFORMATION own;
     if (!QueryFile(full, own)) return -1;
@@ -253,7 +240,7 @@ int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HAN
         // every listed path may be offered for deletion.
         if (QueryFile(candidate, info) && info.nFileIndexHigh == own.nFileIndexHigh &&
             info.nFileIndexLow == own.nFileIndexLow && info.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
-            AppendLine(text, textChars, used, candidate))
+            AppendTextLine(text, textChars, used, candidate))
             ++count;
         if (!ShouldGoOn(event)) break;
     }

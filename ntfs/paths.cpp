@@ -25,6 +25,22 @@ bool IsDotEntry(const wchar_t* name) {
 
 size_t BoundedPathLength(const wchar_t* path) { return path ? wcsnlen(path, MAX_PATH) : MAX_PATH; }
 
+bool GetFullPath(const wchar_t* path, wchar_t* full) {
+    DWORD n = Kernel().GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    return n != 0 && n < MAX_PATH;
+}
+
+bool AppendTextLine(wchar_t* text, size_t chars, size_t& used, const wchar_t* line) {
+    size_t length = wcslen(line);
+    if (used + length + 2 + 1 > chars) return false;
+    wmemcpy(text + used, line, length);
+    used += length;
+    text[used++] = L'\r';
+    text[used++] = L'\n';
+    text[used] = L'\0';
+    return true;
+}
+
 wchar_t* AddTrailingBackslash(wchar_t* path) {
     size_t n = wcsnlen(path, MAX_PATH);
     // A path already filling its buffer is left as it is rather than overrun.
@@ -126,9 +142,7 @@ int IsFolderEmpty(const wchar_t* folder) {
 int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path) {
     wchar_t fullAncestor[MAX_PATH];
     wchar_t fullPath[MAX_PATH];
-    DWORD n1 = Kernel().GetFullPathNameW(ancestor, MAX_PATH, fullAncestor, nullptr);
-    DWORD n2 = Kernel().GetFullPathNameW(path, MAX_PATH, fullPath, nullptr);
-    if (n1 == 0 || n1 >= MAX_PATH || n2 == 0 || n2 >= MAX_PATH) return 0;
+    if (!GetFullPath(ancestor, fullAncestor) || !GetFullPath(path, fullPath)) return 0;
     RemoveTrailingBackslash(fullAncestor);
     RemoveTrailingBackslash(fullPath);
     int n = static_cast<int>(wcslen(fullAncestor));

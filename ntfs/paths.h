@@ -25,4 +25,11 @@ int IsValidStreamName(const wchar_t* name);
 // Length of a string that must fit a MAX_PATH buffer, or MAX_PATH when it does not.
 size_t BoundedPathLength(const wchar_t* path);
 
+// GetFullPathNameW into a MAX_PATH buffer; false when it fails or the result does not fit.
+bool GetFullPath(const wchar_t* path, wchar_t* full);
+
+// Appends `line` and CR LF to a line-list text of `chars` characters (terminator included) whose
+// first `used` characters are taken; false, and nothing written, when it does not fit.
+bool AppendTextLine(wchar_t* text, size_t chars, size_t& used, const wchar_t* line);
+
 } // namespace kestrune

@@ -125,15 +125,8 @@ int ListNamedStreams(const wchar_t* path, wchar_t* buffer, size_t bufferChars) {
     int count = 0;
     wchar_t name[kNameChars];
     while (walk.NextNamed(name)) {
-        size_t length = wcslen(name);
         // A stream added since the caller counted finds no room and is left out.
-        if (used + length + 2 + 1 > bufferChars) continue;
-        wmemcpy(buffer + used, name, length);
-        used += length;
-        buffer[used++] = L'\r';
-        buffer[used++] = L'\n';
-        buffer[used] = L'\0';
-        ++count;
+        if (AppendTextLine(buffer, bufferChars, used, name)) ++count;
     }
     return count;
 }

@@ -12,9 +12,7 @@ namespace {
 
 // Full path without its trailing backslash; false when it cannot be made or does not fit.
 bool FullPathOf(const wchar_t* path, wchar_t* full) {
-    if (BoundedPathLength(path) >= MAX_PATH) return false;
-    DWORD n = Kernel().GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH) return false;
+    if (BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, full)) return false;
     RemoveTrailingBackslash(full);
     return true;
 }

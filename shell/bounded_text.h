@@ -20,6 +20,12 @@ public:
         length_ += length;
         return *this;
     }
+    // The folder and one backslash after it; a folder already ending in one (a drive root) gets no second.
+    BoundedText& AppendFolder(const wchar_t* folder) {
+        size_t length = wcslen(folder);
+        Append(folder);
+        return length == 0 || folder[length - 1] != L'\\' ? Append(L"\\") : *this;
+    }
     BoundedText& AppendNumber(long long number) {
         wchar_t digits[24];
         swprintf(digits, 24, L"%lld", number);

@@ -25,13 +25,11 @@ private:
     STGMEDIUM& medium_;
 };
 
-// "%s\%s%s" and its series; a target already ending in "\" (a drive root) gets no second one.
+// "%s\%s%s" and its series.
 bool BuildCandidate(wchar_t (&out)[MAX_PATH], const wchar_t* folder, int counter, const wchar_t* name,
                     const wchar_t* ext) {
     BoundedText text(out, MAX_PATH);
-    text.Append(folder);
-    size_t length = wcslen(folder);
-    if (length == 0 || folder[length - 1] != L'\\') text.Append(L"\\");
+    text.AppendFolder(folder);
     if (counter == 2) text.Append(L"ハードリンク ～ ");
     if (counter > 2) text.Append(L"ハードリンク (").AppendNumber(counter - 1).Append(L") ～ ");
     text.Append(name).Append(ext);
@@ -59,9 +57,7 @@ HRESULT HardLinkObject::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* data, 
     // mount point counts with the volume it leads to.
     wchar_t probe[MAX_PATH];
     BoundedText text(probe, MAX_PATH);
-    text.Append(targetFolder_);
-    if (targetFolder_[0] == L'\0' || targetFolder_[wcslen(targetFolder_) - 1] != L'\\') text.Append(L"\\");
-    text.Append(L"dummy.tmp");
+    text.AppendFolder(targetFolder_).Append(L"dummy.tmp");
     if (!text.Fits()) return E_INVALIDARG;
     return IsSameVolume(probe, droppedFile_) ? S_OK : E_INVALIDARG;
 }
