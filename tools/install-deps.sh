@@ -16,6 +16,9 @@ have iconv || need+=(libc-bin)
 have python3 || need+=(python3)
 have mkntfs || need+=(ntfs-3g)
 have fusermount3 || have fusermount || need+=(fuse3)
+# Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese
+# names cannot be created on its drives even though it reports code page 932.
+[ -f /usr/share/i18n/locales/ja_JP ] && have localedef || need+=(locales)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "missing packages: ${need[*]} (run as root to install)" >&2
@@ -24,4 +27,11 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "the ja_JP.UTF-8 locale is missing (run as root to generate it)" >&2
+    exit 1
+  fi
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
