@@ -151,6 +151,15 @@ int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path) {
     return fullPath[n] == L'\\' ? 1 : 0;
 }
 
+int IsSamePath(const wchar_t* path, const wchar_t* path2) {
+    wchar_t full[MAX_PATH];
+    wchar_t full2[MAX_PATH];
+    if (!GetFullPath(path, full) || !GetFullPath(path2, full2)) return 0;
+    RemoveTrailingBackslash(full);
+    RemoveTrailingBackslash(full2);
+    return CompareStringOrdinal(full, -1, full2, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
+}
+
 wchar_t* PrependString(wchar_t* buffer, const wchar_t* prefix) {
     size_t length = BoundedPathLength(buffer);
     size_t prefixLength = BoundedPathLength(prefix);

@@ -18,6 +18,9 @@ int GetHardLinkCount(const wchar_t* path);
 int IsExistingFolder(const wchar_t* path);
 int IsFolderEmpty(const wchar_t* folder);
 int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path);
+// 1 when both name the same place as NTFS compares names: without regard to case or a
+// trailing backslash (D:\A\ is D:\a). 0 when they differ or either does not fit MAX_PATH.
+int IsSamePath(const wchar_t* path, const wchar_t* path2);
 wchar_t* PrependString(wchar_t* buffer, const wchar_t* prefix);
 int GetTextLine(const wchar_t* text, wchar_t* line, int index);
 int IsValidStreamName(const wchar_t* name);

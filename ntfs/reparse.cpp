@@ -78,6 +78,16 @@ int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {
     if (!CopyWithBackslash(driveRoot, root)) return -3;
     wchar_t volume[kVolumeNameChars];
     if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return -3;
+    return MountVolumeByName(folder, volume);
+}
+
+int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName) {
+    if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
+    wchar_t volume[MAX_PATH] = L"\\\\?\\";
+    const wchar_t* name = wcsncmp(volumeName, L"\\\\?\\", 4) == 0 ? volumeName + 4 : volumeName;
+    // "\\?\", the name and a backslash must fit: the name may take MAX_PATH - 6 characters.
+    if (wcsncmp(name, L"Volume{", 7) != 0 || wcsnlen(name, MAX_PATH) > MAX_PATH - 6) return -3;
+    CopyWithBackslash(name, volume + 4);
     wchar_t mountPoint[MAX_PATH];
     if (!CopyWithBackslash(folder, mountPoint)) return -1;
     return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : -3;

@@ -9,5 +9,8 @@ namespace kestrune {
 int SetJunction(const wchar_t* folder, const wchar_t* target);
 int RemoveReparsePoint(const wchar_t* folder);
 int MountVolume(const wchar_t* folder, const wchar_t* driveRoot);
+// Mounts a volume by its name: "\\?\Volume{...}\", or "Volume{...}\" as a mount's target reads
+// back (GetReparseTarget). Returns 0, -1 or -3 like MountVolume.
+int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName);
 
 } // namespace kestrune

@@ -5,6 +5,8 @@
 #include "server/module.h"
 #include "server/registration.h"
 #include "shell/hardlink/hardlink_object.h"
+#include "shell/operationhook/operationhook_object.h"
+#include "shell/reparsepoint/reparsepoint_object.h"
 
 namespace kestrune {
 namespace {
@@ -26,8 +28,8 @@ template <UINT ResourceId> HRESULT UpdateRegistryFor(BOOL doRegister) {
 
 ClassEntry classTable[] = {
     {&CLSID_HardLink, UpdateRegistryFor<101>, ClassFactory::Create, CreateComObject<HardLinkObject>, nullptr},
-    {&CLSID_ReparsePoint, UpdateRegistryFor<102>, ClassNotAvailable, NoInstance, nullptr},
-    {&CLSID_OperationHook, UpdateRegistryFor<105>, ClassNotAvailable, NoInstance, nullptr},
+    {&CLSID_ReparsePoint, UpdateRegistryFor<102>, ClassFactory::Create, CreateComObject<ReparsePointObject>, nullptr},
+    {&CLSID_OperationHook, UpdateRegistryFor<105>, ClassFactory::Create, CreateComObject<OperationHookObject>, nullptr},
     {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassNotAvailable, NoInstance, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -20,6 +20,20 @@ public:
         length_ += length;
         return *this;
     }
+    // As much of `text` as fits; the rest is dropped and the text counts as not fitting.
+    BoundedText& AppendCut(const wchar_t* text) {
+        if (overflow_ || chars_ == 0) return *this;
+        size_t room = chars_ - length_ - 1;
+        size_t length = wcsnlen(text, room + 1);
+        if (length > room) {
+            length = room;
+            overflow_ = true;
+        }
+        wmemcpy(buffer_ + length_, text, length);
+        length_ += length;
+        buffer_[length_] = L'\0';
+        return *this;
+    }
     // The folder and one backslash after it; a folder already ending in one (a drive root) gets no second.
     BoundedText& AppendFolder(const wchar_t* folder) {
         size_t length = wcslen(folder);

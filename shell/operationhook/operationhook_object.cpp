@@ -1,0 +1,48 @@
+#include "shell/operationhook/operationhook_object.h"
+
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "ntfs/kernel.h"
+#include "server/module.h"
+#include "shell/bounded_text.h"
+
+namespace kestrune {
+namespace {
+
+const wchar_t kDeleteQuestion[] = L"このフォルダはリパースポイントです。\n"
+                                  L"削除するとマウントされているフォルダの中身も削除されてしまいますが、続行しますか？";
+const wchar_t kCopyRefused[] = L"リパースポイントをコピーする事は出来ません。\n"
+                               L"このフォルダに対するコピー操作はキャンセルされます。";
+constexpr size_t kTitleChars = 520;
+
+const InterfaceEntry<OperationHookObject> operationHookRows[] = {
+    {&IID_ICopyHookW, InterfaceOf<OperationHookObject, ICopyHookW>},
+};
+
+// The disk's attributes decide, not the caller's; a drive root (3 characters) never counts.
+bool IsGuardedFolder(const wchar_t* path) {
+    if (!path || wcsnlen(path, 4) <= 3) return false;
+    DWORD attributes = Kernel().GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+} // namespace
+
+const InterfaceTable<OperationHookObject> OperationHookObject::interfaces = MakeInterfaceTable(operationHookRows);
+
+OperationHookObject::OperationHookObject() : caption_{} { LoadStringW(Module().instance, 101, caption_, 100); }
+
+UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT, LPCWSTR source, DWORD, LPCWSTR, DWORD) {
+    if ((operation != FO_DELETE && operation != FO_COPY) || !IsGuardedFolder(source)) return IDYES;
+    // "%s - %s": a path too long for the title is cut there, and only there.
+    wchar_t title[kTitleChars];
+    BoundedText(title, kTitleChars).Append(caption_).Append(L" - ").AppendCut(source);
+    if (operation == FO_DELETE)
+        return MessageBoxW(owner, kDeleteQuestion, title, MB_ICONWARNING | MB_YESNO) == IDYES ? IDYES : IDNO;
+    MessageBoxW(owner, kCopyRefused, title, MB_ICONERROR);
+    return IDNO;
+}
+
+} // namespace kestrune

@@ -1,0 +1,68 @@
+// The information dialog's flows: remove the mount, or replace it with another target.
+#include "shell/reparsepoint/reparsepoint_object.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
+#include "ntfs/reparse.h"
+#include "ntfs/volumes.h"
+#include "shell/reparsepoint/reparse_info_dialog.h"
+#include "shell/reparsepoint/reparsepoint_texts.h"
+
+namespace kestrune {
+namespace {
+
+// Puts back a mount as its target read: a volume by its name, a folder as a junction.
+int RestoreMount(const wchar_t* folder, const wchar_t* oldTarget) {
+    if (wcsncmp(oldTarget, L"Volume{", 7) == 0) return MountVolumeByName(folder, oldTarget);
+    return SetJunction(folder, oldTarget);
+}
+
+} // namespace
+
+void ReparsePointObject::RemoveMountFlow(HWND dialog) {
+    if (RemoveReparsePoint(folderPath_) == 0) {
+        SetDlgItemTextW(dialog, kTargetEdit, L"");
+        Say(dialog, kRemoved, MB_ICONINFORMATION);
+    } else {
+        Say(dialog, kRemoveFailed, MB_ICONERROR);
+    }
+    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+}
+
+// The old mount is removed before the new one is set. When the new one cannot be set, the old
+// one is put back where its target could be read; only if that fails too is the folder left
+// unmounted, and the message says which happened.
+void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget) {
+    wchar_t target[MAX_PATH];
+    if (!ChooseTarget(dialog, IsExistingFolder(shownTarget) ? shownTarget : folderPath_, target)) return;
+    wchar_t oldTarget[MAX_PATH] = {};
+    bool removed = false;
+    bool restorable = false;
+    DWORD attributes = Kernel().GetFileAttributesW(folderPath_);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        restorable = GetReparseTarget(folderPath_, oldTarget) == 0;
+        if (RemoveReparsePoint(folderPath_) != 0) {
+            Say(dialog, kRemoveFailed, MB_ICONWARNING);
+            return;
+        }
+        removed = true;
+    }
+    if (MountTarget(folderPath_, target) == 0) {
+        AddTrailingBackslash(target);
+        SetDlgItemTextW(dialog, kTargetEdit, target);
+        Say(dialog, kChanged, MB_ICONINFORMATION);
+    } else if (restorable && RestoreMount(folderPath_, oldTarget) == 0) {
+        SetDlgItemTextW(dialog, kTargetEdit, oldTarget);
+        Say(dialog, kNotChangedRestored, MB_ICONERROR);
+    } else {
+        SetDlgItemTextW(dialog, kTargetEdit, L"");
+        Say(dialog, removed ? kNotChangedUnmounted : kNotChanged, MB_ICONERROR);
+    }
+    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+}
+
+} // namespace kestrune

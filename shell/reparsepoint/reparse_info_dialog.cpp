@@ -1,0 +1,97 @@
+#include "shell/reparsepoint/reparse_info_dialog.h"
+
+#include <cwchar>
+
+#include "ntfs/volumes.h"
+#include "server/module.h"
+#include "shell/help/help.h"
+#include "shell/reparsepoint/reparsepoint_object.h"
+#include "shell/reparsepoint/reparsepoint_texts.h"
+
+namespace kestrune {
+namespace {
+
+constexpr int kInfoDialog = 204;
+constexpr int kLibraryIcon = 201;
+
+struct ReparseInfoInit {
+    ReparsePointObject* object;
+    HWND owner;
+    const wchar_t* target;
+};
+
+// Opened from Explorer's folder tree, the dialog centres on the tree's frame window three
+// levels up; from anywhere else, on the owner itself.
+void PlaceDialog(HWND dialog, HWND owner) {
+    wchar_t className[260] = {};
+    GetClassNameW(owner, className, 260);
+    HWND reference = owner;
+    if (wcscmp(className, L"SysTreeView32") == 0) reference = GetParent(GetParent(GetParent(owner)));
+    CenterOnWindow(dialog, reference ? reference : owner);
+}
+
+INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* object = reinterpret_cast<ReparsePointObject*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG: {
+        const auto* init = reinterpret_cast<const ReparseInfoInit*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(init->object));
+        PlaceDialog(dialog, init->owner);
+        HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(kLibraryIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        SetDlgItemTextW(dialog, kTargetEdit, init->target);
+        break;
+    }
+    case WM_DESTROY: // the small icon was loaded for this dialog alone
+        if (HICON icon = reinterpret_cast<HICON>(SendMessageW(dialog, WM_SETICON, ICON_SMALL, 0))) DestroyIcon(icon);
+        break;
+    case WM_COMMAND:
+        if (!object) break;
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            break;
+        case kRemoveButton:
+            object->RemoveMountFlow(dialog);
+            break;
+        case kChangeButton: {
+            wchar_t shown[MAX_PATH] = {};
+            GetDlgItemTextW(dialog, kTargetEdit, shown, MAX_PATH);
+            object->ChangeMountFlow(dialog, shown);
+            break;
+        }
+        }
+        break;
+    case WM_HELP:
+        if (lParam) ShowContextHelp(dialog, kReparseInfoHelp, reinterpret_cast<const HELPINFO*>(lParam)->iCtrlId);
+        break;
+    case WM_CONTEXTMENU:
+        ShowContextHelp(dialog, kReparseInfoHelp, GetDlgCtrlID(reinterpret_cast<HWND>(wParam)));
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+void ReparseInfoDialog(ReparsePointObject& object, HWND owner) {
+    wchar_t target[MAX_PATH];
+    if (GetReparseTarget(object.FolderPath(), target) != 0) {
+        MessageBoxW(owner, kReadFailed, object.Caption(), MB_ICONERROR);
+        return;
+    }
+    ReparseInfoInit init = {&object, owner, target};
+    DialogBoxParamW(Module().instance, MAKEINTRESOURCEW(kInfoDialog), owner, InfoDialogProcedure,
+                    reinterpret_cast<LPARAM>(&init));
+}
+
+void CenterOnWindow(HWND window, HWND reference) {
+    RECT own, around;
+    if (!GetWindowRect(window, &own) || !GetWindowRect(reference, &around)) return;
+    int left = (around.left + around.right - (own.right - own.left)) / 2;
+    int top = (around.top + around.bottom - (own.bottom - own.top)) / 2;
+    SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+} // namespace kestrune

@@ -1,0 +1,37 @@
+#include "shell/reparsepoint/reparsepoint_object.h"
+
+#include "ntfs/kernel.h"
+#include "ntfs/reparse.h"
+#include "server/module.h"
+
+namespace kestrune {
+
+namespace {
+const InterfaceEntry<ReparsePointObject> reparsePointRows[] = {
+    {&IID_IReparsePoint, InterfaceOf<ReparsePointObject, IReparsePoint>},
+    {&IID_IDispatch, InterfaceOf<ReparsePointObject, IReparsePoint>},
+    {&IID_IShellExtInit, InterfaceOf<ReparsePointObject, IShellExtInit>},
+    {&IID_IContextMenu, InterfaceOf<ReparsePointObject, IContextMenu>},
+    {&IID_IShellIconOverlayIdentifier, InterfaceOf<ReparsePointObject, IShellIconOverlayIdentifier>},
+};
+} // namespace
+
+const InterfaceTable<ReparsePointObject> ReparsePointObject::interfaces = MakeInterfaceTable(reparsePointRows);
+
+ReparsePointObject::ReparsePointObject() : caption_{}, folderPath_{} {
+    LoadStringW(Module().instance, 101, caption_, 100);
+}
+
+bool ReparsePointObject::FolderHasReparsePoint() const {
+    return (Kernel().GetFileAttributesW(folderPath_) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+int ReparsePointObject::Say(HWND owner, const wchar_t* text, UINT style) const {
+    return MessageBoxW(owner, text, caption_, style);
+}
+
+int MountTarget(const wchar_t* folder, const wchar_t* target) {
+    return wcslen(target) == 3 ? MountVolume(folder, target) : SetJunction(folder, target);
+}
+
+} // namespace kestrune
