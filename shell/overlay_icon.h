@@ -1,13 +1,12 @@
-// The overlay icons of the library's own file, shared by the overlay identifiers.
+// What both overlay identifiers answer: an icon of the library's own file, and one priority.
 #pragma once
 #include <windows.h>
 
 namespace kestrune {
 
-// The library's file and icon `iconIndex`, at most `chars` characters of the path written.
-HRESULT GetLibraryOverlayInfo(int iconIndex, LPWSTR iconFile, int chars, int* index, DWORD* flags);
-
-// Both overlays share one priority.
-HRESULT GetLibraryOverlayPriority(int* priority);
+// Writes the library's path into `iconFile` (`chars` characters) with `iconIndex`; a path that
+// cannot be read, or would be cut to fit, is a failure with an empty `iconFile`.
+HRESULT GetOwnOverlayIcon(int iconIndex, LPWSTR iconFile, int chars, int* index, DWORD* flags);
+HRESULT GetOverlayPriority(int* priority);
 
 } // namespace kestrune

@@ -8,8 +8,8 @@
 #include "ntfs/paths.h"
 #include "ntfs/volumes.h"
 #include "shell/bounded_text.h"
+#include "shell/command_verb.h"
 #include "shell/dropped_path.h"
-#include "shell/menu_verb.h"
 
 namespace kestrune {
 namespace {
@@ -50,7 +50,7 @@ HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstComma
 
 HRESULT HardLinkObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     if (!info) return E_INVALIDARG;
-    if (!IsOurOnlyCommand(info->lpVerb)) return E_INVALIDARG;
+    if (!IsCommandOffset(info->lpVerb, 0)) return E_INVALIDARG;
     CreateLinkInTarget(info->hwnd);
     return S_OK;
 }

@@ -12,9 +12,9 @@ HRESULT HardLinkObject::IsMemberOf(LPCWSTR path, DWORD) {
 }
 
 HRESULT HardLinkObject::GetOverlayInfo(LPWSTR iconFile, int chars, int* index, DWORD* flags) {
-    return GetLibraryOverlayInfo(1, iconFile, chars, index, flags);
+    return GetOwnOverlayIcon(1, iconFile, chars, index, flags);
 }
 
-HRESULT HardLinkObject::GetPriority(int* priority) { return GetLibraryOverlayPriority(priority); }
+HRESULT HardLinkObject::GetPriority(int* priority) { return GetOverlayPriority(priority); }
 
 } // namespace kestrune

@@ -7,7 +7,7 @@
 #include "ntfs/paths.h"
 #include "ntfs/volumes.h"
 #include "shell/dropped_path.h"
-#include "shell/menu_verb.h"
+#include "shell/command_verb.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 
@@ -48,7 +48,7 @@ HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstC
 }
 
 HRESULT ReparsePointObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
-    if (!info || !IsOurOnlyCommand(info->lpVerb)) return E_INVALIDARG;
+    if (!info || !IsCommandOffset(info->lpVerb, 0)) return E_INVALIDARG;
     // The flows are modal and pump messages: the object stays alive until they end.
     IContextMenu* self = this;
     self->AddRef();

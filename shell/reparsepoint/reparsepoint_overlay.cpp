@@ -19,9 +19,9 @@ HRESULT ReparsePointObject::IsMemberOf(LPCWSTR path, DWORD) {
 }
 
 HRESULT ReparsePointObject::GetOverlayInfo(LPWSTR iconFile, int chars, int* index, DWORD* flags) {
-    return GetLibraryOverlayInfo(2, iconFile, chars, index, flags);
+    return GetOwnOverlayIcon(2, iconFile, chars, index, flags);
 }
 
-HRESULT ReparsePointObject::GetPriority(int* priority) { return GetLibraryOverlayPriority(priority); }
+HRESULT ReparsePointObject::GetPriority(int* priority) { return GetOverlayPriority(priority); }
 
 } // namespace kestrune
