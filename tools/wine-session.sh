@@ -34,6 +34,13 @@ map_ntfs_drive() {
   ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
 }
 
+start_wine_services() {
+  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >/dev/null 2>&1
+  # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
+  # they would inherit (and hold open) the pipe that ctest reads.
+  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineboot </dev/null >/dev/null 2>&1 || true
+}
+
 wine_session_start() {
   local display
   for display in $(seq 97 140); do
@@ -44,13 +51,15 @@ wine_session_start() {
   xvfb_pid=$!
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   mkdir -p "$WINEPREFIX"
-  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >/dev/null 2>&1
-  # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
-  # they would inherit (and hold open) the pipe that ctest reads.
-  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineboot </dev/null >/dev/null 2>&1 || true
+  start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
     # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
     env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    # The services of a brand-new prefix started before the drives existed: the shell's folder
+    # browser then finds neither K: nor any folder on it. Restart them once with the drives mapped.
+    map_scratch_drive
+    wineserver -k >/dev/null 2>&1 || true
+    start_wine_services
     touch "$WINEPREFIX/.kestrune-ready"
   fi
   map_scratch_drive

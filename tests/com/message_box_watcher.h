@@ -13,6 +13,23 @@ struct SeenMessage {
     HICON icon = nullptr;
 };
 
+// What a message box says: its text (control 0xFFFF), title and icon.
+inline SeenMessage ReadMessageBox(HWND box) {
+    SeenMessage message;
+    wchar_t buffer[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, buffer, 1024);
+    message.text = buffer;
+    GetWindowTextW(box, buffer, 1024);
+    message.title = buffer;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && GetDlgCtrlID(child) != 0xFFFF) {
+            HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+            if (icon) message.icon = icon;
+        }
+    }
+    return message;
+}
+
 class MessageBoxWatcher {
 public:
     // `answer` is the button pressed (IDOK, IDYES, IDNO...).
@@ -41,19 +58,7 @@ private:
     }
 
     void Record(HWND box) {
-        SeenMessage message;
-        wchar_t buffer[1024] = {};
-        GetDlgItemTextW(box, 0xFFFF, buffer, 1024);
-        message.text = buffer;
-        GetWindowTextW(box, buffer, 1024);
-        message.title = buffer;
-        for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-            if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && GetDlgCtrlID(child) != 0xFFFF) {
-                HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-                if (icon) message.icon = icon;
-            }
-        }
-        seen_.push_back(message);
+        seen_.push_back(ReadMessageBox(box));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED), 0);
     }
 

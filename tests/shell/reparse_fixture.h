@@ -1,0 +1,107 @@
+// The mount scene of the ReparsePoint tests: folders that exist on the test volume K: and on
+// Wine's drive K: alike (the real folder browser picks them), a junction, a volume mount.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "ntfs/volumes.h"
+#include "server/com_object.h"
+#include "server/module.h"
+#include "shell/reparsepoint/reparsepoint_object.h"
+#include "tests/com/hdrop_data_object.h"
+#include "tests/com/message_box_watcher.h"
+#include "tests/fake/leak_checked_test.h"
+
+namespace kestrune::testing {
+
+struct Said {
+    const wchar_t* text;
+    LPCWSTR icon; // IDI_HAND, IDI_EXCLAMATION, IDI_ASTERISK
+};
+inline const Said kSet = {L"リパースポイントを設定しました。", IDI_ASTERISK};
+inline const Said kNotSet = {L"リパースポイントを設定出来ませんでした。", IDI_HAND};
+inline const Said kSelf = {L"自分自身をマウントすること出来ません。", IDI_HAND};
+inline const Said kAncestor = {L"選択したフォルダはこのリパースポイントの上位フォルダになります。\nこのようなディレクトリ構造はNTFS "
+                               L"に対応していないアプリケーションの予期しない動作を\n誘発する恐れがありますが、続行しますか？",
+                               IDI_EXCLAMATION};
+
+inline void ExpectSaid(const std::vector<SeenMessage>& seen, const std::vector<Said>& expected) {
+    ASSERT_EQ(seen.size(), expected.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].text, expected[i].text) << "message " << i;
+        EXPECT_EQ(seen[i].title, L"Kestrune");
+        EXPECT_EQ(seen[i].icon, LoadIconW(nullptr, expected[i].icon)) << "message " << i;
+    }
+}
+
+inline std::wstring Upper(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+inline bool EqualPath(const std::wstring& a, const std::wstring& b) { return Upper(a) == Upper(b); }
+
+class ReparseFixture : public LeakCheckedTest {
+protected:
+    ReparseFixture() {
+        volumes.AddVolume(L'K');
+        volumeC = volumes.AddVolume(L'C');
+        volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+        for (std::wstring* path : {&root, &folder, &data, &other, &junction, &volumeMount}) {
+            *path = (path == &root ? L"K:\\mount-" + std::to_wstring(GetCurrentProcessId()) : root + *path);
+            CreateDirectoryW(path->c_str(), nullptr);
+            volumes.MakeFolder(*path);
+        }
+        volumes.MakeJunction(junction, data);
+        volumes.MakeMount(volumeMount, volumeC);
+        locksBefore = Module().lockCount;
+    }
+    ~ReparseFixture() override {
+        for (auto* path : {&volumeMount, &junction, &other, &data, &folder, &root}) RemoveDirectoryW(path->c_str());
+        EXPECT_EQ(Module().lockCount, locksBefore) << "module lock left behind";
+    }
+
+    template <typename I> I* New(REFIID iid = __uuidof(I)) {
+        I* object = nullptr;
+        EXPECT_EQ(CreateComObject<ReparsePointObject>(nullptr, iid, reinterpret_cast<void**>(&object)), S_OK);
+        return object;
+    }
+    // An object initialised with the one selected `path`, asked for interface I.
+    template <typename I> I* Selected(const std::wstring& path) {
+        IShellExtInit* init = New<IShellExtInit>();
+        HDropDataObject selection({path});
+        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), S_OK) << Narrow(path);
+        I* wanted = nullptr;
+        init->QueryInterface(__uuidof(I), reinterpret_cast<void**>(&wanted));
+        init->Release();
+        return wanted;
+    }
+    static HRESULT Invoke(IContextMenu* menu, HWND owner = nullptr, LPCSTR verb = nullptr) {
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof info;
+        info.hwnd = owner;
+        info.lpVerb = verb;
+        return menu->InvokeCommand(&info);
+    }
+    // What is mounted on `path` now, as GetReparseTarget reads it; empty for nothing.
+    std::wstring Target(const std::wstring& path) {
+        wchar_t target[MAX_PATH] = {};
+        return GetReparseTarget(path.c_str(), target) == 0 ? target : L"";
+    }
+    std::wstring VolumeOf(wchar_t letter) {
+        wchar_t name[MAX_PATH] = {};
+        volumes.Api().GetVolumeNameForVolumeMountPointW((std::wstring(1, letter) + L":\\").c_str(), name, MAX_PATH);
+        return std::wstring(name).substr(4);
+    }
+
+    std::wstring volumeC;
+    std::wstring root, folder = L"\\x", data = L"\\data", other = L"\\other", junction = L"\\junction",
+                       volumeMount = L"\\volume";
+    LONG locksBefore = 0;
+};
+
+} // namespace kestrune::testing

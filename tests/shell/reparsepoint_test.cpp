@@ -1,0 +1,185 @@
+// The ReparsePoint menu, create flow and overlay through their COM interfaces, on the test volumes.
+// The folder browser is the real one: the folders it picks exist on Wine's drive K: as well.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "ntfs/volumes.h"
+#include "server/com_object.h"
+#include "server/module.h"
+#include "shell/reparsepoint/reparsepoint_object.h"
+#include "tests/com/hdrop_data_object.h"
+#include "tests/fake/leak_checked_test.h"
+#include "tests/shell/change_watcher.h"
+#include "tests/shell/reparse_fixture.h"
+#include "tests/shell/shell_ui_script.h"
+
+namespace kestrune::testing {
+namespace {
+
+using ReparsePointMenu = ReparseFixture;
+
+TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
+    volumes.MakeFile(root + L"\\file.txt");
+    volumes.MakeFolder(L"F:\\fat");
+    std::wstring fits = root + L"\\" + std::wstring(MAX_PATH - 2 - root.size(), L'y'); // 259 characters
+    volumes.MakeFolder(fits);
+    const std::pair<std::vector<std::wstring>, HRESULT> cases[] = {
+        {{folder}, S_OK}, {{junction}, S_OK}, {{fits}, S_OK}, {{}, E_INVALIDARG}, {{folder, data}, E_INVALIDARG},
+        {{root}, E_INVALIDARG}, {{root + L"\\file.txt"}, E_INVALIDARG}, {{L"F:\\fat"}, E_INVALIDARG},
+        {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
+    };
+    for (auto& [paths, expected] : cases) {
+        IShellExtInit* init = New<IShellExtInit>();
+        HDropDataObject selection(paths);
+        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), expected) << Narrow(paths.empty() ? L"" : paths[0]);
+        EXPECT_EQ(selection.OutstandingMedia(), 0);
+        HDropDataObject refusing({folder}, true);
+        EXPECT_EQ(init->Initialize(nullptr, &refusing, nullptr), E_FAIL);
+        EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
+        init->Release();
+    }
+}
+
+TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
+    const wchar_t* texts[][2] = {{L"リパースポイントの作成(&A)", L"ここに他のフォルダやドライブをマウントします。"},
+                                 {L"リパースポイント情報(&A)", L"このリパースポイントに関する情報を表示します。"}};
+    for (int mounted = 0; mounted < 2; ++mounted) {
+        IContextMenu* menu = Selected<IContextMenu>(mounted ? junction : folder);
+        HMENU popup = CreatePopupMenu();
+        AppendMenuW(popup, MF_STRING, 1, L"first");
+        AppendMenuW(popup, MF_STRING, 2, L"last");
+        EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_DEFAULTONLY), S_OK);
+        EXPECT_EQ(GetMenuItemCount(popup), 2);
+        EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+        wchar_t item[64] = {};
+        GetMenuStringW(popup, 1, item, 64, MF_BYPOSITION);
+        EXPECT_EQ(std::wstring(item), texts[mounted][0]);
+        EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
+        DestroyMenu(popup);
+
+        std::wstring help = texts[mounted][1];
+        wchar_t wide[64];
+        for (UINT type : {GCS_HELPTEXTW, GCS_VERBW}) {
+            EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), 64), S_OK);
+            EXPECT_EQ(std::wstring(wide), help);
+        }
+        wmemset(wide, L'#', 64);
+        EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 5), S_OK);
+        EXPECT_EQ(std::wstring(wide), help.substr(0, 4));
+        EXPECT_EQ(wide[5], L'#');
+        char ansi[128];
+        std::string whole(128, '\0');
+        whole.resize(WideCharToMultiByte(CP_ACP, 0, help.c_str(), -1, whole.data(), 128, nullptr, nullptr) - 1);
+        EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, 128), S_OK);
+        EXPECT_EQ(std::string(ansi), whole);
+        for (UINT bytes : {1u, 6u, 7u, 12u}) { // never past cchMax, never half a double-byte character
+            memset(ansi, '#', sizeof ansi);
+            EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, bytes), S_OK);
+            std::string cut = ansi;
+            EXPECT_LT(cut.size(), bytes);
+            EXPECT_GE(cut.size() + 2, bytes);
+            EXPECT_EQ(ansi[bytes], '#');
+            EXPECT_EQ(whole.substr(0, cut.size()), cut);
+            wchar_t back[64] = {};
+            MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, back, 64);
+            EXPECT_EQ(help.substr(0, wcslen(back)), back);
+        }
+        for (UINT type : {GCS_VERBA, GCS_VALIDATEA})
+            EXPECT_EQ(menu->GetCommandString(0, type, nullptr, ansi, 128), E_FAIL);
+        menu->Release();
+    }
+}
+
+TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
+    IContextMenu* menu = Selected<IContextMenu>(folder);
+    // A verb string at an address whose low 32 bits are zero.
+    char* high = nullptr;
+    for (UINT_PTR at = 0x100000000; !high && at < 0x1000000000; at += 0x100000000)
+        high = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(at), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(high && (reinterpret_cast<UINT_PTR>(high) & 0xFFFFFFFF) == 0);
+    strcpy(high, "mount");
+    ShellUiScript ui;
+    for (LPCSTR verb : {static_cast<LPCSTR>("mount"), static_cast<LPCSTR>(MAKEINTRESOURCEA(1)), static_cast<LPCSTR>(high)})
+        EXPECT_EQ(Invoke(menu, nullptr, verb), E_INVALIDARG);
+    EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
+    EXPECT_TRUE(ui.browserStatus.empty() && ui.messages.empty());
+    VirtualFree(high, 0, MEM_RELEASE);
+    menu->Release();
+}
+
+TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
+    struct Case {
+        const char* name;
+        std::wstring selected;
+        std::vector<std::wstring> browse;
+        std::vector<int> answers;
+        std::vector<Said> said;
+        std::wstring mounted;
+        bool notified;
+    };
+    const Case cases[] = {
+        {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", true},
+        {"the folder itself, other case", Upper(folder), {folder, L""}, {}, {kSelf}, L"", false},
+        {"the folder itself, with a backslash", folder + L"\\", {folder, L""}, {}, {kSelf}, L"", false},
+        {"above the folder, No", folder, {root, L""}, {IDNO}, {kAncestor}, L"", false},
+        {"above the folder, Yes: its drive", folder, {L"K:\\"}, {IDYES}, {kAncestor, kSet}, VolumeOf(L'K'), true},
+        {"another drive", folder, {L"C:\\"}, {}, {kSet}, VolumeOf(L'C'), true},
+        {"a drive that cannot be mounted", folder, {L"Z:\\"}, {}, {kNotSet}, L"", true},
+        {"cancelled", folder, {L""}, {}, {}, L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChangeWatcher shell;
+        ShellUiScript ui(c.browse, c.answers);
+        IContextMenu* menu = Selected<IContextMenu>(c.selected);
+        EXPECT_EQ(Invoke(menu), S_OK);
+        menu->Release();
+        ExpectSaid(ui.messages, c.said);
+        EXPECT_EQ(Target(folder), c.mounted);
+        EXPECT_EQ(ui.browserStatus.size(), c.browse.size());
+        EXPECT_TRUE(EqualPath(ui.browserStatus.at(0), folder)) << "preselected: " << Narrow(ui.browserStatus.at(0));
+        auto seen = shell.Drain();
+        EXPECT_EQ(seen.size(), c.notified ? 1u : 0u);
+        if (!seen.empty()) EXPECT_EQ(seen[0].first, SHCNE_UPDATEDIR);
+        if (!seen.empty()) EXPECT_TRUE(EqualPath(seen[0].second, folder));
+        volumes.SetRawReparse(folder, {});
+    }
+}
+
+TEST_F(ReparsePointMenu, TheCreateFlowNeedsTheFolderStillEmpty) {
+    IContextMenu* menu = Selected<IContextMenu>(folder);
+    volumes.MakeFile(folder + L"\\late.txt");
+    ShellUiScript ui({data});
+    EXPECT_EQ(Invoke(menu), S_OK);
+    ExpectSaid(ui.messages, {{L"リパースポイント属性は空のフォルダにしか設定できません。", IDI_HAND}});
+    EXPECT_TRUE(ui.browserStatus.empty());
+    menu->Release();
+}
+
+TEST_F(ReparsePointMenu, TheOverlayMarksJunctionsOnly) {
+    volumes.MakeFolder(root + L"\\unreadable");
+    volumes.MakeJunction(root + L"\\unreadable", data);
+    volumes.SetReparseUnreadable(root + L"\\unreadable");
+    IShellIconOverlayIdentifier* overlay = New<IShellIconOverlayIdentifier>(IID_IShellIconOverlayIdentifier);
+    const std::pair<std::wstring, HRESULT> cases[] = {{junction, S_OK}, {volumeMount, S_FALSE}, {folder, S_FALSE},
+                                                      {root + L"\\missing", S_FALSE}, {root + L"\\unreadable", S_FALSE}};
+    for (auto& [path, expected] : cases) EXPECT_EQ(overlay->IsMemberOf(path.c_str(), 0), expected) << Narrow(path);
+    wchar_t file[MAX_PATH] = {}, own[MAX_PATH] = {};
+    int index = -1, priority = 0;
+    DWORD flags = 0;
+    ASSERT_EQ(overlay->GetOverlayInfo(file, MAX_PATH, &index, &flags), S_OK);
+    GetModuleFileNameW(Module().instance, own, MAX_PATH);
+    EXPECT_STREQ(file, own);
+    EXPECT_EQ(index, 2);
+    EXPECT_EQ(flags, static_cast<DWORD>(ISIOI_ICONFILE | ISIOI_ICONINDEX));
+    EXPECT_EQ(overlay->GetPriority(&priority), S_OK);
+    EXPECT_EQ(priority, 10);
+    overlay->Release();
+}
+
+} // namespace
+} // namespace kestrune::testing

@@ -1,0 +1,145 @@
+// Drives what a flow shows on this thread. The folder browser takes the next scripted choice,
+// a message box the next scripted answer, and the information dialog, whenever it waits for
+// input, the next scripted step; everything is recorded.
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/com/message_box_watcher.h"
+
+namespace kestrune::testing {
+
+class ShellUiScript {
+public:
+    // `browse`: the folder each browser chooses, "" to cancel; `answers`: the yes/no answers.
+    // Browsers and questions beyond the script are cancelled and answered No.
+    explicit ShellUiScript(std::vector<std::wstring> browse = {}, std::vector<int> answers = {})
+        : browse_(std::move(browse)), answers_(std::move(answers)) {
+        current_ = this;
+        hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+    }
+    ~ShellUiScript() {
+        UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
+    ShellUiScript(const ShellUiScript&) = delete;
+    ShellUiScript& operator=(const ShellUiScript&) = delete;
+
+    std::vector<SeenMessage> messages;
+    std::vector<std::wstring> browserStatus; // each browser's status line when it opened
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        wchar_t className[16] = {};
+        if (code == HCBT_ACTIVATE && current_ && GetClassNameW(window, className, 16) &&
+            wcscmp(className, L"#32770") == 0 && std::find(current_->seen_.begin(), current_->seen_.end(), window) ==
+                                                      current_->seen_.end()) {
+            current_->seen_.push_back(window);
+            if (FindWindowExW(window, nullptr, L"SysTreeView32", nullptr)) {
+                // Acts once the browser has nothing else to do: its first selection is made by then.
+                current_->browser_ = window;
+                SetTimer(nullptr, 0, 10, &BrowseLater);
+            }
+            else if (!GetDlgItem(window, 203)) // not the information dialog
+                current_->Answer(window);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static void CALLBACK BrowseLater(HWND, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(nullptr, timer);
+        if (current_ && current_->browser_) current_->Browse(std::exchange(current_->browser_, nullptr));
+    }
+    void Browse(HWND browser) {
+        wchar_t status[MAX_PATH] = {};
+        GetDlgItemTextW(browser, 0x3743, status, MAX_PATH);
+        browserStatus.push_back(status);
+        std::wstring choice = next_ < browse_.size() ? browse_[next_++] : L"";
+        if (!choice.empty()) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice.c_str()));
+        PostMessageW(browser, WM_COMMAND, choice.empty() ? IDCANCEL : IDOK, 0);
+    }
+    void Answer(HWND box) {
+        messages.push_back(ReadMessageBox(box));
+        int answer = IDOK;
+        if (GetDlgItem(box, IDYES)) answer = nextAnswer_ < answers_.size() ? answers_[nextAnswer_++] : IDNO;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    }
+
+    static inline ShellUiScript* current_ = nullptr;
+    HHOOK hook_ = nullptr;
+    std::vector<std::wstring> browse_;
+    std::vector<int> answers_;
+    size_t next_ = 0;
+    size_t nextAnswer_ = 0;
+    std::vector<HWND> seen_;
+    HWND browser_ = nullptr;
+};
+
+// Owns the information dialog (through `window`, or a window of its own) and, each time the
+// dialog waits for input, records the edit's text and takes the next step; then it closes it.
+class InfoDialogOwner {
+public:
+    using Step = std::function<void(HWND dialog)>;
+    static Step Press(int id) {
+        return [id](HWND dialog) { SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+    }
+
+    explicit InfoDialogOwner(std::vector<Step> steps, HWND window = nullptr) : steps_(std::move(steps)) {
+        own_ = !window;
+        window_ = window ? window : CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 100, 80, 600, 400,
+                                                    nullptr, nullptr, nullptr, nullptr);
+        SetPropW(window_, L"InfoDialogOwner", this);
+        previous_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
+    }
+    ~InfoDialogOwner() {
+        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+        RemovePropW(window_, L"InfoDialogOwner");
+        if (own_) DestroyWindow(window_);
+    }
+    InfoDialogOwner(const InfoDialogOwner&) = delete;
+    InfoDialogOwner& operator=(const InfoDialogOwner&) = delete;
+
+    HWND Window() const { return window_; }
+    std::vector<std::wstring> edits; // before each step and at the end
+    RECT dialogRect = {};
+    LONG_PTR userData = 0;
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = static_cast<InfoDialogOwner*>(GetPropW(window, L"InfoDialogOwner"));
+        HWND dialog = reinterpret_cast<HWND>(lParam);
+        if (message == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && GetDlgItem(dialog, 203) && !self->closing_) {
+            wchar_t text[MAX_PATH] = {};
+            GetDlgItemTextW(dialog, 203, text, MAX_PATH);
+            self->edits.push_back(text);
+            if (self->edits.size() == 1) {
+                GetWindowRect(dialog, &self->dialogRect);
+                self->userData = GetWindowLongPtrW(dialog, DWLP_USER);
+            }
+            if (self->next_ < self->steps_.size()) {
+                self->steps_[self->next_++](dialog);
+            } else {
+                self->closing_ = true;
+                SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            }
+            return 0;
+        }
+        return CallWindowProcW(self->previous_, window, message, wParam, lParam);
+    }
+
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    bool own_ = false;
+    bool closing_ = false;
+    HWND window_ = nullptr;
+    WNDPROC previous_ = nullptr;
+};
+
+} // namespace kestrune::testing
