@@ -87,10 +87,12 @@ protected:
         info.lpVerb = verb;
         return menu->InvokeCommand(&info);
     }
-    // What is mounted on `path` now, as GetReparseTarget reads it; empty for nothing.
+    // What is mounted on `path` now, as its reparse data names it; empty for nothing.
     std::wstring Target(const std::wstring& path) {
-        wchar_t target[MAX_PATH] = {};
-        return GetReparseTarget(path.c_str(), target) == 0 ? target : L"";
+        std::vector<uint8_t> bytes = volumes.ReparseData(path);
+        if (bytes.size() < 16) return L"";
+        std::wstring name(reinterpret_cast<const wchar_t*>(bytes.data() + 16), (bytes[10] | bytes[11] << 8) / 2);
+        return name.substr(4); // after "\??\"
     }
     std::wstring VolumeOf(wchar_t letter) {
         wchar_t name[MAX_PATH] = {};

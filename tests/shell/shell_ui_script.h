@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <functional>
@@ -54,15 +55,45 @@ private:
     }
     static void CALLBACK BrowseLater(HWND, UINT, UINT_PTR timer, DWORD) {
         KillTimer(nullptr, timer);
-        if (current_ && current_->browser_) current_->Browse(std::exchange(current_->browser_, nullptr));
+        if (current_ && current_->browser_) current_->Browse();
     }
-    void Browse(HWND browser) {
+    void Browse() {
         wchar_t status[MAX_PATH] = {};
-        GetDlgItemTextW(browser, 0x3743, status, MAX_PATH);
-        browserStatus.push_back(status);
-        std::wstring choice = next_ < browse_.size() ? browse_[next_++] : L"";
-        if (!choice.empty()) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(choice.c_str()));
-        PostMessageW(browser, WM_COMMAND, choice.empty() ? IDCANCEL : IDOK, 0);
+        GetDlgItemTextW(browser_, 0x3743, status, MAX_PATH);
+        if (tries_ == 0) {
+            browserStatus.push_back(status);
+            choice_ = next_ < browse_.size() ? browse_[next_++] : L"";
+        }
+        if (!choice_.empty() && !Select(browser_, choice_) && ++tries_ < 50) {
+            SetTimer(nullptr, 0, 20, &BrowseLater); // still busy: try again later
+            return;
+        }
+        tries_ = 0;
+        PostMessageW(std::exchange(browser_, nullptr), WM_COMMAND, choice_.empty() ? IDCANCEL : IDOK, 0);
+    }
+    // Selects `path` in the browser; whether its status line then shows it. Wine's browser at times
+    // ignores BFFM_SETSELECTIONW for a sibling of its selection: that one is picked in the tree.
+    static bool Select(HWND browser, const std::wstring& path) {
+        auto shown = [&] {
+            wchar_t status[MAX_PATH] = {};
+            GetDlgItemTextW(browser, 0x3743, status, MAX_PATH);
+            return CompareStringOrdinal(status, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+        };
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+        HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+        std::wstring name = path.substr(path.rfind(L'\\') + 1);
+        HTREEITEM item = TreeView_GetChild(tree, TreeView_GetParent(tree, TreeView_GetSelection(tree)));
+        for (; item && !shown(); item = TreeView_GetNextSibling(tree, item)) {
+            wchar_t text[MAX_PATH] = {};
+            TVITEMW data = {};
+            data.mask = TVIF_TEXT;
+            data.hItem = item;
+            data.pszText = text;
+            data.cchTextMax = MAX_PATH;
+            if (TreeView_GetItem(tree, &data) && CompareStringOrdinal(text, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL)
+                TreeView_SelectItem(tree, item);
+        }
+        return shown();
     }
     void Answer(HWND box) {
         messages.push_back(ReadMessageBox(box));
@@ -77,12 +108,15 @@ private:
     std::vector<int> answers_;
     size_t next_ = 0;
     size_t nextAnswer_ = 0;
+    std::wstring choice_;
+    int tries_ = 0;
     std::vector<HWND> seen_;
     HWND browser_ = nullptr;
 };
 
 // Owns the information dialog (through `window`, or a window of its own) and, each time the
 // dialog waits for input, records the edit's text and takes the next step; then it closes it.
+// A modal dialog's idle notice goes to its owner's top-level window: that one is listened to.
 class InfoDialogOwner {
 public:
     using Step = std::function<void(HWND dialog)>;
@@ -94,13 +128,14 @@ public:
         own_ = !window;
         window_ = window ? window : CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 100, 80, 600, 400,
                                                     nullptr, nullptr, nullptr, nullptr);
-        SetPropW(window_, L"InfoDialogOwner", this);
+        top_ = GetAncestor(window_, GA_ROOT);
+        SetPropW(top_, L"InfoDialogOwner", this);
         previous_ = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
+            SetWindowLongPtrW(top_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Procedure)));
     }
     ~InfoDialogOwner() {
-        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-        RemovePropW(window_, L"InfoDialogOwner");
+        SetWindowLongPtrW(top_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+        RemovePropW(top_, L"InfoDialogOwner");
         if (own_) DestroyWindow(window_);
     }
     InfoDialogOwner(const InfoDialogOwner&) = delete;
@@ -125,6 +160,7 @@ private:
             }
             if (self->next_ < self->steps_.size()) {
                 self->steps_[self->next_++](dialog);
+                PostMessageW(dialog, WM_NULL, 0, 0); // the dialog's loop waits for a message before idling again
             } else {
                 self->closing_ = true;
                 SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -139,6 +175,7 @@ private:
     bool own_ = false;
     bool closing_ = false;
     HWND window_ = nullptr;
+    HWND top_ = nullptr;
     WNDPROC previous_ = nullptr;
 };
 

@@ -1,0 +1,123 @@
+// The reparse-point information dialog through the ReparsePoint menu, on the test volumes: the
+// dialog, the folder browser and the message boxes are driven by a script.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "tests/shell/change_watcher.h"
+#include "tests/shell/reparse_fixture.h"
+#include "tests/shell/shell_ui_script.h"
+
+namespace kestrune::testing {
+namespace {
+
+const wchar_t kRemoveFailedText[] = L"リパースポイント属性の解除に失敗しました。";
+const Said kRemoved = {L"リパースポイント属性を解除しました。", IDI_ASTERISK};
+const Said kRemoveFailed = {kRemoveFailedText, IDI_HAND};
+const Said kOldKept = {kRemoveFailedText, IDI_EXCLAMATION};
+const Said kChanged = {L"リパースポイントを変更しました。", IDI_ASTERISK};
+const Said kNotChanged = {L"リパースポイントを変更出来ませんでした。", IDI_HAND};
+const Said kRestored = {L"リパースポイントを変更出来ませんでした。\n元のリパースポイントを設定し直しました。", IDI_HAND};
+const Said kUnmounted = {L"リパースポイントを変更出来ませんでした。\n元のリパースポイントも設定し直せなかったため、"
+                         L"このフォルダには現在何もマウントされていません。",
+                         IDI_HAND};
+
+using ReparseInfo = ReparseFixture;
+using Steps = std::vector<InfoDialogOwner::Step>;
+
+TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
+    const std::wstring lost = root + L"\\lost", lostVolume = L"Volume{00000000-0000-0000-0000-00000000dead}\\";
+    volumes.MakeFolder(lost);
+    CreateDirectoryW(lost.c_str(), nullptr);
+    volumes.MakeMount(lost, L"\\\\?\\" + lostVolume);
+    const auto remove = InfoDialogOwner::Press(201), change = InfoDialogOwner::Press(202);
+    const auto deny = [&](HWND) { volumes.SetDenied(junction); };
+    const std::wstring kept = data + L"\\", volume = volumeC.substr(4);
+    struct Case {
+        const char* name;
+        std::wstring mounted;
+        Steps steps;
+        std::vector<std::wstring> browse;
+        std::vector<Said> said;
+        std::vector<std::wstring> edits; // before each step and at the end
+        std::wstring after;
+        size_t notices;
+        std::wstring opensOn = L""; // the browser's first selection
+    };
+    const Case cases[] = {
+        {"a junction", junction, {}, {}, {}, {kept}, kept, 0},
+        {"a volume mount", volumeMount, {}, {}, {}, {volume}, volume, 0},
+        {"removed twice", junction, {remove, remove}, {}, {kRemoved, kRemoveFailed}, {kept, L"", L""}, L"", 2},
+        {"changed after a removal", junction, {remove, change}, {other}, {kRemoved, kChanged}, {kept, L"", other + L"\\"},
+         other + L"\\", 2, junction},
+        {"failed after a removal", junction, {remove, change}, {L"Z:\\"}, {kRemoved, kNotChanged}, {kept, L"", L""}, L"", 2, junction},
+        {"changed to a drive", junction, {change}, {L"C:\\"}, {kChanged}, {kept, L"C:\\"}, volume, 1, data},
+        {"the folder itself", junction, {change}, {Upper(junction), L""}, {kSelf}, {kept, kept}, kept, 0, data},
+        {"cancelled", junction, {change}, {L""}, {}, {kept, kept}, kept, 0, data},
+        {"old junction restored", junction, {change}, {L"Z:\\"}, {kRestored}, {kept, kept}, kept, 1, data},
+        {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {volume, volume}, volume, 1, volumeMount},
+        {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 1, lost},
+        {"old mount kept", junction, {deny, change}, {other}, {kOldKept}, {kept, kept, kept}, kept, 0, data},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChangeWatcher shell;
+        ShellUiScript ui(c.browse);
+        InfoDialogOwner owner(c.steps);
+        IContextMenu* menu = Selected<IContextMenu>(c.mounted);
+        EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+        EXPECT_EQ(owner.userData, reinterpret_cast<LONG_PTR>(static_cast<ReparsePointObject*>(menu)));
+        menu->Release();
+        EXPECT_EQ(owner.edits, c.edits);
+        ExpectSaid(ui.messages, c.said);
+        EXPECT_EQ(Target(c.mounted), c.after);
+        EXPECT_EQ(shell.Drain().size(), c.notices);
+        // The browser opens on the shown target when it is a folder, else on the folder itself.
+        EXPECT_EQ(ui.browserStatus.size(), c.browse.size());
+        if (!ui.browserStatus.empty()) EXPECT_TRUE(EqualPath(ui.browserStatus[0], c.opensOn));
+        volumes.MakeJunction(junction, data);
+    }
+    RemoveDirectoryW(lost.c_str());
+}
+
+TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
+    volumes.SetReparseUnreadable(junction);
+    IContextMenu* unreadable = Selected<IContextMenu>(junction);
+    IContextMenu* vanished = Selected<IContextMenu>(folder);
+    volumes.SetDenied(root); // the folder's attributes cannot be read any more: it counts as mounted
+    for (IContextMenu* menu : {unreadable, vanished}) {
+        ShellUiScript ui;
+        InfoDialogOwner owner({});
+        EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+        ExpectSaid(ui.messages, {{L"リパースポイント情報の読み取りに失敗しました。", IDI_HAND}});
+        EXPECT_TRUE(owner.edits.empty());
+        menu->Release();
+    }
+}
+
+TEST_F(ReparseInfo, TheDialogCentresOnTheFolderTreesFrameOrOnItsOwner) {
+    InitCommonControls();
+    auto make = [](const wchar_t* type, HWND parent, int x, int y, int cx, int cy) {
+        return CreateWindowExW(0, type, L"", parent ? WS_CHILD : WS_OVERLAPPEDWINDOW, x, y, cx, cy, parent, nullptr,
+                               nullptr, nullptr);
+    };
+    HWND frame = make(L"STATIC", nullptr, 40, 30, 900, 700);
+    HWND tree = make(WC_TREEVIEWW, make(L"STATIC", make(L"STATIC", frame, 0, 0, 300, 600), 5, 5, 250, 500), 0, 0, 200, 40);
+    HWND lonelyTree = make(WC_TREEVIEWW, nullptr, 500, 400, 300, 200); // no third ancestor
+    HWND plain = make(L"STATIC", nullptr, 300, 200, 400, 300);
+    for (auto [owned, reference] : {std::pair{tree, frame}, {lonelyTree, lonelyTree}, {plain, plain}}) {
+        InfoDialogOwner owner({}, owned);
+        IContextMenu* menu = Selected<IContextMenu>(junction);
+        EXPECT_EQ(Invoke(menu, owned), S_OK);
+        menu->Release();
+        RECT around, dialog = owner.dialogRect;
+        GetWindowRect(reference, &around);
+        EXPECT_NEAR(dialog.left + dialog.right, around.left + around.right, 1);
+        EXPECT_NEAR(dialog.top + dialog.bottom, around.top + around.bottom, 1);
+    }
+    for (HWND window : {frame, lonelyTree, plain}) DestroyWindow(window);
+}
+
+} // namespace
+} // namespace kestrune::testing
