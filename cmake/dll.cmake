@@ -42,3 +42,12 @@ set_target_properties(Kestrune PROPERTIES PREFIX "" OUTPUT_NAME Kestrune)
 target_compile_options(Kestrune PRIVATE ${KESTRUNE_WARNINGS} ${KESTRUNE_HARDENING} -fno-exceptions -fno-rtti)
 target_link_options(Kestrune PRIVATE ${KESTRUNE_STATIC_RUNTIME} ${KESTRUNE_LINK_HARDENING})
 target_link_libraries(Kestrune PRIVATE kestrune_core)
+
+# Explorer gets the DLL without its debug information (1.3 MB with, 230 KB without): the
+# information stays beside it in Kestrune.dll.debug, which gdb finds through the debug link.
+find_program(MINGW_OBJCOPY x86_64-w64-mingw32-objcopy REQUIRED)
+add_custom_command(TARGET Kestrune POST_BUILD
+  COMMAND ${MINGW_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:Kestrune> $<TARGET_FILE_NAME:Kestrune>.debug
+  COMMAND ${MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:Kestrune>.debug $<TARGET_FILE_NAME:Kestrune>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:Kestrune>
+  COMMENT "Debug information of Kestrune.dll into Kestrune.dll.debug")
