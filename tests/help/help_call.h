@@ -1,0 +1,14 @@
+// One HtmlHelpW call as the stand-in help control recorded it.
+#pragma once
+#include <windows.h>
+#include <htmlhelp.h>
+
+struct HelpCall {
+    HWND caller;
+    UINT command;
+    wchar_t file[MAX_PATH];
+    DWORD_PTR data;
+    HH_POPUP popup; // HH_DISPLAY_TEXT_POPUP only
+    HWND result;
+};
+using RecordedHelpCallsProc = LONG(WINAPI*)(const HelpCall**);
