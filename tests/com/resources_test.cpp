@@ -95,43 +95,32 @@ TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
     EXPECT_NE(text.find(L"1.4.0.0"), std::wstring::npos);
 }
 
-// The body of the first RIFF chunk named `id` (a list by its list type), depth first.
-std::string_view Chunk(std::string_view data, std::string_view id) {
-    for (size_t at = 0; at + 8 <= data.size();) {
-        uint32_t size;
-        memcpy(&size, data.data() + at + 4, 4);
-        std::string_view name = data.substr(at, 4), body = data.substr(at + 8, size);
-        bool list = name == "RIFF" || name == "LIST";
-        if (name == id || (list && body.substr(0, 4) == id)) return body;
-        std::string_view inner = list ? Chunk(body.substr(4), id) : std::string_view();
-        if (!inner.empty()) return inner;
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
 TEST_F(DllResources, BusyAnimationIs24Rle8FramesOf32x32At17PerSecondAndPlaysInTheAnimationControl) {
     std::vector<BYTE> bytes = Resource(L"AVI", 207);
     std::string_view avi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    MainAVIHeader clip{};
-    AVIStreamHeader stream{};
-    BITMAPINFOHEADER format{};
-    memcpy(&clip, Chunk(avi, "avih").data(), sizeof clip);
-    memcpy(&stream, Chunk(avi, "strh").data(), sizeof stream);
-    memcpy(&format, Chunk(avi, "strf").data(), sizeof format);
+    auto Chunk = [&](const char* id) { // no tag's letters occur among the frames' small byte values
+        size_t at = std::min(avi.find(id), avi.size() - 8);
+        return avi.substr(at + 8, *reinterpret_cast<const uint32_t*>(avi.data() + at + 4));
+    };
+    MainAVIHeader clip;
+    AVIStreamHeader stream;
+    BITMAPINFOHEADER format;
+    memcpy(&clip, Chunk("avih").data(), sizeof clip);
+    memcpy(&stream, Chunk("strh").data(), sizeof stream);
+    memcpy(&format, Chunk("strf").data(), sizeof format);
     EXPECT_TRUE(clip.dwMicroSecPerFrame == 58824 && clip.dwTotalFrames == 24 && clip.dwStreams == 1);
     EXPECT_TRUE(stream.fccType == streamtypeVIDEO && stream.dwRate * 58824ull == stream.dwScale * 1000000ull);
-    EXPECT_TRUE(format.biWidth == 32 && format.biHeight == 32 && format.biBitCount == 8 && format.biCompression == BI_RLE8);
-    EXPECT_NE(format.biSizeImage, 0u) << "Wine's decoder reads that many bytes of each frame";
-    EXPECT_EQ(Chunk(avi, "idx1").size(), 24 * sizeof(AVIINDEXENTRY));
+    EXPECT_TRUE(format.biWidth == 32 && format.biHeight == 32 && format.biBitCount == 8 && format.biCompression == BI_RLE8 &&
+                format.biSizeImage) << "Wine's decoder reads biSizeImage bytes of each frame";
+    EXPECT_EQ(Chunk("idx1").size(), 24 * sizeof(AVIINDEXENTRY));
     InitCommonControls();
     HWND animation = CreateWindowW(ANIMATE_CLASSW, L"", WS_POPUP | WS_VISIBLE, 0, 0, 32, 32, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(dll.module), 207));
     std::set<std::vector<COLORREF>> pictures; // each frame as the control drew it
     for (WORD frame = 0; frame < 24; ++frame) {
         ASSERT_TRUE(SendMessageW(animation, ACM_PLAY, 1, MAKELPARAM(frame, frame)));
-        HDC dc = GetDC(animation);
         std::vector<COLORREF> picture(32 * 32);
+        HDC dc = GetDC(animation);
         for (int i = 0; i < 32 * 32; ++i) picture[i] = GetPixel(dc, i % 32, i / 32);
         ReleaseDC(animation, dc);
         pictures.insert(picture);
