@@ -134,7 +134,7 @@ Volume* FakeVolumeSet::Impl::VolumeByGuidPath(const std::wstring& path) {
 
 bool FakeVolumeSet::Impl::NotReady(Volume* v) {
     if (v->options.ready) return false;
-    if (!(errorMode & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
+    if (!(ThreadErrorMode() & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
     return true;
 }
 

@@ -117,7 +117,8 @@ struct FakeVolumeSet::Impl {
     std::map<void*, std::unique_ptr<BackupContext>> backups;
     int badReleases = 0;
     int criticalDialogs = 0;
-    UINT errorMode = 0;
+    std::map<DWORD, DWORD> threadErrorModes; // by thread id
+    DWORD ThreadErrorMode() { return threadErrorModes[GetCurrentThreadId()]; }
     long long failAt = 0;
     bool failureHappened = false;
     int volumeCounter = 0;
