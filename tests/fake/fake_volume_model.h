@@ -9,6 +9,7 @@ namespace kestrune::testing {
 
 inline constexpr uintptr_t kFirstHandle = 0x7f000000;
 inline constexpr int kMaxReparseHops = 31;
+inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
 
 std::wstring Upper(const std::wstring& s);
 bool SameName(const std::wstring& a, const std::wstring& b);
