@@ -32,8 +32,8 @@ bool IsAbsolutePath(const wchar_t* path) {
 }
 
 // A control by its full path. Its own imports come from its folder and the system folder only,
-// never from the host's or the current folder (LoadLibraryW would look there first); Windows 7
-// without the search-flag update refuses the flags, and there the control's folder leads.
+// never from the host's or the current folder (the standard search begins in the host's folder);
+// Windows 7 without the search-flag update refuses the flags, and there the control's folder leads.
 HMODULE LoadControlAt(const wchar_t* path) {
     HMODULE library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!library && GetLastError() == ERROR_INVALID_PARAMETER)
