@@ -3,5 +3,5 @@
 #include <windows.h>
 #include <htmlhelp.h>
 
-struct HelpCall { HWND caller; UINT command; wchar_t file[MAX_PATH]; DWORD_PTR data; HH_POPUP popup; HWND result; };
+struct HelpCall { HWND caller; UINT command; wchar_t file[MAX_PATH]; DWORD_PTR data; HH_POPUP popup; };
 using RecordedHelpCallsProc = LONG(WINAPI*)(const HelpCall**);

@@ -6,11 +6,10 @@ static LONG count;
 
 extern "C" HWND WINAPI HtmlHelpW(HWND caller, LPCWSTR file, UINT command, DWORD_PTR data) {
     if (count == 256) return nullptr;
-    HelpCall& call = calls[count];
-    call = HelpCall{caller, command, {}, data, {}, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1000 + count))};
+    HelpCall& call = calls[count++] = HelpCall{caller, command, {}, data, {}};
     if (file) lstrcpynW(call.file, file, MAX_PATH);
     if (command == HH_DISPLAY_TEXT_POPUP) call.popup = *reinterpret_cast<const HH_POPUP*>(data);
-    return calls[count++].result;
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(count)); // never null, like the control's window
 }
 
 extern "C" LONG WINAPI RecordedHelpCalls(const HelpCall** records) {
