@@ -17,8 +17,8 @@ set(KESTRUNE_RGS
 set(help_arguments "")
 set(help_dependencies "")
 if(TARGET kestrune_help)
-  set(help_arguments --help-file ${KESTRUNE_HELP_FILE})
-  set(help_dependencies kestrune_help ${KESTRUNE_HELP_FILE})
+  set(help_arguments --help-file ${CMAKE_BINARY_DIR}/Kestrune.chm)
+  set(help_dependencies kestrune_help ${CMAKE_BINARY_DIR}/Kestrune.chm)
 endif()
 
 add_custom_command(

@@ -134,6 +134,10 @@ def post_queries(rows, version):
             queries.append("INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
                            "VALUES (%s, %d, %s, '*', 'KestruneDll')" % (sql(row_id((root, key))), MSI_ROOTS[root], sql(key)))
     queries += [
+        # The DLL is a versioned file, so that an upgrade or repair replaces it by version, as
+        # Windows Installer does for binaries; versioned files carry no hash.
+        "UPDATE `File` SET `Version` = '%s', `Language` = '1041' WHERE `File` = 'KestruneDllFile'" % version,
+        "DELETE FROM `MsiFileHash` WHERE `File_` = 'KestruneDllFile'",
         "CREATE TABLE `TypeLib` (`LibID` CHAR(38) NOT NULL, `Language` SHORT NOT NULL, `Component_` CHAR(72) NOT NULL, "
         "`Version` LONG, `Description` CHAR(128) LOCALIZABLE, `Directory_` CHAR(72), `Feature_` CHAR(38) NOT NULL, "
         "`Cost` LONG PRIMARY KEY `LibID`, `Language`, `Component_`)",

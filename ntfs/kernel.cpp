@@ -10,7 +10,7 @@ const KernelApi systemKernel = {
     ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
     ::FindClose, ::GetFileInformationByHandle, ::CreateHardLinkW, ::DeleteFileW, ::ReadFile,
     ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
-    ::GetDiskFreeSpaceExW, ::SetErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
+    ::GetDiskFreeSpaceExW, ::SetThreadErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
     ::DeviceIoControl, ::BackupRead, ::BackupSeek, ::GetVolumeNameForVolumeMountPointW,
     ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree, ::CreateEventW, ::SetEvent, ::ResetEvent,
     ::WaitForSingleObject,

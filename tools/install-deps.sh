@@ -12,8 +12,8 @@ packages=(
   libxxf86vm1 fonts-wine
   # Japanese: the glibc locale Wine maps file names through, and a font for the dialogs
   locales fonts-ipafont-gothic
-  # the installer (wixl, msibuild)
-  wixl msitools
+  # the manual (chmcmd) and the installer (wixl, msibuild)
+  fp-utils wixl msitools
   # the real NTFS drive N:
   ntfs-3g fuse3
 )
