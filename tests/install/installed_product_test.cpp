@@ -1,7 +1,7 @@
 // The product as the MSI installs it, checked in stages that tests/install/install_test.sh runs
 // around msiexec: Snapshot (before), Installed* (after install, reinstall and repair), Removed.
 // KESTRUNE_SHELL_KEYS names the one list of handler keys, KESTRUNE_SNAPSHOT the file that keeps
-// the state before, KESTRUNE_FILES the installed file names (";"-separated).
+// the state before, KESTRUNE_FILES the installed file names (","-separated).
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -130,7 +130,7 @@ TEST(Snapshot, KeepsTheStateBeforeInstalling) {
 TEST(Installed, EveryFileIsInTheInstallFolder) {
     std::wistringstream names(Environment(L"KESTRUNE_FILES"));
     std::wstring name;
-    while (std::getline(names, name, L';')) EXPECT_TRUE(Exists(InstallFolder() + L"\\" + name)) << name;
+    while (std::getline(names, name, L',')) EXPECT_TRUE(Exists(InstallFolder() + L"\\" + name)) << name;
 }
 
 TEST(Installed, EveryShellKeyOfTheListHoldsItsValue) {
