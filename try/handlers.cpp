@@ -2,54 +2,21 @@
 
 #include <algorithm>
 
+#include "try/registry_key.h"
+
 namespace kestrune::trying {
 namespace {
 
 const wchar_t kApprovedKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const wchar_t kOverlayKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ShellIconOverlayIdentifiers";
 
-class ScopedKey {
-public:
-    ScopedKey(HKEY root, const std::wstring& path) {
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
-    }
-    ~ScopedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY Get() const { return key_; }
-
-    std::vector<std::wstring> Subkeys() const {
-        std::vector<std::wstring> names;
-        wchar_t name[256];
-        for (DWORD index = 0; key_; ++index) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            names.push_back(name);
-        }
-        std::sort(names.begin(), names.end(),
-                  [](const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()) < 0; });
-        return names;
-    }
-    std::wstring Text(const wchar_t* subkey, const wchar_t* value) const {
-        wchar_t text[MAX_PATH] = {};
-        DWORD size = sizeof text - sizeof(wchar_t);
-        if (!key_ || RegGetValueW(key_, subkey, value, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return L"";
-        return text;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 bool IsApproved(const std::wstring& clsid) {
-    ScopedKey approved(HKEY_LOCAL_MACHINE, kApprovedKey);
+    RegistryKey approved(HKEY_LOCAL_MACHINE, kApprovedKey);
     return approved.Get() && RegQueryValueExW(approved.Get(), clsid.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 void ReadList(HKEY root, const std::wstring& path, std::vector<Handler>& handlers, bool unique) {
-    ScopedKey list(root, path);
+    RegistryKey list(root, path);
     for (const std::wstring& name : list.Subkeys()) {
         Handler handler;
         handler.name = name;
@@ -97,7 +64,7 @@ std::wstring Describe(const Handler& handler) {
 }
 
 std::wstring InstalledServerPath() {
-    ScopedKey server(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kProductClasses[0].clsid + L"\\InprocServer32");
+    RegistryKey server(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kProductClasses[0].clsid + L"\\InprocServer32");
     std::wstring path = server.Text(nullptr, nullptr);
     if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return L"";
     return path;

@@ -10,6 +10,7 @@
 #include "try/commands.h"
 #include "try/console.h"
 #include "try/handlers.h"
+#include "try/registry_key.h"
 #include "try/shell_items.h"
 
 namespace kestrune::trying {
@@ -59,22 +60,6 @@ public:
 
 private:
     HMENU menu_;
-};
-
-class ClassKey {
-public:
-    explicit ClassKey(const std::wstring& name) {
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
-    }
-    ~ClassKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ClassKey(const ClassKey&) = delete;
-    ClassKey& operator=(const ClassKey&) = delete;
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
 };
 
 std::wstring WithoutAccelerator(const std::wstring& text) {
@@ -151,7 +136,7 @@ int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLI
         return kNotInstalled;
     }
     PopupMenu menu;
-    ClassKey classKey(classKeyName);
+    RegistryKey classKey(HKEY_CLASSES_ROOT, classKeyName);
     std::vector<LoadedHandler> loaded = FillMenu(menu.Get(), handlers, folder, data, classKey.Get());
     bool offered = GetMenuItemCount(menu.Get()) > 0;
     AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
