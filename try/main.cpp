@@ -22,7 +22,7 @@ const wchar_t kUsageText[] =
     L"  status             where Kestrune is installed and which of its classes this build has\n"
     L"  drop FILE FOLDER   the right-drag menu of FILE dropped on FOLDER; runs the chosen item\n"
     L"  menu FOLDER        the folder's context menu from the installed handlers; runs the chosen item\n"
-    L"  delete FOLDER      asks the copy hooks, then deletes FOLDER through the shell only on yes\n"
+    L"  delete FOLDER      asks the copy hooks, then deletes FOLDER (for good) through the shell only on yes\n"
     L"  copy FOLDER DEST   asks the copy hooks, then copies FOLDER into DEST through the shell only on yes\n"
     L"  overlay PATH       which overlay identifiers claim PATH, and their icons\n"
     L"  properties PATH    opens PATH's Properties through the shell's own \"properties\" verb\n"
@@ -32,6 +32,8 @@ const wchar_t kUsageText[] =
     L"  --steps SCRIPT     drive and photograph the windows the command opens (try/scripted_steps.h)\n"
     L"exit codes: 0 done, 1 usage, 2 not installed, 3 refused or failed, 4 a copy hook said no,\n"
     L"  5 a scripted step failed";
+
+constexpr DWORD kSheetWaitMs = 5000;
 
 class OwnerWindow {
 public:
@@ -101,7 +103,9 @@ int PropertiesCommand(const Options& options, const std::wstring& path) {
         PrintError(L"the shell cannot show the Properties of " + path + L": " + ResultText(result));
         return kFailed;
     }
-    for (;;) {
+    // Windows opens the sheet a moment later; Wine's shell has already shown and closed it.
+    bool seen = false;
+    for (DWORD waited = 0;; waited += 100) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
         bool open = false;
@@ -114,7 +118,8 @@ int PropertiesCommand(const Options& options, const std::wstring& path) {
                 return FALSE;
             },
             reinterpret_cast<LPARAM>(&open));
-        if (!open) return kDone;
+        seen = seen || open;
+        if (!open && (seen || waited >= kSheetWaitMs)) return kDone;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     }
 }
