@@ -3,7 +3,7 @@
 
 The class keys are read from the registration scripts the DLL applies itself (resources/*.rgs),
 so the installer writes exactly what self-registration writes; the shell's handler keys come
-from installer/shell-keys.tsv. The type library is registered by Windows Installer's own
+from resources/installer/shell-keys.tsv. The type library is registered by Windows Installer's own
 RegisterTypeLibraries action, which calls RegisterTypeLib on the installed DLL as
 self-registration does (and so writes the same TypeLib and Interface keys).
 """
