@@ -74,11 +74,7 @@ wine_session_start() {
   Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-  # The drives exist before Wine starts: in a new prefix, drives mapped after its first start
-  # stay out of the shell's "My Computer" (the folder browser) for that session.
-  mkdir -p "$WINEPREFIX/dosdevices"
-  map_scratch_drive
-  map_ntfs_drive
+  mkdir -p "$WINEPREFIX"
   wine_ja wineserver -p </dev/null >/dev/null 2>&1
   # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
   # they would inherit (and hold open) the pipe that ctest reads.
@@ -89,6 +85,8 @@ wine_session_start() {
     substitute_japanese_fonts
     touch "$WINEPREFIX/.kestrune-ready"
   fi
+  map_scratch_drive
+  map_ntfs_drive
   export KESTRUNE_SESSION="$session_dir"
 }
 
