@@ -1,4 +1,4 @@
-#include "try/console.h"
+#include "tools/try/console.h"
 
 #include <cwchar>
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "try/commands.h"
-#include "try/console.h"
-#include "try/handlers.h"
+#include "tools/try/commands.h"
+#include "tools/try/console.h"
+#include "tools/try/handlers.h"
 
 namespace kestrune::trying {
 namespace {

@@ -1,8 +1,8 @@
-#include "try/handlers.h"
+#include "tools/try/handlers.h"
 
 #include <algorithm>
 
-#include "try/registry_key.h"
+#include "tools/try/registry_key.h"
 
 namespace kestrune::trying {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "try/com_ptr.h"
+#include "tools/try/com_ptr.h"
 
 // mingw-w64 names these two interfaces' identifiers without binding them to __uuidof.
 __CRT_UUID_DECL(ICopyHookW, 0x000214FC, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)

@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "try/commands.h"
-#include "try/console.h"
-#include "try/handlers.h"
-#include "try/message_answers.h"
-#include "try/scripted_steps.h"
-#include "try/shell_items.h"
+#include "tools/try/commands.h"
+#include "tools/try/console.h"
+#include "tools/try/handlers.h"
+#include "tools/try/message_answers.h"
+#include "tools/try/scripted_steps.h"
+#include "tools/try/shell_items.h"
 
 namespace kestrune::trying {
 namespace {

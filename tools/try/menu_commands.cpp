@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "try/commands.h"
-#include "try/console.h"
-#include "try/handlers.h"
-#include "try/registry_key.h"
-#include "try/shell_items.h"
+#include "tools/try/commands.h"
+#include "tools/try/console.h"
+#include "tools/try/handlers.h"
+#include "tools/try/registry_key.h"
+#include "tools/try/shell_items.h"
 
 namespace kestrune::trying {
 namespace {

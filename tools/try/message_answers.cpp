@@ -1,9 +1,9 @@
-#include "try/message_answers.h"
+#include "tools/try/message_answers.h"
 
 #include <cwchar>
 #include <string>
 
-#include "try/console.h"
+#include "tools/try/console.h"
 
 namespace kestrune::trying {
 namespace {

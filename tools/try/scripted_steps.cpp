@@ -1,4 +1,4 @@
-#include "try/scripted_steps.h"
+#include "tools/try/scripted_steps.h"
 
 #include <commctrl.h>
 #include <process.h>
@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "try/console.h"
+#include "tools/try/console.h"
 
 namespace kestrune::trying {
 namespace {

@@ -1,4 +1,4 @@
-#include "try/shell_items.h"
+#include "tools/try/shell_items.h"
 
 #include <shlwapi.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "try/com_ptr.h"
+#include "tools/try/com_ptr.h"
 
 namespace kestrune::trying {
 
