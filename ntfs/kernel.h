@@ -19,7 +19,6 @@ struct KernelApi {
     BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
-    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
     BOOL(WINAPI* CloseHandle)(HANDLE);
     DWORD(WINAPI* GetCurrentDirectoryW)(DWORD, LPWSTR);
     BOOL(WINAPI* SetCurrentDirectoryW)(LPCWSTR);
@@ -43,6 +42,8 @@ struct KernelApi {
     BOOL(WINAPI* SetEvent)(HANDLE);
     BOOL(WINAPI* ResetEvent)(HANDLE);
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
+    // Sizes of 4 GiB and more.
+    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
 };
 
 // The table in force. Never null.

@@ -1157,7 +1157,7 @@ FakeVolumeSet::FakeVolumeSet() : impl_(std::make_unique<Impl>()) {
         FakeGetDiskFreeSpaceExW, FakeSetErrorMode, FakeGetVolumeInformationW, FakeGetLogicalDriveStringsW,
         FakeDeviceIoControl, FakeBackupRead, FakeBackupSeek, FakeGetVolumeNameForVolumeMountPointW,
         FakeSetVolumeMountPointW, FakeGlobalAlloc, FakeGlobalFree, FakeCreateEventW, FakeSetEvent,
-        FakeResetEvent, FakeWaitForSingleObject,
+        FakeResetEvent, FakeWaitForSingleObject, nullptr,
     };
 }
 
