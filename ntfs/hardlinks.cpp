@@ -120,10 +120,18 @@ ScanNode* Discard(FolderList& list) {
     return nullptr;
 }
 
-bool QueryFile(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info) {
-    ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                           nullptr));
+bool QueryFile(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
     return file.Valid() && Kernel().GetFileInformationByHandle(file.Get(), &info);
+}
+
+// A candidate is read as itself: a symbolic link, followed, would report its target's index and
+// be offered for deletion as if it were a hard link.
+bool IsLinkOf(const wchar_t* path, const BY_HANDLE_FILE_INFORMATION& own) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return QueryFile(path, info, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nFileIndexHigh == own.nFileIndexHigh &&
+           info.nFileIndexLow == own.nFileIndexLow && info.dwVolumeSerialNumber == own.dwVolumeSerialNumber;
 }
 
 } // namespace
@@ -235,12 +243,9 @@ int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HAN
         wchar_t candidate[MAX_PATH];
         wcscpy(candidate, node->folder);
         wcscat(candidate, node->name);
-        BY_HANDLE_FILE_INFORMATION info;
         // The serial number keeps a file of another volume with the same index out of the list:
         // every listed path may be offered for deletion.
-        if (QueryFile(candidate, info) && info.nFileIndexHigh == own.nFileIndexHigh &&
-            info.nFileIndexLow == own.nFileIndexLow && info.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
-            AppendTextLine(text, textChars, used, candidate))
+        if (IsLinkOf(candidate, own) && AppendTextLine(text, textChars, used, candidate))
             ++count;
         if (!ShouldGoOn(event)) break;
     }

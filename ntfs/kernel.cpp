@@ -9,11 +9,11 @@ namespace {
 const KernelApi systemKernel = {
     ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
     ::FindClose, ::GetFileInformationByHandle, ::CreateHardLinkW, ::DeleteFileW, ::ReadFile,
-    ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
-    ::GetDiskFreeSpaceExW, ::SetErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
+    ::WriteFile, ::GetFileSize, ::GetFileSizeEx, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
+    ::GetDiskFreeSpaceExW, ::SetThreadErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
     ::DeviceIoControl, ::BackupRead, ::BackupSeek, ::GetVolumeNameForVolumeMountPointW,
     ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree, ::CreateEventW, ::SetEvent, ::ResetEvent,
-    ::WaitForSingleObject, ::GetFileSizeEx,
+    ::WaitForSingleObject,
 };
 
 std::atomic<const KernelApi*> current{&systemKernel};

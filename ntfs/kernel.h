@@ -19,12 +19,13 @@ struct KernelApi {
     BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
+    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
     BOOL(WINAPI* CloseHandle)(HANDLE);
     DWORD(WINAPI* GetCurrentDirectoryW)(DWORD, LPWSTR);
     BOOL(WINAPI* SetCurrentDirectoryW)(LPCWSTR);
     // Volumes.
     BOOL(WINAPI* GetDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    UINT(WINAPI* SetErrorMode)(UINT);
+    BOOL(WINAPI* SetThreadErrorMode)(DWORD, LPDWORD);
     BOOL(WINAPI* GetVolumeInformationW)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     DWORD(WINAPI* GetLogicalDriveStringsW)(DWORD, LPWSTR);
     // Reparse requests and the backup walk.
@@ -42,8 +43,6 @@ struct KernelApi {
     BOOL(WINAPI* SetEvent)(HANDLE);
     BOOL(WINAPI* ResetEvent)(HANDLE);
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
-    // Sizes of 4 GiB and more.
-    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
 };
 
 // The table in force. Never null.

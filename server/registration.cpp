@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "server/last_error.h"
 #include "server/module.h"
 #include "server/registry_script.h"
 
@@ -11,11 +12,6 @@ namespace kestrune {
 namespace {
 
 constexpr DWORD kTypeLibraryPathChars = 270; // room to write ".tlb" over the extension
-
-HRESULT LastErrorResult() {
-    DWORD error = GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 // The library's own type library (resource "TYPELIB" 1), or a ".tlb" file of the same name.
 struct LoadedTypeLibrary {

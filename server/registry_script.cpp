@@ -3,8 +3,11 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cstring>
 #include <cwchar>
 #include <new>
+
+#include "server/last_error.h"
 
 namespace kestrune {
 namespace {
@@ -42,11 +45,6 @@ bool Is(const wchar_t* token, const wchar_t* word) { return lstrcmpiW(token, wor
 bool IsWhiteSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r'; }
 bool IsProtected(const wchar_t* name) { return Is(name, L"CLSID") || Is(name, L"TYPELIB"); }
 
-HRESULT HresultOfLastError() {
-    DWORD error = GetLastError();
-    return error > 0 ? static_cast<HRESULT>(0x80070000u | (error & 0xFFFF)) : static_cast<HRESULT>(error);
-}
-
 // Closes a key on every path out of a body.
 class ScopedKey {
 public:
@@ -71,6 +69,7 @@ private:
 
 LONG DeleteRecursively(HKEY parent, const wchar_t* name, int depth = 0) {
     if (depth > 512) return ERROR_CANTWRITE;
+    if (name[0] == L'\0') return ERROR_INVALID_PARAMETER; // an empty name opens the parent itself
     HKEY key = nullptr;
     LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_WRITE, &key);
     if (status != ERROR_SUCCESS) return status;
@@ -150,28 +149,68 @@ HRESULT Preprocess(const wchar_t* text, const ReplacementMap& map, ScriptText& o
 
 class ScriptParser {
 public:
-    explicit ScriptParser(const wchar_t* text) : position_(text) {}
+    explicit ScriptParser(const wchar_t* text) : start_(text), position_(text) {}
+    ~ScriptParser() { CoTaskMemFree(createdKeys_); }
+    ScriptParser(const ScriptParser&) = delete;
+    ScriptParser& operator=(const ScriptParser&) = delete;
 
     HRESULT Run(BOOL doRegister) {
+        // An empty key name would open its parent and have it deleted: such a script is refused
+        // before any key is touched.
+        if (HasEmptyKeyName()) return DISP_E_EXCEPTION;
+        if (doRegister) {
+            // One bit per character of the text marks the key names whose keys this run created.
+            size_t bytes = wcslen(start_) / 8 + 1;
+            createdKeys_ = static_cast<BYTE*>(CoTaskMemAlloc(bytes));
+            if (!createdKeys_) return E_OUTOFMEMORY;
+            memset(createdKeys_, 0, bytes);
+        }
+        return RunBlocks(doRegister);
+    }
+
+private:
+    // A walk that only reads (every key counts as missing) finds empty key names; other faults
+    // are left to the real run, which reports them as it always has.
+    bool HasEmptyKeyName() {
+        for (;;) {
+            SkipWhiteSpace();
+            if (*position_ == L'\0') break;
+            HKEY root = nullptr;
+            if (FAILED(ReadRootBlockStart(root)) || FAILED(RemoveBody(root, true, 0))) break;
+        }
+        position_ = start_;
+        return emptyKeyName_;
+    }
+
+    HRESULT ReadRootBlockStart(HKEY& root) {
+        HRESULT result = NextToken(token_, kTokenChars);
+        if (FAILED(result)) return result;
+        root = nullptr;
+        for (const RootKey& candidate : rootKeys)
+            if (Is(token_, candidate.name)) root = candidate.key;
+        if (!root) return DISP_E_EXCEPTION;
+        result = NextToken(token_, kTokenChars);
+        if (FAILED(result)) return result;
+        return token_[0] == L'{' ? S_OK : DISP_E_EXCEPTION;
+    }
+
+    HRESULT RunBlocks(BOOL doRegister) {
         for (;;) {
             SkipWhiteSpace();
             if (*position_ == L'\0') return S_OK; // an empty script does nothing
-            HRESULT result = NextToken(token_, kTokenChars);
-            if (FAILED(result)) return result;
             HKEY root = nullptr;
-            for (const RootKey& candidate : rootKeys)
-                if (Is(token_, candidate.name)) root = candidate.key;
-            if (!root) return DISP_E_EXCEPTION;
-            result = NextToken(token_, kTokenChars);
+            HRESULT result = ReadRootBlockStart(root);
             if (FAILED(result)) return result;
-            if (token_[0] != L'{') return DISP_E_EXCEPTION;
             if (doRegister) {
                 const wchar_t* start = position_;
                 result = RegisterBody(root, 0);
                 if (FAILED(result)) {
-                    // Undo what the failing block wrote; earlier blocks stay.
+                    // Undo what the failing block wrote; earlier blocks stay, and so does every
+                    // key that existed before and was only opened.
                     position_ = start;
+                    rollingBack_ = true;
                     RemoveBody(root, false, 0);
+                    rollingBack_ = false;
                     return result;
                 }
             } else {
@@ -181,13 +220,13 @@ public:
         }
     }
 
-private:
     void SkipWhiteSpace() {
         while (IsWhiteSpace(*position_)) ++position_;
     }
 
     HRESULT NextToken(wchar_t* out, size_t chars) {
         SkipWhiteSpace();
+        tokenAt_ = static_cast<size_t>(position_ - start_);
         if (*position_ == L'\0') return DISP_E_EXCEPTION;
         size_t length = 0;
         if (*position_ == L'\'') {
@@ -268,7 +307,7 @@ private:
             if (Is(token_, L"Delete") || Is(token_, L"ForceRemove")) {
                 bool isDelete = Is(token_, L"Delete");
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
-                if (wcschr(token_, L'\\')) return DISP_E_EXCEPTION;
+                if (FAILED(result = CheckKeyName(token_))) return result;
                 if (!IsProtected(token_)) DeleteRecursively(parent, token_);
                 if (isDelete) {
                     if (FAILED(result = NextToken(token_, kTokenChars))) return result;
@@ -288,13 +327,17 @@ private:
                 entryDone = true;
             }
             if (!entryDone) {
-                if (wcschr(token_, L'\\')) return DISP_E_EXCEPTION;
+                if (FAILED(result = CheckKeyName(token_))) return result;
+                size_t keyAt = tokenAt_;
                 HKEY opened = nullptr;
+                DWORD disposition = 0;
                 if (RegOpenKeyExW(parent, token_, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS &&
-                    RegOpenKeyExW(parent, token_, 0, KEY_READ, &opened) != ERROR_SUCCESS &&
-                    RegCreateKeyExW(parent, token_, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                    &opened, nullptr) != ERROR_SUCCESS)
-                    return DISP_E_EXCEPTION;
+                    RegOpenKeyExW(parent, token_, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+                    if (RegCreateKeyExW(parent, token_, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                        &opened, &disposition) != ERROR_SUCCESS)
+                        return DISP_E_EXCEPTION;
+                    if (disposition == REG_CREATED_NEW_KEY) MarkCreated(keyAt);
+                }
                 if (!current.Close()) {
                     RegCloseKey(opened);
                     return DISP_E_EXCEPTION;
@@ -334,7 +377,8 @@ private:
                 if (FAILED(result = SkipAssignment())) return result;
                 continue;
             }
-            if (wcschr(token_, L'\\')) return DISP_E_EXCEPTION;
+            if (FAILED(result = CheckKeyName(token_))) return result;
+            size_t keyAt = tokenAt_;
             wchar_t name[kRememberedKeyChars];
             wcsncpy(name, token_, kRememberedKeyChars - 1);
             name[kRememberedKeyChars - 1] = L'\0';
@@ -351,12 +395,30 @@ private:
             if (!key.Close()) return DISP_E_EXCEPTION;
             // Only a key without subkeys goes; one that still holds keys the script does not name
             // stays. Nothing is deleted recursively here, so protected names need no test.
-            if (!missing && mayDelete) RegDeleteKeyW(parent, name);
+            if (!missing && mayDelete && (!rollingBack_ || WasCreated(keyAt))) RegDeleteKeyW(parent, name);
         }
         return S_OK;
     }
 
+    HRESULT CheckKeyName(const wchar_t* name) {
+        if (name[0] == L'\0') {
+            emptyKeyName_ = true;
+            return DISP_E_EXCEPTION;
+        }
+        return wcschr(name, L'\\') ? DISP_E_EXCEPTION : S_OK;
+    }
+
+    void MarkCreated(size_t at) {
+        if (createdKeys_) createdKeys_[at / 8] |= static_cast<BYTE>(1u << (at % 8));
+    }
+    bool WasCreated(size_t at) const { return createdKeys_ && (createdKeys_[at / 8] & (1u << (at % 8))); }
+
+    const wchar_t* start_;
     const wchar_t* position_;
+    size_t tokenAt_ = 0;     // offset of the token in hand
+    BYTE* createdKeys_ = nullptr;
+    bool rollingBack_ = false;
+    bool emptyKeyName_ = false;
     wchar_t token_[kTokenChars];
 };
 
@@ -376,13 +438,13 @@ HRESULT RunScript(const wchar_t* text, BOOL doRegister, ReplacementMap& map) {
 
 HRESULT ApplyScriptResource(const wchar_t* scriptFile, UINT resourceId, BOOL doRegister, ReplacementMap& map) {
     HMODULE module = LoadLibraryExW(scriptFile, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) return HresultOfLastError();
+    if (!module) return LastErrorResult();
     HRESULT result = S_OK;
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"REGISTRY");
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!bytes) {
-        result = HresultOfLastError();
+        result = LastErrorResult();
     } else {
         int size = static_cast<int>(SizeofResource(module, found));
         int chars = size ? MultiByteToWideChar(CP_ACP, 0, bytes, size, nullptr, 0) : 0;

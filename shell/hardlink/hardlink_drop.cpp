@@ -10,6 +10,7 @@
 #include "ntfs/paths.h"
 #include "ntfs/volumes.h"
 #include "shell/bounded_text.h"
+#include "shell/command_verb.h"
 
 namespace kestrune {
 namespace {
@@ -70,8 +71,7 @@ HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstComma
 
 HRESULT HardLinkObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     if (!info) return E_INVALIDARG;
-    UINT_PTR verb = reinterpret_cast<UINT_PTR>(info->lpVerb);
-    if (HIWORD(verb) != 0 || LOWORD(verb) != 0) return E_INVALIDARG;
+    if (!IsCommandOffset(info->lpVerb, 0)) return E_INVALIDARG;
     CreateLinkInTarget(info->hwnd);
     return S_OK;
 }

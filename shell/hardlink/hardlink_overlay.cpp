@@ -2,7 +2,7 @@
 #include "shell/hardlink/hardlink_object.h"
 
 #include "ntfs/paths.h"
-#include "server/module.h"
+#include "shell/overlay_icon.h"
 
 namespace kestrune {
 
@@ -12,21 +12,9 @@ HRESULT HardLinkObject::IsMemberOf(LPCWSTR path, DWORD) {
 }
 
 HRESULT HardLinkObject::GetOverlayInfo(LPWSTR iconFile, int chars, int* index, DWORD* flags) {
-    if (!iconFile || !index || !flags) return E_POINTER;
-    if (chars <= 0) return E_INVALIDARG;
-    wchar_t path[MAX_PATH] = {};
-    // The instance handle is this library's own file, as a lookup by "Kestrune.dll" would give.
-    GetModuleFileNameW(Module().instance, path, MAX_PATH);
-    lstrcpynW(iconFile, path, chars);
-    *index = 1;
-    *flags = ISIOI_ICONFILE | ISIOI_ICONINDEX;
-    return S_OK;
+    return GetOwnOverlayIcon(1, iconFile, chars, index, flags);
 }
 
-HRESULT HardLinkObject::GetPriority(int* priority) {
-    if (!priority) return E_POINTER;
-    *priority = 10;
-    return S_OK;
-}
+HRESULT HardLinkObject::GetPriority(int* priority) { return GetOverlayPriority(priority); }
 
 } // namespace kestrune

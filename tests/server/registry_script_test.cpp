@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "server/last_error.h"
 #include "server/registry_script.h"
 #include "tests/fake/leak_checked_test.h"
 #include "tests/server/failing_malloc_spy.h"
@@ -148,6 +149,47 @@ TEST_F(RegistryScript, NestedBlocksAfterDeleteOrValBelongToTheCurrentKey) {
     ASSERT_EQ(Register(L"HKCR { K = s 'k' Delete Nothing { Under } }"), S_OK);
     EXPECT_EQ(Dump(), L"K\nK : @ = s 'k'\nK\\Under\n");
     EXPECT_EQ(Register(L"HKCR { val v = s 'x' { Orphan } }"), DISP_E_EXCEPTION);
+}
+
+// An empty key name opens its parent, which a delete would then wipe: such scripts are refused
+// before any key is touched, and a rolled-back block removes only the keys it created.
+TEST_F(RegistryScript, EmptyKeyNamesAndRollbacksNeverDeleteWhatExisted) {
+    map.Add(L"Empty", L"");
+    ASSERT_EQ(Register(L"HKCR { Keep { val v = s 'k' Child } Leaf }"), S_OK);
+    const std::wstring before = Dump();
+    const struct {
+        const wchar_t* script;
+        BOOL doRegister;
+        HRESULT result;
+    } cases[] = {
+        {L"HKCR { Keep { ForceRemove '' } }", TRUE, DISP_E_EXCEPTION},
+        {L"HKCR { Delete '' }", TRUE, DISP_E_EXCEPTION},
+        {L"HKCR { New } HKCR { Keep { ForceRemove '%EMPTY%' } }", TRUE, DISP_E_EXCEPTION},
+        {L"HKCR { NoRemove Keep { '' } }", FALSE, DISP_E_EXCEPTION},
+        {L"HKCR { Keep Leaf { Fresh { val n = d 'ten' } } }", TRUE, DISP_E_TYPEMISMATCH},
+        {L"HKCR { Leaf Fresh { Bad = x 'v' } }", TRUE, DISP_E_EXCEPTION},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RunScript(c.script, c.doRegister, map), c.result) << Narrow(c.script);
+        EXPECT_EQ(Dump(), before) << Narrow(c.script);
+        ASSERT_EQ(Register(L"HKCR { Keep { val v = s 'k' Child } Leaf }"), S_OK);
+    }
+}
+
+// A script that cannot be loaded is a failure, also when the system left no error code.
+TEST(RegistryScriptLoading, EveryFailureIsReportedAsOne) {
+    ReplacementMap map;
+    const struct {
+        const wchar_t* file;
+        HRESULT result;
+    } cases[] = {
+        {L"C:\\windows\\no such Kestrune.dll", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {L"C:\\windows\\win.ini", HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT)},
+        {L"C:\\windows\\system32\\kernel32.dll", HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ApplyScriptResource(c.file, 101, TRUE, map), c.result) << Narrow(c.file);
+    SetLastError(0);
+    EXPECT_EQ(LastErrorResult(), E_FAIL);
 }
 
 TEST_F(RegistryScript, EveryTaskAllocatorFailureIsCleanAndReported) {

@@ -156,6 +156,12 @@ TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
     info.lpVerb = MAKEINTRESOURCEA(1);
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    // A verb string whose address has its low 32 bits zero is no command offset 0.
+    void* high = VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    info.lpVerb = high ? static_cast<LPCSTR>(high) : reinterpret_cast<LPCSTR>(0x100000000ull);
+    if (high) lstrcpyA(static_cast<char*>(high), "link");
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    if (high) VirtualFree(high, 0, MEM_RELEASE);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_FALSE(volumes.Exists(L"D:\\work\\report.txt"));
     menu->Release();
@@ -297,11 +303,17 @@ TEST_F(HardLinkHandler, TheOverlayMarksFilesWithTwoOrMoreLinks) {
     EXPECT_STREQ(file, own);
     EXPECT_EQ(index, 1);
     EXPECT_EQ(flags, static_cast<DWORD>(ISIOI_ICONFILE | ISIOI_ICONINDEX));
+    // A path cut to the caller's buffer, or one that cannot be read, names no icon: a failure.
     wchar_t small[8];
     wmemset(small, L'#', 8);
-    ASSERT_EQ(overlay->GetOverlayInfo(small, 4, &index, &flags), S_OK);
-    EXPECT_EQ(wcslen(small), 3u);
-    EXPECT_EQ(small[4], L'#');
+    EXPECT_EQ(overlay->GetOverlayInfo(small, 4, &index, &flags), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(small[0], L'\0');
+    EXPECT_EQ(small[1], L'#');
+    HINSTANCE instance = Module().instance;
+    Module().instance = reinterpret_cast<HINSTANCE>(0x10);
+    EXPECT_TRUE(FAILED(overlay->GetOverlayInfo(file, MAX_PATH, &index, &flags)));
+    Module().instance = instance;
+    EXPECT_EQ(file[0], L'\0');
     int priority = 0;
     EXPECT_EQ(overlay->GetPriority(&priority), S_OK);
     EXPECT_EQ(priority, 10);
@@ -340,7 +352,15 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof info;
-    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    // The first name and then the two Japanese names of the series, created for real.
+    const std::wstring names[] = {target + L"\\report.txt", target + L"\\ハードリンク ～ report.txt",
+                                  target + L"\\ハードリンク (2) ～ report.txt"};
+    for (const std::wstring& name : names) {
+        MessageBoxWatcher watcher;
+        EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+        EXPECT_TRUE(watcher.Seen().empty()) << "the failure message was shown";
+        EXPECT_NE(GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(name);
+    }
     IShellIconOverlayIdentifier* overlay = nullptr;
     init->QueryInterface(IID_IShellIconOverlayIdentifier, reinterpret_cast<void**>(&overlay));
     std::wstring link = target + L"\\report.txt";
@@ -355,8 +375,8 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "the link was not created";
     GetFileInformationByHandle(h, &information);
     CloseHandle(h);
-    EXPECT_EQ(information.nNumberOfLinks, 2u);
-    DeleteFileW(link.c_str());
+    EXPECT_EQ(information.nNumberOfLinks, 4u);
+    for (const std::wstring& name : names) DeleteFileW(name.c_str());
     DeleteFileW(file.c_str());
     RemoveDirectoryW(target.c_str());
     RemoveDirectoryW(folder.c_str());

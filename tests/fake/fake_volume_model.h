@@ -1,0 +1,176 @@
+// The in-memory volume model shared by the fake kernel calls: records, volumes, handles, the
+// volume set's state, and path resolution. Private to tests/fake/.
+#pragma once
+#include "tests/fake/fake_volumes.h"
+
+#include <mutex>
+
+namespace kestrune::testing {
+
+inline constexpr uintptr_t kFirstHandle = 0x7f000000;
+inline constexpr int kMaxReparseHops = 31;
+inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+
+std::wstring Upper(const std::wstring& s);
+bool SameName(const std::wstring& a, const std::wstring& b);
+bool HasWildcards(const std::wstring& s);
+bool MatchesPattern(const std::wstring& pattern, const std::wstring& name);
+std::vector<std::wstring> SplitComponents(const std::wstring& rest);
+
+struct Volume;
+
+struct Record {
+    uint64_t index = 0;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    bool isDir = false;
+    bool denied = false;
+    bool reparseUnreadable = false;
+    int links = 0;
+    std::vector<uint8_t> data;
+    std::vector<std::pair<std::wstring, std::vector<uint8_t>>> streams;
+    std::vector<uint8_t> reparse;
+    std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
+    std::map<std::wstring, Record*> byUpperName;
+    Volume* volume = nullptr;
+
+    void AddChild(const std::wstring& name, Record* child) {
+        children.emplace_back(name, child);
+        byUpperName[Upper(name)] = child;
+    }
+    Record* RemoveChild(const std::wstring& name) {
+        auto found = byUpperName.find(Upper(name));
+        if (found == byUpperName.end()) return nullptr;
+        Record* child = found->second;
+        byUpperName.erase(found);
+        for (auto it = children.begin(); it != children.end(); ++it) {
+            if (SameName(it->first, name)) {
+                children.erase(it);
+                break;
+            }
+        }
+        return child;
+    }
+};
+
+struct Volume {
+    wchar_t letter = 0;
+    std::wstring guidPath; // \\?\Volume{...}\ .
+    std::wstring uncRoot;  // shares only
+    VolumeOptions options;
+    Record* root = nullptr;
+    uint64_t nextIndex = 0;
+    std::vector<std::unique_ptr<Record>> records;
+    bool IsNtfs() const { return options.fileSystem == L"NTFS"; }
+};
+
+struct Located {
+    Volume* volume = nullptr;
+    Record* parent = nullptr;
+    Record* record = nullptr;
+    std::wstring name;
+    std::wstring stream; // empty: the unnamed data stream
+};
+
+struct OpenFile {
+    Record* record = nullptr;
+    std::wstring stream;
+    DWORD access = 0;
+    DWORD share = 0;
+    uint64_t position = 0;
+    bool Reads() const { return access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA); }
+    bool Writes() const { return access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA); }
+    bool Deletes() const { return access & (DELETE | GENERIC_ALL); }
+};
+
+struct FakeEvent {
+    bool manual = true;
+    bool signalled = false;
+    int resetAfter = -1;
+    int polls = 0;
+};
+
+struct HandleObject {
+    enum Kind { File, Search, Event } kind = File;
+    OpenFile file;
+    std::vector<WIN32_FIND_DATAW> entries;
+    size_t nextEntry = 0;
+    FakeEvent event;
+};
+
+struct BackupStream {
+    std::vector<uint8_t> header; // the 20-byte header and the name
+    uint64_t dataSize = 0;
+};
+
+struct BackupContext {
+    std::vector<BackupStream> streams;
+    size_t current = 0;
+    uint64_t offset = 0; // within header + data of the current stream
+};
+
+struct FakeVolumeSet::Impl {
+    std::recursive_mutex mutex;
+    std::vector<std::unique_ptr<Volume>> volumes;
+    std::wstring currentDirectory = L"C:\\";
+    std::map<uintptr_t, HandleObject> handles;
+    uintptr_t nextHandle = kFirstHandle;
+    std::map<void*, SIZE_T> blocks;
+    std::map<void*, std::unique_ptr<BackupContext>> backups;
+    int badReleases = 0;
+    int criticalDialogs = 0;
+    std::map<DWORD, DWORD> threadErrorModes; // by thread id
+    DWORD ThreadErrorMode() { return threadErrorModes[GetCurrentThreadId()]; }
+    long long failAt = 0;
+    bool failureHappened = false;
+    int volumeCounter = 0;
+    FakeStats stats;
+    KernelApi api{};
+
+    // Path resolution, records and the handle table.
+    bool Canonical(std::wstring s, std::wstring& out, int depth = 0);
+    static std::wstring RootPrefix(const std::wstring& full);
+    Volume* VolumeByLetter(wchar_t letter);
+    Volume* VolumeByGuidPath(const std::wstring& path);
+    bool NotReady(Volume* v);
+    Record* Child(Record* dir, const std::wstring& name);
+    Record* FollowReparse(Record* record, int hops, DWORD& error);
+    bool Locate(const std::wstring& full, bool followFinal, Located& at, DWORD& error, int hops = 0);
+    bool LocatePath(const wchar_t* path, bool followFinal, Located& at, DWORD& error);
+    Located MustLocate(const std::wstring& path, bool followFinal = true);
+    Record* MustFind(const std::wstring& path, bool followFinal = false);
+    Record* NewRecord(Volume* volume, bool isDir);
+    Record* AddEntry(Located& at, bool isDir);
+    std::vector<uint8_t>* StreamData(Record* record, const std::wstring& stream, bool create);
+    bool HasOpenWithoutShare(Record* record, DWORD share);
+    HANDLE NewHandle(HandleObject object);
+    HandleObject* Find(HANDLE handle, HandleObject::Kind kind);
+    static WIN32_FIND_DATAW FindDataOf(const std::wstring& name, Record* record);
+    static std::vector<uint8_t> MountPointBytes(const std::wstring& substitute);
+
+    static FakeVolumeSet::Impl* Self();
+    static FakeVolumeSet* active; // the set the kernel table is bound to
+};
+
+using Impl = FakeVolumeSet::Impl;
+
+// Every fake kernel call runs under the set's lock.
+struct Guard {
+    Impl* impl;
+    std::lock_guard<std::recursive_mutex> lock;
+    Guard() : impl(Impl::Self()), lock(impl->mutex) {}
+};
+
+template <typename T> T Fail(DWORD error, T value) {
+    SetLastError(error);
+    return value;
+}
+
+// Each role fills its part of the kernel table.
+void BindFileCalls(KernelApi& api);
+void BindSearchCalls(KernelApi& api);
+void BindVolumeCalls(KernelApi& api);
+void BindReparseCalls(KernelApi& api);
+void BindBackupCalls(KernelApi& api);
+void BindHeapAndEventCalls(KernelApi& api);
+
+} // namespace kestrune::testing

@@ -1,0 +1,196 @@
+// Set-up of the volume set: volumes, shares and content, and inspection of what the calls did.
+#include "tests/fake/fake_volume_model.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "ntfs/reparse_record.h"
+
+namespace kestrune::testing {
+
+FakeVolumeSet::FakeVolumeSet() : impl_(std::make_unique<Impl>()) {
+    BindFileCalls(impl_->api);
+    BindSearchCalls(impl_->api);
+    BindVolumeCalls(impl_->api);
+    BindReparseCalls(impl_->api);
+    BindBackupCalls(impl_->api);
+    BindHeapAndEventCalls(impl_->api);
+}
+
+FakeVolumeSet::~FakeVolumeSet() {
+    if (Impl::active == this) Impl::active = nullptr;
+    for (auto& block : impl_->blocks) ::GlobalFree(block.first);
+}
+
+namespace {
+std::wstring MakeVolume(Impl& impl, wchar_t letter, const std::wstring& unc, const VolumeOptions& options) {
+    auto volume = std::make_unique<Volume>();
+    int number = ++impl.volumeCounter;
+    wchar_t guid[64];
+    swprintf(guid, 64, L"\\\\?\\Volume{%08x-4b1d-11e9-a3c0-%012x}\\", 0x5eed0000 + number, number * 7919);
+    volume->guidPath = unc.empty() ? guid : L"";
+    volume->letter = letter ? static_cast<wchar_t>(towupper(letter)) : 0;
+    volume->uncRoot = unc;
+    volume->options = options;
+    if (!volume->options.serial) volume->options.serial = 0x1A2B0000u + static_cast<DWORD>(number);
+    volume->nextIndex = options.firstIndex;
+    volume->root = impl.NewRecord(volume.get(), true);
+    volume->root->links = 1;
+    std::wstring name = volume->guidPath;
+    impl.volumes.push_back(std::move(volume));
+    return name;
+}
+} // namespace
+
+std::wstring FakeVolumeSet::AddVolume(wchar_t letter, const VolumeOptions& options) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return MakeVolume(*impl_, letter, L"", options);
+}
+
+std::wstring FakeVolumeSet::AddUnletteredVolume(const VolumeOptions& options) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return MakeVolume(*impl_, 0, L"", options);
+}
+
+void FakeVolumeSet::AddShare(const std::wstring& uncRoot) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    MakeVolume(*impl_, 0, uncRoot, VolumeOptions{});
+}
+
+void FakeVolumeSet::SetReady(wchar_t letter, bool ready) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->VolumeByLetter(letter)->options.ready = ready;
+}
+
+namespace {
+Located NewEntryAt(Impl& impl, const std::wstring& path) {
+    Located at = impl.MustLocate(path, false);
+    if (at.record || !at.parent || !at.stream.empty())
+        throw std::runtime_error("fake volumes: entry exists or has no parent");
+    return at;
+}
+} // namespace
+
+void FakeVolumeSet::MakeFolder(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at = NewEntryAt(*impl_, path);
+    impl_->AddEntry(at, true);
+}
+
+void FakeVolumeSet::MakeFile(const std::wstring& path, const std::string& data) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at = NewEntryAt(*impl_, path);
+    impl_->AddEntry(at, false)->data.assign(data.begin(), data.end());
+}
+
+void FakeVolumeSet::MakeStream(const std::wstring& path, const std::wstring& name, const std::string& data) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Record* record = impl_->MustFind(path);
+    impl_->StreamData(record, name, true)->assign(data.begin(), data.end());
+}
+
+void FakeVolumeSet::MakeStreamOfSize(const std::wstring& path, const std::wstring& name, size_t bytes) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Record* record = impl_->MustFind(path);
+    impl_->StreamData(record, name, true)->assign(bytes, 0x5A);
+}
+
+void FakeVolumeSet::MakeLink(const std::wstring& existing, const std::wstring& newPath) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Record* record = impl_->MustFind(existing);
+    Located at = NewEntryAt(*impl_, newPath);
+    at.parent->AddChild(at.name, record);
+    ++record->links;
+}
+
+void FakeVolumeSet::MakeJunction(const std::wstring& folder, const std::wstring& target) {
+    std::wstring substitute = L"\\??\\" + target;
+    if (substitute.back() != L'\\') substitute += L'\\';
+    SetRawReparse(folder, Impl::MountPointBytes(substitute));
+}
+
+void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& volumeName) {
+    SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
+}
+
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target) {
+    MakeFile(path);
+    std::wstring substitute = L"\\??\\" + target;
+    std::vector<uint8_t> bytes(20 + (substitute.size() + 2) * 2, 0);
+    auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
+    record->reparseTag = kSymbolicLinkTag;
+    record->reparseDataLength = static_cast<uint16_t>(bytes.size() - 8);
+    record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
+    record->printNameOffset = static_cast<uint16_t>(substitute.size() * 2 + 2);
+    std::memcpy(bytes.data() + 20, substitute.c_str(), substitute.size() * 2);
+    SetRawReparse(path, bytes);
+}
+
+void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Record* record = impl_->MustFind(path);
+    record->reparse = data;
+    if (data.empty())
+        record->attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
+    else
+        record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(path)->reparseUnreadable = true;
+}
+
+void FakeVolumeSet::SetDenied(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(path)->denied = true;
+}
+
+void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(path)->attributes |= attributes;
+}
+
+void FakeVolumeSet::Remove(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at = impl_->MustLocate(path, false);
+    if (!at.record || !at.parent) throw std::runtime_error("fake volumes: nothing to remove");
+    if (Record* child = at.parent->RemoveChild(at.name)) --child->links;
+}
+
+bool FakeVolumeSet::Exists(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at;
+    DWORD error = 0;
+    if (!impl_->LocatePath(path.c_str(), false, at, error) || !at.record) return false;
+    return at.stream.empty() || impl_->StreamData(at.record, at.stream, false);
+}
+
+DWORD FakeVolumeSet::Attributes(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->MustFind(path)->attributes;
+}
+
+int FakeVolumeSet::LinkCount(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->MustFind(path)->links;
+}
+
+std::vector<uint8_t> FakeVolumeSet::ReparseData(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->MustFind(path)->reparse;
+}
+
+std::vector<std::wstring> FakeVolumeSet::StreamNames(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    std::vector<std::wstring> names;
+    for (auto& s : impl_->MustFind(path)->streams) names.push_back(s.first);
+    return names;
+}
+
+std::wstring FakeVolumeSet::CurrentDirectory() {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->currentDirectory;
+}
+
+} // namespace kestrune::testing
