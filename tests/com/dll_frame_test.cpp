@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include <vector>
+
 #include "kestrune_h.h"
 #include "tests/com/dll_module.h"
 
@@ -26,8 +28,8 @@ protected:
         EXPECT_EQ(dll.getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
         return factory;
     }
-    IUnknown* NewHardLink(REFIID riid = IID_IUnknown) {
-        IClassFactory* factory = Factory();
+    IUnknown* NewObject(REFIID riid = IID_IUnknown, REFCLSID clsid = CLSID_HardLink) {
+        IClassFactory* factory = Factory(clsid);
         IUnknown* object = nullptr;
         EXPECT_EQ(factory->CreateInstance(nullptr, riid, reinterpret_cast<void**>(&object)), S_OK);
         factory->Release();
@@ -61,7 +63,7 @@ TEST_F(DllFrame, UnknownClassesAndInterfacesAreRefused) {
     EXPECT_EQ(dll.getClassObject(CLSID_HardLink, IID_IDispatch, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     // Classes whose handlers are not built yet hand out nothing at all.
-    for (const CLSID* clsid : {&CLSID_ReparsePoint, &CLSID_OperationHook, &CLSID_PropNTFS}) {
+    for (const CLSID* clsid : {&CLSID_ReparsePoint, &CLSID_OperationHook}) {
         out = reinterpret_cast<void*>(1);
         EXPECT_EQ(dll.getClassObject(*clsid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
         EXPECT_EQ(out, nullptr);
@@ -98,13 +100,31 @@ TEST_F(DllFrame, CreateInstanceRefusesWhatItCannotMake) {
     factory->Release();
 }
 
-TEST_F(DllFrame, HardLinkAnswersItsInterfaceTable) {
-    IUnknown* object = NewHardLink();
+struct InterfaceCase {
+    const CLSID* clsid;
+    std::vector<const IID*> answered; // the dual interface first
+    std::vector<const IID*> refused;
+};
+
+class ClassInterfaces : public DllFrame, public ::testing::WithParamInterface<InterfaceCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    DllFrame, ClassInterfaces,
+    ::testing::Values(InterfaceCase{&CLSID_HardLink,
+                                    {&IID_IHardLink, &IID_IDispatch, &IID_IShellExtInit, &IID_IContextMenu,
+                                     &IID_IShellIconOverlayIdentifier},
+                                    {&IID_IReparsePoint, &IID_IPropNTFS, &IID_IOperationHook,
+                                     &IID_IShellPropSheetExt, &kICopyHookW, &IID_IClassFactory}},
+                      InterfaceCase{&CLSID_PropNTFS,
+                                    {&IID_IPropNTFS, &IID_IDispatch, &IID_IShellExtInit, &IID_IShellPropSheetExt},
+                                    {&IID_IHardLink, &IID_IContextMenu, &IID_IShellIconOverlayIdentifier,
+                                     &kICopyHookW, &IID_IClassFactory}}));
+
+TEST_P(ClassInterfaces, EachClassAnswersItsInterfaceTable) {
+    IUnknown* object = NewObject(IID_IUnknown, *GetParam().clsid);
     EXPECT_EQ(dll.canUnloadNow(), S_FALSE); // a live object holds a module lock
-    const IID* answered[] = {&IID_IHardLink, &IID_IDispatch, &IID_IShellExtInit, &IID_IContextMenu,
-                             &IID_IShellIconOverlayIdentifier};
-    const IID* refused[] = {&IID_IReparsePoint, &IID_IPropNTFS, &IID_IOperationHook, &IID_IShellPropSheetExt,
-                            &kICopyHookW, &IID_IClassFactory};
+    const std::vector<const IID*>& answered = GetParam().answered;
+    const std::vector<const IID*>& refused = GetParam().refused;
     void* identity = nullptr;
     for (const IID* iid : answered) {
         IUnknown* face = nullptr;
@@ -119,7 +139,7 @@ TEST_F(DllFrame, HardLinkAnswersItsInterfaceTable) {
     EXPECT_EQ(identity, static_cast<void*>(object));
     void* hardLink = nullptr;
     void* dispatch = nullptr;
-    object->QueryInterface(IID_IHardLink, &hardLink);
+    object->QueryInterface(*answered[0], &hardLink);
     object->QueryInterface(IID_IDispatch, &dispatch);
     EXPECT_EQ(hardLink, dispatch); // the dual interface is the IDispatch
     EXPECT_EQ(hardLink, identity);
@@ -172,7 +192,7 @@ TEST_F(DllFrame, AnAggregatedHardLinkDelegatesToItsOuterObject) {
 
 TEST_F(DllFrame, TypeInformationLoadsOnceTheLibraryIsRegistered) {
     IDispatch* dispatch = nullptr;
-    IUnknown* object = NewHardLink(IID_IDispatch);
+    IUnknown* object = NewObject(IID_IDispatch);
     dispatch = static_cast<IDispatch*>(static_cast<void*>(object));
     UINT count = 0;
     EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);

@@ -10,6 +10,7 @@
 #include "ntfs/kernel_override.h"
 #include "server/com_object.h"
 #include "server/module.h"
+#include "shell/propntfs/file_dialogs.h"
 #include "shell/propntfs/propntfs_object.h"
 #include "tests/com/hdrop_data_object.h"
 #include "tests/fake/leak_checked_test.h"
@@ -438,6 +439,7 @@ TEST_F(PropertyPage, RenameKeepsTheContentWhateverHappens) {
          {L" t"}, {kEmptyNameText, kInvalidNameText}},
         {L" note", {Type(L"note")}, L"", {L" note"}, {}},
         {L"s1", {Type(L"t"), Press(IDOK)}, L": t", {L"s1"}, {kRenameKeptOldText}},
+        {L"s1", {Type(std::wstring(300, L'n')), Press(IDOK), Type(L"t")}, L"", {L" t"}, {kNameTooLongText}},
         {L"s1", {Press(IDCANCEL)}, L"", {L"s1"}, {}},
     };
     for (auto& c : cases) {
@@ -458,6 +460,24 @@ TEST_F(PropertyPage, RenameKeepsTheContentWhateverHappens) {
         Close();
         volumes.Remove(kItem);
         volumes.MakeFile(kItem, "item");
+    }
+}
+
+TEST(FileDialogFilter, TheListStaysInItsBufferWhateverTheExtraFilter) {
+    using namespace std::string_literals;
+    struct Case {
+        std::wstring extra;
+        std::wstring expected;
+    } cases[] = {
+        {L"", L"All files(*.*)\0*.*\0\0"s},
+        {L"Text|*.txt", L"Text\0*.txt\0All files(*.*)\0*.*\0\0"s},
+        {std::wstring(300, L'x') + L"|*.x", L"All files(*.*)\0*.*\0\0"s}, // too long: left out, not cut
+    };
+    for (auto& c : cases) {
+        wchar_t filter[kFilterChars];
+        wmemset(filter, L'#', kFilterChars);
+        BuildFileFilter(filter, c.extra.empty() ? nullptr : c.extra.c_str());
+        EXPECT_EQ(std::wstring(filter, c.expected.size()), c.expected);
     }
 }
 
