@@ -2,15 +2,11 @@
 // streams, and every failure the page must tell.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <memory>
 
-#include "kestrune_h.h"
 #include "ntfs/kernel_override.h"
 #include "server/com_object.h"
-#include "server/module.h"
-#include "shell/propntfs/file_dialogs.h"
 #include "shell/propntfs/propntfs_object.h"
 #include "tests/com/hdrop_data_object.h"
 #include "tests/fake/leak_checked_test.h"
@@ -19,51 +15,36 @@
 namespace kestrune::testing {
 namespace {
 
+using Texts = std::vector<std::wstring>;
 const std::wstring kItem = L"D:\\docs\\item.txt";
-
-// Faults over the volume set: opens of paths holding a marker get handles whose writes fail or
-// whose reads end early; and a stream of kHugeSize bytes whose copy is only counted.
 constexpr uint64_t kHugeSize = (4ull << 30) + 3;
+
+// Faults by path over the volume set: writes that fail, reads that end early, a source of
+// kHugeSize bytes, and a target that only counts the bytes reaching it.
+enum class Fault { FailWrites, EndEarly, Huge, Count };
 struct Faults {
-    static inline const KernelApi* fake = nullptr;
-    static inline std::wstring failWrites, endReadsEarly;
-    static inline std::set<HANDLE> writeFails, shortReads;
-    static inline std::map<HANDLE, uint64_t> huge; // read position
-    static inline HANDLE sink = nullptr;
-    static inline uint64_t sunk = 0;
-    static HANDLE WINAPI Open(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                              DWORD disposition, DWORD flags, HANDLE model) {
-        HANDLE h = fake->CreateFileW(path, access, share, security, disposition, flags, model);
-        std::wstring p = path ? path : L"";
-        if (!failWrites.empty() && p.find(failWrites) != std::wstring::npos) writeFails.insert(h);
-        if (!endReadsEarly.empty() && p.find(endReadsEarly) != std::wstring::npos) shortReads.insert(h);
-        if (p.find(L":huge") != std::wstring::npos) huge[h] = 0;
-        if (p.find(L"huge-copy") != std::wstring::npos) sink = h;
+    static inline const KernelApi* fake;
+    static inline std::vector<std::pair<std::wstring, Fault>> byPath;
+    static inline std::map<HANDLE, Fault> open;
+    static inline uint64_t hugeRead, counted;
+    static HANDLE WINAPI Create(LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+        HANDLE h = fake->CreateFileW(path, a, s, sa, d, f, t);
+        for (auto& [marker, fault] : byPath)
+            if (!marker.empty() && wcsstr(path, marker.c_str())) open[h] = fault;
         return h;
     }
-    static BOOL WINAPI Write(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
-        if (h == sink && bytes && static_cast<const char*>(data)[bytes - 1] == 'H') sunk += *written = bytes;
-        if (h == sink) return TRUE;
-        if (!writeFails.count(h)) return fake->WriteFile(h, data, bytes, written, overlapped);
-        *written = 0;
-        SetLastError(ERROR_DISK_FULL);
-        return FALSE;
+    static bool Is(HANDLE h, Fault fault) { return open.count(h) && open[h] == fault; }
+    static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED o) {
+        if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return fake->ReadFile(h, data, bytes, read, o);
+        *read = Is(h, Fault::Huge) ? static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - hugeRead)) : 0;
+        return memset(data, 'H', *read), hugeRead += *read, TRUE;
     }
-    static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped) {
-        if (huge.count(h)) {
-            *read = static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - huge[h]));
-            memset(data, 'H', *read);
-            huge[h] += *read;
-            return TRUE;
-        }
-        if (!shortReads.count(h)) return fake->ReadFile(h, data, bytes, read, overlapped);
-        *read = 0;
-        return TRUE;
+    static BOOL WINAPI Write(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED o) {
+        if (!Is(h, Fault::Count) && !Is(h, Fault::FailWrites)) return fake->WriteFile(h, data, bytes, written, o);
+        return counted += *written = Is(h, Fault::Count) ? bytes : 0, Is(h, Fault::Count);
     }
     static BOOL WINAPI SizeEx(HANDLE h, PLARGE_INTEGER size) {
-        if (!huge.count(h)) return fake->GetFileSizeEx(h, size);
-        size->QuadPart = kHugeSize;
-        return TRUE;
+        return Is(h, Fault::Huge) ? (size->QuadPart = kHugeSize, TRUE) : fake->GetFileSizeEx(h, size);
     }
 };
 
@@ -75,410 +56,234 @@ protected:
         volumes.MakeFolder(L"D:\\docs");
         volumes.MakeFile(kItem, "item");
         Faults::fake = &volumes.Api();
-        // Handle values start anew with every volume set.
-        Faults::failWrites = Faults::endReadsEarly = L"";
-        Faults::writeFails.clear();
-        Faults::shortReads.clear();
-        Faults::huge.clear();
-        Faults::sink = nullptr;
+        Faults::byPath.clear(), Faults::open.clear(); // handle values start anew with each volume set
         api_ = volumes.Api();
-        api_.CreateFileW = Faults::Open;
-        api_.WriteFile = Faults::Write;
-        api_.ReadFile = Faults::Read;
-        api_.GetFileSizeEx = Faults::SizeEx;
+        api_.CreateFileW = Faults::Create, api_.ReadFile = Faults::Read;
+        api_.WriteFile = Faults::Write, api_.GetFileSizeEx = Faults::SizeEx;
         previous_ = ReplaceKernelApi(&api_);
-        locks_ = Module().lockCount;
         wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        realTemp_ = temp;
+        temp_ = (GetTempPathW(MAX_PATH, temp), temp);
         // The common dialogs see the real folder; the page opens the same path on the test volumes.
-        volumes.AddVolume(realTemp_[0]);
-        for (size_t end = realTemp_.find(L'\\', 3); end != std::wstring::npos; end = realTemp_.find(L'\\', end + 1))
-            volumes.MakeFolder(realTemp_.substr(0, end));
+        volumes.AddVolume(temp_[0]);
+        for (size_t end = temp_.find(L'\\', 3); end != std::wstring::npos; end = temp_.find(L'\\', end + 1))
+            volumes.MakeFolder(temp_.substr(0, end));
     }
     ~PropertyPage() override {
         ReplaceKernelApi(previous_);
         EXPECT_EQ(Module().lockCount, locks_) << "module lock left behind";
     }
-    void TearDown() override {
-        Close();
-        LeakCheckedTest::TearDown();
-    }
-    HRESULT Open(std::vector<std::wstring> items = {kItem}) {
+    void TearDown() override { Close(), LeakCheckedTest::TearDown(); }
+    HRESULT Open(Texts items = {kItem}) {
         IShellExtInit* init = nullptr;
-        EXPECT_EQ(CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+        CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
         HDropDataObject data(std::move(items));
         HRESULT result = init->Initialize(nullptr, &data, nullptr);
-        EXPECT_EQ(data.OutstandingMedia(), 0);
-        if (result == S_OK) init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension_));
-        init->Release();
-        if (extension_) sheet = std::make_unique<Sheet>(extension_);
+        if (result == S_OK) init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
+        if (init->Release(), extension) sheet = std::make_unique<Sheet>(extension);
         return result;
     }
     void Close() {
-        sheet.reset();
-        if (extension_) extension_->Release();
-        extension_ = nullptr;
+        if (sheet.reset(), extension) extension->Release();
+        extension = nullptr;
     }
-    bool Idle() {
-        return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; });
-    }
+    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; }); }
     std::string Content(const std::wstring& path) {
-        HANDLE h = volumes.Api().CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string content;
-        char chunk[65536];
+        HANDLE h = volumes.Api().CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string content(1 << 20, '\0');
         DWORD read = 0;
-        while (volumes.Api().ReadFile(h, chunk, sizeof chunk, &read, nullptr) && read) content.append(chunk, read);
-        volumes.Api().CloseHandle(h);
-        return content;
-    }
-    // 10 x 10 folders sharing `files` files, scanned before the item's own folder.
-    void BuildTree(int files) {
-        for (int a = 0; a < 100; ++a) {
-            std::wstring folder = L"D:\\a" + std::to_wstring(a);
-            volumes.MakeFolder(folder);
-            for (int f = 0; f < files / 100; ++f) volumes.MakeFile(folder + L"\\f" + std::to_wstring(f));
-        }
+        volumes.Api().ReadFile(h, content.data(), 1 << 20, &read, nullptr);
+        return volumes.Api().CloseHandle(h), content.substr(0, read);
     }
 
     std::unique_ptr<Sheet> sheet;
-    IShellPropSheetExt* extension_ = nullptr;
-    std::wstring realTemp_;
+    IShellPropSheetExt* extension = nullptr;
+    std::wstring temp_;
     KernelApi api_{};
     const KernelApi* previous_ = nullptr;
-    LONG locks_ = 0;
+    LONG locks_ = Module().lockCount;
 };
 
-TEST_F(PropertyPage, OnlyOneItemOnNtfsGetsThePage) {
+TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     volumes.MakeFile(L"F:\\fat.txt");
-    volumes.MakeFile(L"D:\\docs\\second.txt");
-    struct Case {
-        std::vector<std::wstring> items;
-        HRESULT expected;
-    } cases[] = {
-        {{kItem}, S_OK},
-        {{L"D:\\docs"}, S_OK}, // folders too
-        {{}, E_INVALIDARG},
-        {{kItem, L"D:\\docs\\second.txt"}, E_INVALIDARG},
-        {{L"F:\\fat.txt"}, E_INVALIDARG},
-        {{L"D:\\docs\\" + std::wstring(300, L'x')}, E_INVALIDARG},
-    };
-    for (auto& c : cases) {
-        EXPECT_EQ(Open(c.items), c.expected) << Narrow(c.items.empty() ? L"" : c.items[0]);
-        EXPECT_EQ(sheet != nullptr && sheet->page != nullptr, c.expected == S_OK);
-        Close();
-    }
+    EXPECT_EQ(Open({L"F:\\fat.txt"}), E_INVALIDARG);
     IShellExtInit* init = nullptr;
     CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-    HDropDataObject refusing({kItem}, true);
-    EXPECT_EQ(init->Initialize(nullptr, nullptr, nullptr), E_INVALIDARG);
-    EXPECT_EQ(init->Initialize(nullptr, &refusing, nullptr), E_FAIL);
-    IShellPropSheetExt* extension = nullptr;
     init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
-    EXPECT_EQ(extension->ReplacePage(0, nullptr, 0), E_NOTIMPL);
-    // A refused page gives the page's reference back exactly once.
-    auto refuse = [](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; };
-    EXPECT_EQ(extension->AddPages(refuse, 0), S_OK);
-    EXPECT_EQ(extension->AddRef(), 3u);
-    extension->Release();
-    extension->Release();
-    EXPECT_EQ(init->Release(), 0u);
+    EXPECT_EQ(extension->AddPages([](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; }, 0), S_OK);
+    EXPECT_EQ(init->Release(), 1u); // the page's reference went with the refused page
 }
 
-TEST_F(PropertyPage, TheLabelAndTheEnumerationShowEveryLink) {
-    volumes.MakeFile(L"D:\\linked.txt");
-    volumes.MakeLink(L"D:\\linked.txt", L"D:\\docs\\second.txt");
+// The label, the links the worker lists, and deleting one of them: once asked, or twice for the last.
+TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
+    volumes.MakeStream(kItem, L"s", "stream");
+    volumes.MakeLink(kItem, L"D:\\b.txt");
+    const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
     struct Case {
-        std::wstring item;
-        std::wstring label;
-        std::vector<std::wstring> links;
-        std::wstring message;
+        std::wstring item, label;
+        std::set<std::wstring> links;
+        std::wstring target; // deleted with the answers
+        std::vector<int> answers;
+        Texts told;
+        std::wstring labelAfter;
     } cases[] = {
-        {kItem, L"リンク数 : 1", {kItem}, L""},
-        {L"D:\\docs\\second.txt", L"リンク数 : 2", {L"D:\\docs\\second.txt", L"D:\\linked.txt"}, L""},
-        {L"D:\\docs", L"リンク数 : -1", {}, kEnumerationFailedText},
-    };
+        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDNO}, {ask}, L"リンク数 : 2"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDYES}, {ask}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDNO}, {ask, last}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDYES}, {ask, last}, L"リンク数 : 0"}};
     for (auto& c : cases) {
         ASSERT_EQ(Open({c.item}), S_OK);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
-        DialogScript script({Press(IDOK)});
+        std::vector<Answer> answers;
+        for (int answer : c.answers) answers.push_back(Press(answer));
+        DialogScript script(answers);
         sheet->Command(kEnumerateButton);
         EXPECT_TRUE(Idle());
-        std::vector<std::wstring> links = sheet->Items(kLinkList);
-        std::sort(links.begin(), links.end());
-        EXPECT_EQ(links, c.links);
-        EXPECT_EQ(script.seen.size(), c.message.empty() ? 0u : 1u);
-        if (!script.seen.empty()) EXPECT_TRUE(script.seen[0].error && script.seen[0].text == c.message);
+        Texts listed = sheet->Items(kLinkList);
+        EXPECT_EQ(std::set<std::wstring>(listed.begin(), listed.end()), c.links);
+        sheet->Select(kLinkList, c.target);
+        sheet->Command(kDeleteLinkButton);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_EQ(sheet->Text(kLinkCountLabel), c.labelAfter);
+        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back() == IDNO);
+        EXPECT_EQ(sheet->Items(kStreamList).empty(), c.labelAfter != L"リンク数 : 1" && c.labelAfter != L"リンク数 : 2");
         Close();
     }
+    // A worker that cannot start leaves the button as it was.
+    volumes.MakeFile(kItem);
+    ASSERT_EQ(Open(), S_OK);
+    api_.CreateEventW = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE { return nullptr; };
+    DialogScript script({});
+    sheet->Command(kEnumerateButton);
+    EXPECT_EQ(script.told, Texts{kEnumerationFailedText});
+    api_.CreateEventW = volumes.Api().CreateEventW;
+    sheet->Command(kEnumerateButton);
+    EXPECT_TRUE(Idle() && sheet->Items(kLinkList).size() == 1u);
 }
 
 TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
-    BuildTree(100000);
+    for (int a = 0; a < 100; ++a) {
+        volumes.MakeFolder(L"D:\\a" + std::to_wstring(a));
+        for (int f = 0; f < 1000; ++f) volumes.MakeFile(L"D:\\a" + std::to_wstring(a) + L"\\f" + std::to_wstring(f));
+    }
+    volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
     for (bool closeSheet : {false, true}) {
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);
-        volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
         sheet->Command(kEnumerateButton);
         EXPECT_EQ(sheet->Text(kEnumerateButton), kStopText);
-        EXPECT_GT(Module().lockCount, locks_ + 1) << "the worker holds the module";
-        if (closeSheet) {
-            Close(); // returns once the worker has ended
-        } else {
-            sheet->Command(kEnumerateButton);
-            EXPECT_TRUE(Idle());
-            EXPECT_TRUE(sheet->Items(kLinkList).empty());
-            Close();
-        }
-        EXPECT_LT(volumes.Stats().findNexts, 50000) << "the scan went on";
-        EXPECT_EQ(Module().lockCount, locks_);
+        EXPECT_EQ(Module().lockCount, locks_ + 2) << "the object's lock and the worker's own";
+        if (!closeSheet) sheet->Command(kEnumerateButton);
+        EXPECT_TRUE(closeSheet || (Idle() && sheet->Items(kLinkList).empty()));
+        Close(); // the object goes only once the worker has ended
+        EXPECT_LT(volumes.Stats().findNexts, 50000) << "the scan of 100,000 files went on";
         ExpectNothingLeaked(closeSheet ? "after closing" : "after stopping");
-        volumes.Remove(L"D:\\docs\\link.txt");
+        EXPECT_EQ(Module().lockCount, locks_);
     }
 }
 
-TEST_F(PropertyPage, AWorkerThatCannotStartLeavesTheButtonUsable) {
-    volumes.MakeLink(kItem, L"D:\\second.txt");
-    ASSERT_EQ(Open(), S_OK);
-    api_.CreateEventW = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE { return nullptr; };
-    DialogScript script({Press(IDOK)});
-    sheet->Command(kEnumerateButton);
-    ASSERT_EQ(script.seen.size(), 1u);
-    EXPECT_TRUE(script.seen[0].error && script.seen[0].text == kEnumerationFailedText);
-    EXPECT_EQ(sheet->Text(kEnumerateButton), kEnumerateText);
-    EXPECT_EQ(Module().lockCount, locks_ + 1) << "only the object's own lock";
-    api_.CreateEventW = volumes.Api().CreateEventW;
-    sheet->Command(kEnumerateButton);
-    EXPECT_TRUE(Idle());
-    EXPECT_EQ(sheet->Items(kLinkList).size(), 2u);
-}
-
-TEST_F(PropertyPage, DeletingALinkAsksOnceAndTheLastLinkTwice) {
-    volumes.MakeStream(kItem, L"s", "stream");
-    struct Case {
-        int links;
-        std::vector<Answer> answers;
-        size_t questions;
-        bool deleted;
-        std::wstring label;
-    } cases[] = {
-        {3, {No()}, 1, false, L"リンク数 : 3"},
-        {3, {Yes()}, 1, true, L"リンク数 : 2"},
-        {1, {Yes(), No()}, 2, false, L"リンク数 : 1"},
-        {1, {Yes(), Yes()}, 2, true, L"リンク数 : 0"},
-    };
-    for (auto& c : cases) {
-        if (c.links == 3) {
-            volumes.MakeLink(kItem, L"D:\\b.txt");
-            volumes.MakeLink(kItem, L"D:\\c.txt");
-        }
-        ASSERT_EQ(Open(), S_OK);
-        sheet->Command(kEnumerateButton);
-        ASSERT_TRUE(Idle());
-        std::vector<std::wstring> items = sheet->Items(kLinkList);
-        size_t listed = items.size();
-        std::wstring target = c.links == 3 ? L"D:\\c.txt" : kItem;
-        sheet->Select(kLinkList, static_cast<int>(std::find(items.begin(), items.end(), target) - items.begin()));
-        DialogScript script(c.answers);
-        sheet->Command(kDeleteLinkButton);
-        ASSERT_EQ(script.seen.size(), c.questions);
-        EXPECT_EQ(script.seen[0].text, kDeleteLinkQuestion);
-        if (c.questions == 2) EXPECT_EQ(script.seen[1].text, kLastLinkQuestion);
-        EXPECT_EQ(volumes.Exists(target), !c.deleted);
-        EXPECT_EQ(sheet->Items(kLinkList).size(), listed - (c.deleted ? 1 : 0));
-        EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
-        EXPECT_EQ(sheet->Items(kStreamList).empty(), c.links == 1 && c.answers.size() == 2 && c.deleted);
-        Close();
-        for (const wchar_t* link : {L"D:\\b.txt", L"D:\\c.txt"})
-            if (volumes.Exists(link)) volumes.Remove(link);
-    }
-}
-
-TEST_F(PropertyPage, StreamsListPreviewAndDelete) {
+TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.MakeStream(kItem, L"s1", std::string("ab\0c", 4));
     volumes.MakeStreamOfSize(kItem, L"big", 5000);
     ASSERT_EQ(Open(), S_OK);
-    EXPECT_EQ(sheet->Items(kStreamList), (std::vector<std::wstring>{L"s1", L"big"}));
-    sheet->Select(kStreamList, 0);
+    EXPECT_EQ(sheet->Items(kStreamList), (Texts{L"s1", L"big"}));
+    static std::vector<std::vector<bool>> grayed; // per opening of the menu, which is closed at once
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, [](int code, WPARAM w, LPARAM l) -> LRESULT {
+        auto* m = reinterpret_cast<CWPSTRUCT*>(l);
+        if (m->message == WM_INITMENUPOPUP && (grayed.push_back({}), PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0)))
+            for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
+                grayed.back().push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
+        return CallNextHookEx(nullptr, code, w, l);
+    }, nullptr, GetCurrentThreadId());
+    sheet->Command(kEditStreamButton);
+    sheet->Select(kStreamList, L"s1");
     EXPECT_EQ(sheet->Text(kStreamPreview), L"ab c");
-    sheet->Select(kStreamList, 1);
+    sheet->Command(kEditStreamButton);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(grayed, (std::vector<std::vector<bool>>{{false, true, true}, {false, false, false}}));
+    sheet->Select(kStreamList, L"big");
     EXPECT_EQ(sheet->Text(kStreamPreview), std::wstring(1024, L'Z'));
-    // Deletion: a No keeps it, a stream in use is told, a Yes removes it from the list and the file.
     HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                             nullptr);
-    DialogScript script({No(), Yes(), Press(IDOK), Yes()});
+    DialogScript script({Press(IDNO), Press(IDYES), Press(IDOK), Press(IDYES)});
     sheet->Command(kDeleteStreamButton);
-    sheet->Command(kDeleteStreamButton);
+    sheet->Command(kDeleteStreamButton); // in use
     volumes.Api().CloseHandle(busy);
     EXPECT_EQ(sheet->Items(kStreamList).size(), 2u);
     sheet->Command(kDeleteStreamButton);
-    ASSERT_EQ(script.seen.size(), 4u);
-    EXPECT_EQ(script.seen[0].text, kDeleteStreamQuestion);
-    EXPECT_TRUE(script.seen[2].error && script.seen[2].text == kDeleteFailedText);
-    EXPECT_EQ(sheet->Items(kStreamList), std::vector<std::wstring>{L"s1"});
+    EXPECT_EQ(script.told, (Texts{kDeleteStreamQuestion, kDeleteStreamQuestion, kDeleteFailedText, kDeleteStreamQuestion}));
+    EXPECT_EQ(script.errors, (std::vector<bool>{false, false, true, false}));
+    EXPECT_EQ(sheet->Items(kStreamList), Texts{L"s1"});
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
-    EXPECT_EQ(volumes.StreamNames(kItem), std::vector<std::wstring>{L"s1"});
 }
 
-// Records the grey state of the three items each time the edit menu opens, and closes it.
-struct MenuWatch {
-    static inline std::vector<std::vector<bool>> grayed;
-    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
-        auto* message = reinterpret_cast<CWPSTRUCT*>(lParam);
-        if (code == HC_ACTION && message->message == WM_INITMENUPOPUP) {
-            std::vector<bool> states;
-            for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
-                states.push_back(GetMenuState(reinterpret_cast<HMENU>(message->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
-            grayed.push_back(states);
-            PostMessageW(message->hwnd, WM_CANCELMODE, 0, 0);
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-};
-
-TEST_F(PropertyPage, SavingAndRenamingNeedASelectedStream) {
-    volumes.MakeStream(kItem, L"s1", "one");
-    ASSERT_EQ(Open(), S_OK);
-    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, MenuWatch::Hook, nullptr, GetCurrentThreadId());
-    sheet->Command(kEditStreamButton);
-    sheet->Select(kStreamList, 0);
-    sheet->Command(kEditStreamButton);
-    UnhookWindowsHookEx(hook);
-    EXPECT_EQ(MenuWatch::grayed, (std::vector<std::vector<bool>>{{false, true, true}, {false, false, false}}));
-}
-
-TEST_F(PropertyPage, NewStreamFromAFile) {
-    std::wstring source = realTemp_ + L"kestrune-source-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+// New, save and rename: what the user is told, and where the content is afterwards.
+TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
+    const std::wstring source = temp_ + L"kestrune-source.txt", saved = temp_ + L"kestrune-saved.bin";
+    const std::wstring folder = temp_ + L"kestrune-folder.bin", note = kItem + L": note", s1 = kItem + L":s1";
     CloseHandle(CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_EQ(Open(), S_OK);
+    const std::string content(300000, 'c');
+    volumes.MakeFile(source, content);
+    volumes.MakeFolder(folder); // the real folder holds no such name: the dialog lets it pass
     struct Case {
-        bool onVolume;
-        std::wstring failWrites;
-        std::wstring message;
-        std::vector<std::wstring> streams;
-    } cases[] = {
-        {false, L"", kFileOpenFailedText, {}},
-        {true, L"note", kStreamWriteFailedText, {}},
-        {true, L"", L"", {L" note"}},
-    };
-    for (auto& c : cases) {
-        if (c.onVolume && !volumes.Exists(source)) volumes.MakeFile(source, std::string(70000, 'q'));
-        Faults::failWrites = c.failWrites;
-        DialogScript script({Type(source), Type(L"note"), Press(IDOK)});
-        sheet->Command(kNewStreamCommand);
-        std::wstring told = script.seen.back().title == L"Kestrune" ? script.seen.back().text : L"";
-        EXPECT_EQ(told, c.message) << Narrow(told);
-        EXPECT_EQ(volumes.StreamNames(kItem), c.streams);
-    }
-    EXPECT_EQ(sheet->Items(kStreamList), std::vector<std::wstring>{L" note"});
-    EXPECT_TRUE(Content(kItem + L": note") == std::string(70000, 'q'));
-    sheet->Select(kStreamList, 0);
-    EXPECT_EQ(sheet->Text(kStreamPreview), std::wstring(1024, L'q'));
-    DeleteFileW(source.c_str());
-}
-
-TEST_F(PropertyPage, SaveProposesTheNameSeriesAndTellsEveryFailure) {
-    volumes.MakeStreamOfSize(kItem, L"s1", 300000);
-    ASSERT_EQ(Open(), S_OK);
-    sheet->Select(kStreamList, 0);
-    std::wstring target = realTemp_ + L"kestrune-saved.bin";
-    volumes.MakeFolder(realTemp_ + L"kestrune-folder.bin"); // a name the real folder does not hold
-    struct Case {
-        std::wstring typed;
-        std::wstring proposed;
-        std::wstring endReadsEarly;
-        long long failAllocation;
-        std::wstring message;
-    } cases[] = {
-        {target, L"item.txt.Stream1", L"", 0, L""},
-        {realTemp_ + L"kestrune-folder.bin", L"item.txt.Stream2", L"", 0, kFileCreateFailedText},
-        {target, L"item.txt.Stream2", L":s1", 0, kStreamReadFailedText},
-        {target, L"item.txt.Stream2", L"", 1, kOutOfMemoryText},
-    };
-    for (auto& c : cases) {
-        Faults::endReadsEarly = c.endReadsEarly;
-        DialogScript script({Type(c.typed), Press(IDOK)});
-        volumes.ResetStats();
-        volumes.FailAllocationAt(c.failAllocation);
-        sheet->Command(kSaveStreamCommand);
-        volumes.FailAllocationAt(0);
-        ASSERT_GE(script.seen.size(), 1u);
-        EXPECT_EQ(script.seen[0].text.substr(script.seen[0].text.rfind(L'\\') + 1), c.proposed);
-        EXPECT_EQ(script.seen.size() > 1 ? script.seen[1].text : L"", c.message);
-        EXPECT_LE(volumes.Stats().peakBytes, 2 * 65536) << "the copy holds more than its chunk";
-        EXPECT_TRUE(Content(target) == (c.message.empty() ? std::string(300000, 'Z') : "<missing>"));
-        if (c.message.empty()) volumes.MakeFile(kItem + L".Stream1"); // the next proposal is Stream2
-        if (c.message.empty()) volumes.Remove(target);
-    }
-}
-
-TEST_F(PropertyPage, AStreamOf4GiBAndMoreIsSavedWholeThroughOneChunk) {
-    volumes.MakeStream(kItem, L"huge", "");
-    ASSERT_EQ(Open(), S_OK);
-    sheet->Select(kStreamList, 0);
-    DialogScript script({Type(realTemp_ + L"huge-copy.bin")});
-    volumes.ResetStats();
-    Faults::sunk = 0;
-    sheet->Command(kSaveStreamCommand);
-    EXPECT_EQ(script.seen.size(), 1u) << "a message";
-    EXPECT_EQ(Faults::sunk, kHugeSize);
-    EXPECT_LE(volumes.Stats().peakBytes, 65536);
-}
-
-TEST_F(PropertyPage, RenameKeepsTheContentWhateverHappens) {
-    struct Case {
-        std::wstring listed;
+        int command;
+        std::wstring stream; // made with the content before the command
         std::vector<Answer> answers;
-        std::wstring failWrites;
-        std::vector<std::wstring> streams;
-        std::vector<std::wstring> messages;
+        std::pair<std::wstring, Fault> fault;
+        std::wstring offered; // by the save dialog
+        Texts told;
+        std::wstring where; // the path holding the content afterwards
+        Texts streams;
     } cases[] = {
-        {L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(L"t")}, L"",
-         {L" t"}, {kEmptyNameText, kInvalidNameText}},
-        {L" note", {Type(L"note")}, L"", {L" note"}, {}},
-        {L"s1", {Type(L"t"), Press(IDOK)}, L": t", {L"s1"}, {kRenameKeptOldText}},
-        {L"s1", {Type(std::wstring(300, L'n')), Press(IDOK), Type(L"t")}, L"", {L" t"}, {kNameTooLongText}},
-        {L"s1", {Press(IDCANCEL)}, L"", {L"s1"}, {}},
+        {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L": note", Fault::FailWrites}, L"",
+         {kStreamWriteFailedText}, s1, {L"s1"}},
+        {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L" note"}},
+        {kSaveStreamCommand, L"s1", {Type(saved)}, {}, L"item.txt.Stream1", {}, saved, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {kFileCreateFailedText}, s1, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
+         {kStreamReadFailedText}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L": t", Fault::FailWrites}, L"", {kRenameKeptOldText}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1",
+         {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')), Press(IDOK), Type(L"note")},
+         {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
+        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}, // the same stream: kept
     };
     for (auto& c : cases) {
-        volumes.MakeStream(kItem, c.listed, std::string(100000, 'r'));
+        volumes.MakeStream(kItem, c.stream, content);
         ASSERT_EQ(Open(), S_OK);
-        sheet->Select(kStreamList, 0);
-        Faults::failWrites = c.failWrites;
+        sheet->Select(kStreamList, c.stream);
+        Faults::byPath = {c.fault};
         DialogScript script(c.answers);
-        sheet->Command(kRenameStreamCommand);
-        std::vector<std::wstring> told;
-        for (auto& s : script.seen)
-            if (s.title == L"Kestrune") told.push_back(s.text);
-        EXPECT_EQ(told, c.messages);
-        EXPECT_EQ(script.Unused(), 0u);
+        sheet->Command(c.command);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_EQ(script.offered.substr(script.offered.rfind(L'\\') + 1), c.offered);
+        for (size_t i = 0; i < c.told.size() && i < script.errors.size(); ++i)
+            EXPECT_EQ(script.errors[i], c.told[i] != kEmptyNameText) << "an empty name is a warning, all else errors";
+        EXPECT_TRUE(Content(c.where) == content) << Narrow(c.where);
         EXPECT_EQ(volumes.StreamNames(kItem), c.streams);
         EXPECT_EQ(sheet->Items(kStreamList), c.streams);
-        EXPECT_TRUE(Content(kItem + L":" + c.streams[0]) == std::string(100000, 'r'));
+        EXPECT_EQ(volumes.Exists(saved), c.where == saved) << "a partial copy is left";
         Close();
         volumes.Remove(kItem);
         volumes.MakeFile(kItem, "item");
+        if (c.where == saved) volumes.Remove(saved), volumes.MakeFile(kItem + L".Stream1"); // the next offer: 2
     }
-}
-
-TEST(FileDialogFilter, TheListStaysInItsBufferWhateverTheExtraFilter) {
-    using namespace std::string_literals;
-    struct Case {
-        std::wstring extra;
-        std::wstring expected;
-    } cases[] = {
-        {L"", L"All files(*.*)\0*.*\0\0"s},
-        {L"Text|*.txt", L"Text\0*.txt\0All files(*.*)\0*.*\0\0"s},
-        {std::wstring(300, L'x') + L"|*.x", L"All files(*.*)\0*.*\0\0"s}, // too long: left out, not cut
-    };
-    for (auto& c : cases) {
-        wchar_t filter[kFilterChars];
-        wmemset(filter, L'#', kFilterChars);
-        BuildFileFilter(filter, c.extra.empty() ? nullptr : c.extra.c_str());
-        EXPECT_EQ(std::wstring(filter, c.expected.size()), c.expected);
+    // A stream of 4 GiB and more is saved whole through one chunk; without the chunk it is refused.
+    volumes.MakeStream(kItem, L"huge", "");
+    Faults::byPath = {{L":huge", Fault::Huge}, {L"huge-copy", Fault::Count}};
+    for (long long failAllocation : {0, 1}) {
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Select(kStreamList, L"huge");
+        DialogScript script({Type(temp_ + L"huge-copy.bin")});
+        Faults::hugeRead = Faults::counted = 0;
+        volumes.ResetStats(), volumes.FailAllocationAt(failAllocation);
+        sheet->Command(kSaveStreamCommand);
+        EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
+        EXPECT_EQ(script.told, failAllocation ? Texts{kOutOfMemoryText} : Texts{});
+        EXPECT_LE(volumes.Stats().peakBytes, 65536) << "more than one chunk held";
+        Close();
     }
+    DeleteFileW(source.c_str());
 }
 
 } // namespace
