@@ -3,42 +3,19 @@
 #include "shell/propntfs/propntfs_object.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include "ntfs/kernel.h"
 #include "ntfs/volumes.h"
 #include "server/module.h"
+#include "shell/dropped_path.h"
 
 namespace kestrune {
-namespace {
-
-class ScopedMedium {
-public:
-    explicit ScopedMedium(STGMEDIUM& medium) : medium_(medium) {}
-    ~ScopedMedium() { ReleaseStgMedium(&medium_); }
-    ScopedMedium(const ScopedMedium&) = delete;
-    ScopedMedium& operator=(const ScopedMedium&) = delete;
-
-private:
-    STGMEDIUM& medium_;
-};
-
-} // namespace
 
 HRESULT PropNtfsObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
     if (!data) return E_INVALIDARG;
     InitCommonControls();
-    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
-    ScopedMedium release(medium);
-    HDROP drop = static_cast<HDROP>(medium.hGlobal);
-    if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
-    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1) return E_INVALIDARG;
-    // A path cut to fit the buffer would name another item: refuse it.
-    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-    if (length == 0 || length >= MAX_PATH) return E_INVALIDARG;
-    DragQueryFileW(drop, 0, filePath_, MAX_PATH);
+    HRESULT dropped = GetSingleDroppedPath(data, filePath_);
+    if (dropped != S_OK) return dropped;
     return IsNTFSVolume(filePath_) ? S_OK : E_INVALIDARG;
 }
 

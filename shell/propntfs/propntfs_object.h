@@ -56,6 +56,13 @@ private:
     bool SelectedStreamPath(HWND page, wchar_t (&name)[MAX_PATH], wchar_t (&path)[2 * MAX_PATH]);
     bool NewStreamPath(const wchar_t* name, wchar_t (&path)[2 * MAX_PATH]);
     void Tell(HWND owner, const wchar_t* text, UINT icon);
+    // What a copy into a new target tells when it fails; a read or write failure removes the target.
+    struct CopyFailureTexts {
+        const wchar_t* notCreated;
+        const wchar_t* readFailed;
+        const wchar_t* writeFailed;
+    };
+    bool CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags, const CopyFailureTexts& texts);
 
     // The stream-name dialog 209 (stream_name_dialog.cpp): false when the user cancels.
     bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);

@@ -116,39 +116,31 @@ void PropNtfsObject::ShowStreamMenu(HWND page) {
     DestroyMenu(menu);
 }
 
+// Through one chunk-sized block, so memory does not grow with the content (4 GiB and more).
+bool PropNtfsObject::CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags,
+                                     const CopyFailureTexts& texts) {
+    ScopedGlobal chunk(kCopyChunkBytes);
+    if (!chunk.Valid()) return Tell(page, kOutOfMemoryText, MB_ICONERROR), false;
+    ScopedHandle written(CreateForWriting(target, flags));
+    if (!written.Valid()) return Tell(page, texts.notCreated, MB_ICONERROR), false;
+    CopyResult result = CopyContent(source, written.Get(), chunk.As<void>());
+    written.Reset();
+    if (result == CopyResult::Copied) return true;
+    Kernel().DeleteFileW(target); // a partial copy would pass for the whole
+    Tell(page, result == CopyResult::ReadFailed ? texts.readFailed : texts.writeFailed, MB_ICONERROR);
+    return false;
+}
+
 void PropNtfsObject::NewStreamFromFile(HWND page) {
     wchar_t file[MAX_PATH] = {};
     if (!ShowOpenFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1, false)) return;
     ScopedHandle source(OpenForReading(file, FILE_ATTRIBUTE_NORMAL));
-    if (!source.Valid()) {
-        Tell(page, kFileOpenFailedText, MB_ICONERROR);
-        return;
-    }
+    if (!source.Valid()) return Tell(page, kFileOpenFailedText, MB_ICONERROR);
     wchar_t name[MAX_PATH], path[2 * MAX_PATH];
     if (!AskStreamName(page, name)) return;
-    if (!NewStreamPath(name, path)) {
-        Tell(page, kNameTooLongText, MB_ICONERROR);
-        return;
-    }
-    ScopedGlobal chunk(kCopyChunkBytes);
-    if (!chunk.Valid()) {
-        Tell(page, kOutOfMemoryText, MB_ICONERROR);
-        return;
-    }
-    ScopedHandle stream(CreateForWriting(path, kExistingStreamFlags));
-    if (!stream.Valid()) {
-        Tell(page, kStreamCreateFailedText, MB_ICONERROR);
-        return;
-    }
-    CopyResult result = CopyContent(source.Get(), stream.Get(), chunk.As<void>());
-    stream.Reset();
-    if (result != CopyResult::Copied) {
-        // A partial stream would pass for the file's content.
-        Kernel().DeleteFileW(path);
-        Tell(page, result == CopyResult::ReadFailed ? kFileReadFailedText : kStreamWriteFailedText, MB_ICONERROR);
-        return;
-    }
-    FillStreamList(page);
+    if (!NewStreamPath(name, path)) return Tell(page, kNameTooLongText, MB_ICONERROR);
+    const CopyFailureTexts texts = {kStreamCreateFailedText, kFileReadFailedText, kStreamWriteFailedText};
+    if (CopyToNewTarget(page, source.Get(), path, kExistingStreamFlags, texts)) FillStreamList(page);
 }
 
 void PropNtfsObject::SaveStreamToFile(HWND page) {
@@ -158,26 +150,9 @@ void PropNtfsObject::SaveStreamToFile(HWND page) {
     ProposeSaveName(filePath_, file);
     if (!ShowSaveFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1)) return;
     ScopedHandle stream(OpenForReading(path, kExistingStreamFlags));
-    if (!stream.Valid()) {
-        Tell(page, kStreamReadFailedText, MB_ICONERROR);
-        return;
-    }
-    ScopedGlobal chunk(kCopyChunkBytes);
-    if (!chunk.Valid()) {
-        Tell(page, kOutOfMemoryText, MB_ICONERROR);
-        return;
-    }
-    ScopedHandle target(CreateForWriting(file, FILE_ATTRIBUTE_NORMAL));
-    if (!target.Valid()) {
-        Tell(page, kFileCreateFailedText, MB_ICONERROR);
-        return;
-    }
-    CopyResult result = CopyContent(stream.Get(), target.Get(), chunk.As<void>());
-    target.Reset();
-    if (result != CopyResult::Copied) {
-        Kernel().DeleteFileW(file);
-        Tell(page, result == CopyResult::ReadFailed ? kStreamReadFailedText : kFileWriteFailedText, MB_ICONERROR);
-    }
+    if (!stream.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
+    const CopyFailureTexts texts = {kFileCreateFailedText, kStreamReadFailedText, kFileWriteFailedText};
+    CopyToNewTarget(page, stream.Get(), file, FILE_ATTRIBUTE_NORMAL, texts);
 }
 
 // A copy under the new name first, then the old name goes: a failure on the way leaves the old
@@ -187,36 +162,18 @@ void PropNtfsObject::RenameStream(HWND page) {
     if (!SelectedStreamPath(page, oldName, oldPath)) return;
     wchar_t name[MAX_PATH], newPath[2 * MAX_PATH];
     if (!AskStreamName(page, name)) return;
-    if (!NewStreamPath(name, newPath)) {
-        Tell(page, kNameTooLongText, MB_ICONERROR);
-        return;
-    }
+    if (!NewStreamPath(name, newPath)) return Tell(page, kNameTooLongText, MB_ICONERROR);
     // " note" renamed to "note" names the same stream (NTFS ignores case): it stays as it is.
-    if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) == CSTR_EQUAL) {
-        FillStreamList(page);
-        return;
-    }
-    ScopedHandle source(OpenForReading(oldPath, kExistingStreamFlags));
-    if (!source.Valid()) {
-        Tell(page, kStreamReadFailedText, MB_ICONERROR);
-        return;
-    }
-    ScopedGlobal chunk(kCopyChunkBytes);
-    if (!chunk.Valid()) {
-        Tell(page, kOutOfMemoryText, MB_ICONERROR);
-        return;
-    }
-    ScopedHandle target(CreateForWriting(newPath, kExistingStreamFlags));
-    if (!target.Valid()) {
-        Tell(page, kStreamCreateFailedText, MB_ICONERROR);
-        return;
-    }
-    CopyResult result = CopyContent(source.Get(), target.Get(), chunk.As<void>());
-    target.Reset();
-    source.Reset();
-    if (result != CopyResult::Copied || !Kernel().DeleteFileW(oldPath)) {
-        Kernel().DeleteFileW(newPath);
-        Tell(page, kRenameKeptOldText, MB_ICONERROR);
+    if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) != CSTR_EQUAL) {
+        ScopedHandle source(OpenForReading(oldPath, kExistingStreamFlags));
+        if (!source.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
+        const CopyFailureTexts texts = {kStreamCreateFailedText, kRenameKeptOldText, kRenameKeptOldText};
+        if (!CopyToNewTarget(page, source.Get(), newPath, kExistingStreamFlags, texts)) return;
+        source.Reset();
+        if (!Kernel().DeleteFileW(oldPath)) {
+            Kernel().DeleteFileW(newPath);
+            Tell(page, kRenameKeptOldText, MB_ICONERROR);
+        }
     }
     FillStreamList(page);
 }
