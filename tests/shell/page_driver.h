@@ -28,7 +28,10 @@ public:
         current_ = this;
         hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
     }
-    ~DialogScript() { UnhookWindowsHookEx(hook_), current_ = nullptr; }
+    ~DialogScript() {
+        UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
     std::vector<std::wstring> told; // the message boxes' texts,
     std::vector<bool> errors;       // whether each had the error icon,
     std::wstring offered;           // and the file name the last file dialog offered
@@ -41,13 +44,15 @@ private:
     }
     static std::wstring TextOf(HWND window) {
         wchar_t text[1024] = {};
-        return GetWindowTextW(window, text, 1024), text;
+        GetWindowTextW(window, text, 1024);
+        return text;
     }
     // Unscripted dialogs get No or Cancel: the test fails instead of hanging.
     Answer Next() {
         if (answers_.empty()) return Answer{IDNO, L""};
         Answer next = answers_.front();
-        return answers_.pop_front(), next;
+        answers_.pop_front();
+        return next;
     }
     void TypeAndClose(HWND dialog, bool nameDialog) {
         Answer next = Next();
@@ -111,13 +116,16 @@ struct Sheet {
     }
     std::wstring Text(int id) {
         wchar_t text[2048] = {};
-        return GetDlgItemTextW(page, id, text, 2048), text;
+        GetDlgItemTextW(page, id, text, 2048);
+        return text;
     }
     std::vector<std::wstring> Items(int list) {
         std::vector<std::wstring> items(SendDlgItemMessageW(page, list, LB_GETCOUNT, 0, 0));
         wchar_t text[MAX_PATH];
-        for (size_t i = 0; i < items.size(); ++i)
-            items[i] = (SendDlgItemMessageW(page, list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text)), text);
+        for (size_t i = 0; i < items.size(); ++i) {
+            SendDlgItemMessageW(page, list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+            items[i] = text;
+        }
         return items;
     }
     void Select(int list, const std::wstring& prefix) {

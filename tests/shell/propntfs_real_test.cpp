@@ -37,11 +37,13 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     bool ntfs3g = GetFileAttributesW(L"N:\\") != INVALID_FILE_ATTRIBUTES;
     std::wstring root = ntfs3g ? L"N:\\" : L"K:\\", file = root + L"page.txt", link = root + L"page-link.txt";
     wchar_t temp[MAX_PATH];
-    std::wstring source = (GetTempPathW(MAX_PATH, temp), temp + std::wstring(L"kestrune.txt"));
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring source = temp + std::wstring(L"kestrune.txt");
     for (auto& path : {file, source}) {
         HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
-        WriteFile(h, "from a file", 11, &written, nullptr), CloseHandle(h);
+        WriteFile(h, "from a file", 11, &written, nullptr);
+        CloseHandle(h);
     }
     CoInitialize(nullptr);
     DllModule dll;
@@ -68,7 +70,8 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
         HANDLE stream = CreateFileW((file + L": note").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         char content[32] = {};
         DWORD read = 0;
-        ReadFile(stream, content, sizeof content, &read, nullptr), CloseHandle(stream);
+        ReadFile(stream, content, sizeof content, &read, nullptr);
+        CloseHandle(stream);
         EXPECT_STREQ(content, "from a file");
     }
     extension->Release();
@@ -97,7 +100,10 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     watcher.join();
     EXPECT_TRUE(tabSeen) << "no \"Kestrune\" tab in the Properties dialog";
     EXPECT_TRUE(pageSeen) << "the tab does not hold dialog 205";
-    DestroyMenu(popup), menu->Release(), folder->Release(), CoTaskMemFree(pidl);
+    DestroyMenu(popup);
+    menu->Release();
+    folder->Release();
+    CoTaskMemFree(pidl);
     RegDeleteKeyW(HKEY_CLASSES_ROOT, handler);
     dll.unregisterServer();
     for (auto& path : {file, link, source}) DeleteFileW(path.c_str());

@@ -37,11 +37,15 @@ struct Faults {
     static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED o) {
         if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return fake->ReadFile(h, data, bytes, read, o);
         *read = Is(h, Fault::Huge) ? static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - hugeRead)) : 0;
-        return memset(data, 'H', *read), hugeRead += *read, TRUE;
+        memset(data, 'H', *read);
+        hugeRead += *read;
+        return TRUE;
     }
     static BOOL WINAPI Write(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED o) {
         if (!Is(h, Fault::Count) && !Is(h, Fault::FailWrites)) return fake->WriteFile(h, data, bytes, written, o);
-        return counted += *written = Is(h, Fault::Count) ? bytes : 0, Is(h, Fault::Count);
+        *written = Is(h, Fault::Count) ? bytes : 0;
+        counted += *written;
+        return Is(h, Fault::Count);
     }
     static BOOL WINAPI SizeEx(HANDLE h, PLARGE_INTEGER size) {
         return Is(h, Fault::Huge) ? (size->QuadPart = kHugeSize, TRUE) : fake->GetFileSizeEx(h, size);
@@ -56,13 +60,17 @@ protected:
         volumes.MakeFolder(L"D:\\docs");
         volumes.MakeFile(kItem, "item");
         Faults::fake = &volumes.Api();
-        Faults::byPath.clear(), Faults::open.clear(); // handle values start anew with each volume set
+        Faults::byPath.clear();
+        Faults::open.clear(); // handle values start anew with each volume set
         api_ = volumes.Api();
-        api_.CreateFileW = Faults::Create, api_.ReadFile = Faults::Read;
-        api_.WriteFile = Faults::Write, api_.GetFileSizeEx = Faults::SizeEx;
+        api_.CreateFileW = Faults::Create;
+        api_.ReadFile = Faults::Read;
+        api_.WriteFile = Faults::Write;
+        api_.GetFileSizeEx = Faults::SizeEx;
         previous_ = ReplaceKernelApi(&api_);
         wchar_t temp[MAX_PATH];
-        temp_ = (GetTempPathW(MAX_PATH, temp), temp);
+        GetTempPathW(MAX_PATH, temp);
+        temp_ = temp;
         // The common dialogs see the real folder; the page opens the same path on the test volumes.
         volumes.AddVolume(temp_[0]);
         for (size_t end = temp_.find(L'\\', 3); end != std::wstring::npos; end = temp_.find(L'\\', end + 1))
@@ -72,18 +80,23 @@ protected:
         ReplaceKernelApi(previous_);
         EXPECT_EQ(Module().lockCount, locks_) << "module lock left behind";
     }
-    void TearDown() override { Close(), LeakCheckedTest::TearDown(); }
+    void TearDown() override {
+        Close();
+        LeakCheckedTest::TearDown();
+    }
     HRESULT Open(Texts items = {kItem}) {
         IShellExtInit* init = nullptr;
         CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
         HDropDataObject data(std::move(items));
         HRESULT result = init->Initialize(nullptr, &data, nullptr);
         if (result == S_OK) init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
-        if (init->Release(), extension) sheet = std::make_unique<Sheet>(extension);
+        init->Release();
+        if (extension) sheet = std::make_unique<Sheet>(extension);
         return result;
     }
     void Close() {
-        if (sheet.reset(), extension) extension->Release();
+        sheet.reset();
+        if (extension) extension->Release();
         extension = nullptr;
     }
     bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; }); }
@@ -92,7 +105,8 @@ protected:
         std::string content(1 << 20, '\0');
         DWORD read = 0;
         volumes.Api().ReadFile(h, content.data(), 1 << 20, &read, nullptr);
-        return volumes.Api().CloseHandle(h), content.substr(0, read);
+        volumes.Api().CloseHandle(h);
+        return content.substr(0, read);
     }
 
     std::unique_ptr<Sheet> sheet;
@@ -190,9 +204,12 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     static std::vector<std::vector<bool>> grayed; // per opening of the menu, which is closed at once
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, [](int code, WPARAM w, LPARAM l) -> LRESULT {
         auto* m = reinterpret_cast<CWPSTRUCT*>(l);
-        if (m->message == WM_INITMENUPOPUP && (grayed.push_back({}), PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0)))
+        if (m->message == WM_INITMENUPOPUP) {
+            grayed.emplace_back();
             for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
                 grayed.back().push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
+            PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0);
+        }
         return CallNextHookEx(nullptr, code, w, l);
     }, nullptr, GetCurrentThreadId());
     sheet->Command(kEditStreamButton);
@@ -266,7 +283,10 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         Close();
         volumes.Remove(kItem);
         volumes.MakeFile(kItem, "item");
-        if (c.where == saved) volumes.Remove(saved), volumes.MakeFile(kItem + L".Stream1"); // the next offer: 2
+        if (c.where == saved) {
+            volumes.Remove(saved);
+            volumes.MakeFile(kItem + L".Stream1"); // the next offer: Stream2
+        }
     }
     // A stream of 4 GiB and more is saved whole through one chunk; without the chunk it is refused.
     volumes.MakeStream(kItem, L"huge", "");
@@ -276,7 +296,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         sheet->Select(kStreamList, L"huge");
         DialogScript script({Type(temp_ + L"huge-copy.bin")});
         Faults::hugeRead = Faults::counted = 0;
-        volumes.ResetStats(), volumes.FailAllocationAt(failAllocation);
+        volumes.ResetStats();
+        volumes.FailAllocationAt(failAllocation);
         sheet->Command(kSaveStreamCommand);
         EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
         EXPECT_EQ(script.told, failAllocation ? Texts{kOutOfMemoryText} : Texts{});
