@@ -25,15 +25,14 @@ public:
     STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) override;
     STDMETHODIMP ReplacePage(EXPPS pageId, LPFNSVADDPROPSHEETPAGE replaceWith, LPARAM lParam) override;
 
-    // The page's dialog procedure (propntfs_page.cpp).
-    static INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-
 protected:
     PropNtfsObject();
     ~PropNtfsObject();
 
 private:
     static UINT CALLBACK PageCallback(HWND window, UINT message, PROPSHEETPAGEW* page);
+    // The page's dialog procedure and its dispatch (propntfs_page.cpp).
+    static INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
     void Dispatch(HWND page, WORD id, WORD code);
 
     // Link section (propntfs_links.cpp).
