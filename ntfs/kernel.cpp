@@ -9,7 +9,7 @@ namespace {
 const KernelApi systemKernel = {
     ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
     ::FindClose, ::GetFileInformationByHandle, ::CreateHardLinkW, ::DeleteFileW, ::ReadFile,
-    ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
+    ::WriteFile, ::GetFileSize, ::GetFileSizeEx, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
     ::GetDiskFreeSpaceExW, ::SetThreadErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
     ::DeviceIoControl, ::BackupRead, ::BackupSeek, ::GetVolumeNameForVolumeMountPointW,
     ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree, ::CreateEventW, ::SetEvent, ::ResetEvent,
