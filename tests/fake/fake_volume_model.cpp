@@ -384,6 +384,35 @@ WIN32_FIND_DATAW FakeVolumeSet::Impl::FindDataOf(const std::wstring& name, Recor
     return data;
 }
 
+std::vector<std::pair<std::wstring, Record*>> FakeVolumeSet::Impl::Listing(Record* folder) {
+    std::vector<std::pair<std::wstring, Record*>> entries;
+    if (folder != folder->volume->root) {
+        entries.emplace_back(L".", folder);
+        entries.emplace_back(L"..", folder);
+    }
+    size_t firstChild = entries.size();
+    entries.insert(entries.end(), folder->children.begin(), folder->children.end());
+    // NTFS lists a folder in the order of its index (upper-cased names, ordinal); FAT in creation order.
+    if (folder->volume->IsNtfs()) {
+        std::vector<std::pair<std::wstring, size_t>> keys;
+        keys.reserve(entries.size() - firstChild);
+        for (size_t i = firstChild; i < entries.size(); ++i) keys.emplace_back(Upper(entries[i].first), i);
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::pair<std::wstring, Record*>> sorted(entries.begin(), entries.begin() + static_cast<long>(firstChild));
+        for (auto& key : keys) sorted.push_back(std::move(entries[key.second]));
+        entries.swap(sorted);
+    }
+    return entries;
+}
+
+std::wstring FakeVolumeSet::Impl::VolumePath(Record* folder, const std::wstring& name) {
+    std::wstring path = L"\\" + name;
+    for (Record* at = folder; at != at->volume->root && !at->names.empty(); at = at->names.front().first)
+        path = L"\\" + at->names.front().second + path;
+    return path;
+}
+
 std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {
     std::vector<uint8_t> bytes(16 + (substitute.size() + 2) * 2, 0);
     auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());

@@ -130,6 +130,11 @@ void FakeVolumeSet::SetDenied(const std::wstring& path) {
     impl_->MustFind(path)->denied = true;
 }
 
+void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(folder)->refusesIdListing = true;
+}
+
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->MustFind(path)->attributes |= attributes;

@@ -23,9 +23,12 @@ struct VolumeOptions {
     DWORD serial = 0;            // 0: one is made up
     bool nameReadable = true;    // false: the mount manager cannot read its volume name
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
+    bool listsNames = true;      // false: FindFirstFileNameW refuses the volume
+    bool listsIds = true;        // false: every folder refuses the id-bearing directory listing
 };
 
 struct FakeStats {
+    long long kernelCalls = 0; // every call through the kernel table
     long long fileOpens = 0;
     long long findFirsts = 0;
     long long findNexts = 0;
@@ -59,6 +62,7 @@ public:
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
+    void RefuseIdListing(const std::wstring& folder);
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);
 
@@ -86,6 +90,8 @@ public:
     void ResetEventAfterPolls(HANDLE event, int polls);
     int PollCount(HANDLE event);
 
+    // false: the table lacks FindFirstFileNameW and FindNextFileNameW, as on systems before Vista.
+    void SetNameCallsPresent(bool present);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();
 

@@ -1,0 +1,54 @@
+// Reads the entries of one folder in the order its volume lists them: with their file IDs, through
+// one open of the folder, where the file system gives them; otherwise by a directory search, whose
+// entries carry no ID.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ntfs/scoped.h"
+
+namespace kestrune {
+
+struct FolderEntry {
+    const wchar_t* name; // not zero-terminated
+    size_t length;
+    DWORD attributes;
+    bool hasId; // false: read by the search, the file must be opened to learn its index
+    uint64_t id;
+};
+
+class FolderReader {
+public:
+    // `listing` (8-byte aligned, `bytes` long) receives the id listing; one block serves every
+    // reader of a walk, one after the other.
+    FolderReader(void* listing, DWORD bytes) : listing_(static_cast<uint8_t*>(listing)), bytes_(bytes) {}
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
+
+    // `folder` is a full path ending in "\" (`length` characters). A drive root is opened as
+    // itself; a folder below one is opened without following a reparse point it may carry by now.
+    // False when the folder can be neither listed nor searched.
+    bool Open(const wchar_t* folder, size_t length, bool isRoot);
+    // False at the end of the entries, or when the volume stops giving them.
+    bool Next(FolderEntry& entry);
+    // The volume serial number of the folder, for the id listing.
+    DWORD Serial() const { return serial_; }
+
+private:
+    bool StartIdListing(const wchar_t* folder, bool isRoot);
+    bool NextListed(FolderEntry& entry);
+
+    uint8_t* listing_;
+    DWORD bytes_;
+    ScopedHandle folder_;
+    ScopedFind search_;
+    DWORD serial_ = 0;
+    DWORD next_ = 0;      // offset of the next listed entry; `filled_` when the block is used up
+    DWORD filled_ = 0;    // bytes of the block the last call gave, 0 at the end
+    bool searchPending_ = false;
+    WIN32_FIND_DATAW found_;
+};
+
+} // namespace kestrune
