@@ -17,7 +17,7 @@ KernelApi MakeSystemKernel() {
         ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
         ::FindClose, ::GetFileInformationByHandle, ::GetFileInformationByHandleEx, ::CreateHardLinkW,
         ::DeleteFileW, ::ReadFile, ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW,
-        ::SetCurrentDirectoryW, ::GetDiskFreeSpaceExW, ::SetErrorMode, ::GetVolumeInformationW,
+        ::SetCurrentDirectoryW, ::GetDiskFreeSpaceExW, ::SetThreadErrorMode, ::GetVolumeInformationW,
         ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,

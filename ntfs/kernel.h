@@ -26,7 +26,7 @@ struct KernelApi {
     BOOL(WINAPI* SetCurrentDirectoryW)(LPCWSTR);
     // Volumes.
     BOOL(WINAPI* GetDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    UINT(WINAPI* SetErrorMode)(UINT);
+    BOOL(WINAPI* SetThreadErrorMode)(DWORD, LPDWORD);
     BOOL(WINAPI* GetVolumeInformationW)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     DWORD(WINAPI* GetLogicalDriveStringsW)(DWORD, LPWSTR);
     // Reparse requests and the backup walk.

@@ -42,16 +42,22 @@ private:
     HGLOBAL block_;
 };
 
-// Switches off the system's critical-error dialog (an empty removable drive) for one scope.
+// Switches off the system's critical-error dialog (an empty removable drive) for one scope, on
+// this thread only: the process-wide mode belongs to the host, and other threads of ours run beside it.
 class ScopedNoCriticalErrorDialog {
 public:
-    ScopedNoCriticalErrorDialog() : previous_(Kernel().SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~ScopedNoCriticalErrorDialog() { Kernel().SetErrorMode(previous_); }
+    ScopedNoCriticalErrorDialog() {
+        if (!Kernel().SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_)) changed_ = false;
+    }
+    ~ScopedNoCriticalErrorDialog() {
+        if (changed_) Kernel().SetThreadErrorMode(previous_, nullptr);
+    }
     ScopedNoCriticalErrorDialog(const ScopedNoCriticalErrorDialog&) = delete;
     ScopedNoCriticalErrorDialog& operator=(const ScopedNoCriticalErrorDialog&) = delete;
 
 private:
-    UINT previous_;
+    DWORD previous_ = 0;
+    bool changed_ = true;
 };
 
 } // namespace kestrune

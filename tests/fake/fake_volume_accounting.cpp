@@ -50,7 +50,7 @@ int FakeVolumeSet::CriticalErrorDialogs() {
 
 UINT FakeVolumeSet::ErrorMode() {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->errorMode;
+    return impl_->ThreadErrorMode();
 }
 
 FakeStats FakeVolumeSet::Stats() {

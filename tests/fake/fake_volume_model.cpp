@@ -134,7 +134,7 @@ Volume* FakeVolumeSet::Impl::VolumeByGuidPath(const std::wstring& path) {
 
 bool FakeVolumeSet::Impl::NotReady(Volume* v) {
     if (v->options.ready) return false;
-    if (!(errorMode & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
+    if (!(ThreadErrorMode() & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
     return true;
 }
 
@@ -143,18 +143,21 @@ Record* FakeVolumeSet::Impl::Child(Record* dir, const std::wstring& name) {
     return found == dir->byUpperName.end() ? nullptr : found->second;
 }
 
-// The folder a mount-point record leads to.
+// The folder a mount-point record leads to, or the file or folder of a symbolic link.
 Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& error) {
     if (hops > kMaxReparseHops) {
         error = ERROR_CANT_RESOLVE_FILENAME;
         return nullptr;
     }
     const auto* header = reinterpret_cast<const MountPointRecord*>(record->reparse.data());
-    if (record->reparse.size() < 20 || header->reparseTag != kMountPointTag) {
+    bool symbolic = record->reparse.size() >= 20 && header->reparseTag == kSymbolicLinkTag;
+    if (record->reparse.size() < 20 || (header->reparseTag != kMountPointTag && !symbolic)) {
         error = ERROR_CANT_ACCESS_FILE;
         return nullptr;
     }
-    std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + 16 +
+    // A symbolic link's names follow a flags field.
+    size_t names = symbolic ? 20 : 16;
+    std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + names +
                                                               header->substituteNameOffset),
                             header->substituteNameLength / 2);
     if (substitute.rfind(L"\\??\\", 0) != 0) {
@@ -176,7 +179,7 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
     }
     Located at;
     if (!Locate(target, true, at, error, hops + 1)) return nullptr;
-    if (!at.record || !at.record->isDir) {
+    if (!at.record || (!symbolic && !at.record->isDir)) {
         error = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }

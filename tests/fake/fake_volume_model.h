@@ -9,6 +9,7 @@ namespace kestrune::testing {
 
 inline constexpr uintptr_t kFirstHandle = 0x7f000000;
 inline constexpr int kMaxReparseHops = 31;
+inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
 
 std::wstring Upper(const std::wstring& s);
 bool SameName(const std::wstring& a, const std::wstring& b);
@@ -130,7 +131,8 @@ struct FakeVolumeSet::Impl {
     std::map<void*, std::unique_ptr<BackupContext>> backups;
     int badReleases = 0;
     int criticalDialogs = 0;
-    UINT errorMode = 0;
+    std::map<DWORD, DWORD> threadErrorModes; // by thread id
+    DWORD ThreadErrorMode() { return threadErrorModes[GetCurrentThreadId()]; }
     long long failAt = 0;
     bool failureHappened = false;
     int volumeCounter = 0;

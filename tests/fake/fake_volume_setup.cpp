@@ -1,7 +1,10 @@
 // Set-up of the volume set: volumes, shares and content, and inspection of what the calls did.
 #include "tests/fake/fake_volume_model.h"
 
+#include <cstring>
 #include <stdexcept>
+
+#include "ntfs/reparse_record.h"
 
 namespace kestrune::testing {
 
@@ -108,6 +111,19 @@ void FakeVolumeSet::MakeJunction(const std::wstring& folder, const std::wstring&
 
 void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& volumeName) {
     SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
+}
+
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target) {
+    MakeFile(path);
+    std::wstring substitute = L"\\??\\" + target;
+    std::vector<uint8_t> bytes(20 + (substitute.size() + 2) * 2, 0);
+    auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
+    record->reparseTag = kSymbolicLinkTag;
+    record->reparseDataLength = static_cast<uint16_t>(bytes.size() - 8);
+    record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
+    record->printNameOffset = static_cast<uint16_t>(substitute.size() * 2 + 2);
+    std::memcpy(bytes.data() + 20, substitute.c_str(), substitute.size() * 2);
+    SetRawReparse(path, bytes);
 }
 
 void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {

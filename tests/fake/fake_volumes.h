@@ -59,6 +59,7 @@ public:
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
+    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target); // a file link to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed

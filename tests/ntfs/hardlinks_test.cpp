@@ -155,6 +155,14 @@ TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
     EXPECT_EQ(Enumerate(L"D:\\toE\\onE.txt", 0), L"");
 }
 
+// A symbolic link reaches the file but is no link of it: the page would delete the symbolic link.
+TEST_F(HardLinkScan, SymbolicLinksToTheFileAreNotListed) {
+    volumes.MakeFile(L"D:\\a.txt");
+    volumes.MakeLink(L"D:\\a.txt", L"D:\\b.txt");
+    volumes.MakeSymbolicLink(L"D:\\aa.txt", L"D:\\a.txt");
+    EXPECT_EQ(Enumerate(L"D:\\b.txt", 2, nullptr, 2 * MAX_PATH), L"D:\\a.txt\r\nD:\\b.txt\r\n");
+}
+
 TEST_F(HardLinkScan, UnreadableFoldersAndFilesArePassedOver) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeFolder(L"D:\\locked");
