@@ -150,6 +150,9 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
         return nullptr;
     }
     const auto* header = reinterpret_cast<const MountPointRecord*>(record->reparse.data());
+    // A tag that names no other entry (a cloud placeholder, a deduplicated file) is served in place
+    // by its file-system filter.
+    if (record->reparse.size() >= 8 && !(header->reparseTag & kNameSurrogateBit)) return record;
     bool symbolic = record->reparse.size() >= 20 && header->reparseTag == kSymbolicLinkTag;
     if (record->reparse.size() < 20 || (header->reparseTag != kMountPointTag && !symbolic)) {
         error = ERROR_CANT_ACCESS_FILE;

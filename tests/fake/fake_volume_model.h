@@ -10,6 +10,7 @@ namespace kestrune::testing {
 inline constexpr uintptr_t kFirstHandle = 0x7f000000;
 inline constexpr int kMaxReparseHops = 31;
 inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+inline constexpr DWORD kNameSurrogateBit = 0x20000000;
 
 std::wstring Upper(const std::wstring& s);
 bool SameName(const std::wstring& a, const std::wstring& b);
@@ -136,6 +137,7 @@ struct FakeVolumeSet::Impl {
     long long failAt = 0;
     bool failureHappened = false;
     int volumeCounter = 0;
+    bool idListingRefused = false;
     FakeStats stats;
     KernelApi api{};
 

@@ -151,6 +151,11 @@ void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
     impl_->MustFind(folder)->refusesIdListing = true;
 }
 
+void FakeVolumeSet::SetIdListingRefused(bool refused) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->idListingRefused = refused;
+}
+
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->MustFind(path)->attributes |= attributes;
@@ -179,6 +184,11 @@ DWORD FakeVolumeSet::Attributes(const std::wstring& path) {
 int FakeVolumeSet::LinkCount(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     return impl_->MustFind(path)->links;
+}
+
+bool FakeVolumeSet::SameFile(const std::wstring& path, const std::wstring& path2) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->MustFind(path) == impl_->MustFind(path2);
 }
 
 std::vector<uint8_t> FakeVolumeSet::ReparseData(const std::wstring& path) {

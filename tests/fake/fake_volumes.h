@@ -24,7 +24,6 @@ struct VolumeOptions {
     bool nameReadable = true;    // false: the mount manager cannot read its volume name
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
     bool listsNames = true;      // false: FindFirstFileNameW refuses the volume
-    bool listsIds = true;        // false: every folder refuses the id-bearing directory listing
 };
 
 struct FakeStats {
@@ -63,7 +62,8 @@ public:
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
-    void RefuseIdListing(const std::wstring& folder);
+    void RefuseIdListing(const std::wstring& folder); // the id-bearing directory listing
+    void SetIdListingRefused(bool refused);           // by every folder
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);
 
@@ -71,6 +71,7 @@ public:
     bool Exists(const std::wstring& path);
     DWORD Attributes(const std::wstring& path);
     int LinkCount(const std::wstring& path);
+    bool SameFile(const std::wstring& path, const std::wstring& path2); // neither followed at its end
     std::vector<uint8_t> ReparseData(const std::wstring& path);
     std::vector<std::wstring> StreamNames(const std::wstring& path);
     std::wstring CurrentDirectory();

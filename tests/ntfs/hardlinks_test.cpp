@@ -1,6 +1,7 @@
 // Hard-link enumeration on the test volumes: scan order, what is entered, stops and failures.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,11 +24,23 @@ std::vector<std::wstring> Paths(const ScanNode* list) {
     return paths;
 }
 
+// The ways the enumeration can take: the file's own list of names, the id-bearing folder listing
+// (the name calls missing), and the search that opens each file (the id listing refused too).
+struct Way {
+    const char* name;
+    bool nameCalls, idListing;
+};
+constexpr Way kWays[] = {{"names", true, true}, {"id listing", false, true}, {"opening each file", false, false}};
+
 class HardLinkScan : public LeakCheckedTest {
 protected:
     HardLinkScan() {
         volumes.AddVolume(L'D');
         volumes.AddVolume(L'E');
+    }
+    void Use(const Way& way) {
+        volumes.SetNameCallsPresent(way.nameCalls);
+        volumes.SetIdListingRefused(!way.idListing);
     }
     std::wstring Enumerate(const wchar_t* path, int expected, HANDLE event = nullptr, size_t chars = 8 * MAX_PATH) {
         std::vector<wchar_t> text(chars + 4, L'~');
@@ -141,9 +154,17 @@ TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
     volumes.MakeFolder(L"D:\\mnt");
     volumes.MakeMount(L"D:\\mnt", hidden);
     volumes.MakeFile(L"D:\\mnt\\onOther.txt");
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
-    // Through the junction: the same file, found under its real paths only.
-    EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+    // A cloud placeholder folder holds its children in place, but carries a reparse point all the same.
+    volumes.MakeFolder(L"D:\\cloud");
+    volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
+    volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        Use(way);
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+        // Through the junction: the same file, found under its real paths only.
+        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+    }
 }
 
 TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
@@ -151,8 +172,9 @@ TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
     volumes.MakeFile(L"E:\\onE.txt");
     volumes.MakeFolder(L"D:\\toE");
     volumes.MakeJunction(L"D:\\toE", L"E:\\");
-    // Reached through D:, the file lies on E:; D:'s own file with that index must not be offered.
-    EXPECT_EQ(Enumerate(L"D:\\toE\\onE.txt", 0), L"");
+    // Reached through D:, the file lies on E: and is listed there; D:'s own file with that index
+    // must not be offered.
+    EXPECT_EQ(Enumerate(L"D:\\toE\\onE.txt", 1), L"E:\\onE.txt\r\n");
 }
 
 // A symbolic link reaches the file but is no link of it: the page would delete the symbolic link.
@@ -184,12 +206,16 @@ TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(259 - deep.size(), L'n'));     // exactly 259: kept
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(260 - deep.size(), L'o'));     // 260: passed over
-    std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
-    EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
-    // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 1, nullptr, MAX_PATH), L"D:\\f.txt\r\n");
-    Enumerate(L"D:\\f.txt", 0, nullptr, 8);
-    Enumerate(L"D:\\f.txt", -1, nullptr, 0);
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        Use(way);
+        std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
+        EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
+        // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 1, nullptr, MAX_PATH), L"D:\\f.txt\r\n");
+        Enumerate(L"D:\\f.txt", 0, nullptr, 8);
+        Enumerate(L"D:\\f.txt", -1, nullptr, 0);
+    }
 }
 
 TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
@@ -199,17 +225,22 @@ TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\d.txt");
     volumes.MakeFile(L"D:\\z.txt");
     HANDLE event = volumes.Api().CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
-    int polls = volumes.PollCount(event);
-    EXPECT_GT(polls, 10); // scan, flattening, comparison and the final check all poll
-    for (int allowed = 0; allowed < polls; ++allowed) {
-        volumes.ResetEventAfterPolls(event, allowed);
-        Enumerate(L"D:\\a\\d.txt", -1, event);
-        volumes.Api().SetEvent(event);
-        ExpectNothingLeaked(("stop after poll " + std::to_string(allowed)).c_str(), 1);
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        Use(way);
+        volumes.ResetEventAfterPolls(event, 1000);
+        EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
+        int polls = volumes.PollCount(event);
+        EXPECT_GE(polls, 3); // names or folders, links, and the final check all poll
+        for (int allowed = 0; allowed < polls; ++allowed) {
+            volumes.ResetEventAfterPolls(event, allowed);
+            Enumerate(L"D:\\a\\d.txt", -1, event);
+            volumes.Api().SetEvent(event);
+            ExpectNothingLeaked(("stop after poll " + std::to_string(allowed)).c_str(), 1);
+        }
+        volumes.ResetEventAfterPolls(event, polls);
+        Enumerate(L"D:\\a\\d.txt", 2, event);
     }
-    volumes.ResetEventAfterPolls(event, polls);
-    Enumerate(L"D:\\a\\d.txt", 2, event);
     volumes.Api().CloseHandle(event);
 }
 
@@ -218,12 +249,17 @@ TEST_F(HardLinkScan, EveryAllocationFailureIsClean) {
     volumes.MakeFolder(L"D:\\a\\b");
     volumes.MakeFile(L"D:\\a\\b\\c.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\z.txt");
-    int paths = ForEachAllocationFailure([&](bool) {
-        wchar_t text[4 * MAX_PATH];
-        int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
-        EXPECT_LE(count, 2);
-    });
-    EXPECT_GE(paths, 4);
+    volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\b\\" + std::wstring(300, L'x')); // read only to pass over it
+    for (const Way& way : kWays) {
+        SCOPED_TRACE(way.name);
+        Use(way);
+        int paths = ForEachAllocationFailure([&](bool) {
+            wchar_t text[4 * MAX_PATH];
+            int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
+            EXPECT_LE(count, 2);
+        });
+        EXPECT_GE(paths, 3);
+    }
 }
 
 TEST_F(HardLinkScan, TheProcessCurrentDirectoryIsLeftAlone) {
@@ -272,6 +308,109 @@ TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
     volumes.AddShare(L"\\\\srv\\share");
     volumes.MakeFile(L"\\\\srv\\share\\f.txt");
     Enumerate(L"\\\\srv\\share\\f.txt", -1);
+}
+
+// Opens: the file's own, then one per link checked, one per folder read, or one per file searched.
+TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
+    VolumeOptions refusing;
+    refusing.listsNames = false;
+    volumes.AddVolume(L'F', refusing);
+    for (const wchar_t* drive : {L"D:\\", L"F:\\"}) {
+        std::wstring root = drive;
+        volumes.MakeFolder(root + L"a");
+        volumes.MakeFolder(root + L"a\\b");
+        for (int i = 0; i < 20; ++i) volumes.MakeFile(root + L"a\\f" + std::to_wstring(i));
+        volumes.MakeLink(root + L"a\\f3", root + L"a\\b\\g");
+        volumes.MakeLink(root + L"a\\f3", root + L"h");
+    }
+    volumes.MakeFolder(L"F:\\empty");
+    struct Case {
+        const wchar_t* path;
+        const Way& way;
+        long long opens;
+    } cases[] = {{L"D:\\h", kWays[0], 1 + 3}, {L"D:\\h", kWays[1], 1 + 3}, {L"D:\\h", kWays[2], 1 + 3 + 22},
+                 {L"F:\\h", kWays[0], 1 + 4}}; // F: refuses the names: its four folders are read
+    for (const Case& c : cases) {
+        Use(c.way);
+        volumes.ResetStats();
+        EXPECT_EQ(Enumerate(c.path, 3), std::wstring(c.path).substr(0, 3) + L"h\r\n" + c.path[0] + L":\\a\\f3\r\n" +
+                                           c.path[0] + L":\\a\\b\\g\r\n");
+        EXPECT_EQ(volumes.Stats().fileOpens, c.opens) << Narrow(c.path) << " " << c.way.name;
+    }
+}
+
+// Random trees: every way gives the same lines in the same order, and the lines the tree scan of
+// the library's interface finds.
+TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
+    std::mt19937 random(20261208);
+    const wchar_t* parts[] = {L"a", L"B", L"_", L"-", L"\u00e9", L"z", L"Z", L"1", L"9", L"10", L"\u00c4", L"ab"};
+    auto name = [&] {
+        std::wstring made;
+        for (unsigned k = 1 + random() % 3; k > 0; --k) made += parts[random() % 12];
+        return made;
+    };
+    std::wstring mounted = volumes.AddUnletteredVolume();
+    std::vector<std::wstring> folders{L"D:\\", L"E:\\"}, targets;
+    auto folderOn = [&](wchar_t drive) {
+        for (;;)
+            if (const std::wstring& folder = folders[random() % folders.size()]; folder[0] == drive) return folder;
+    };
+    for (int i = 0; i < 80; ++i) {
+        std::wstring folder = folderOn(i % 2 ? L'D' : L'E') + (random() % 10 ? L"" : L".") + name() + L"\\";
+        if (!volumes.Exists(folder)) volumes.MakeFolder(folder);
+        folders.push_back(folder); // a folder picked twice counts twice
+    }
+    // Folders whose paths end at 255 to 259 characters, and one far beyond MAX_PATH.
+    std::wstring deep = L"D:\\" + std::wstring(200, L'l') + L"\\";
+    volumes.MakeFolder(deep);
+    std::vector<std::wstring> deepFolders{deep + std::wstring(100, L'o') + L"\\"};
+    for (size_t length = 255; length <= 259; ++length) deepFolders.push_back(deep + std::wstring(length - 205, L'n') + L"\\");
+    for (const std::wstring& folder : deepFolders) volumes.MakeFolder(folder);
+    for (const wchar_t* junction : {L"D:\\j", L"D:\\toE", L"D:\\mnt"}) volumes.MakeFolder(junction);
+    volumes.MakeJunction(L"D:\\j", folderOn(L'D'));
+    volumes.MakeJunction(L"D:\\toE", L"E:\\");
+    volumes.MakeMount(L"D:\\mnt", mounted);
+    volumes.MakeFile(L"D:\\mnt\\same index as D's first");
+    for (int i = 0; i < 60; ++i) {
+        std::wstring folder = i % 4 ? folders[random() % folders.size()] : deepFolders[random() % 6];
+        std::wstring file = folder + name() + L".t";
+        if (file.size() >= MAX_PATH || volumes.Exists(file)) continue;
+        volumes.MakeFile(file);
+        targets.push_back(file);
+        for (unsigned k = random() % 5; k > 0; --k) {
+            std::wstring link = (random() % 3 ? folderOn(file[0]) : random() % 2 ? folder : deepFolders[random() % 6]) + name() + L".l";
+            if (link[0] == file[0] && !volumes.Exists(link)) volumes.MakeLink(file, link);
+        }
+    }
+    for (const std::wstring& target : targets) {
+        std::vector<std::wstring> results;
+        for (const Way& way : kWays) {
+            Use(way);
+            std::vector<wchar_t> text(4 * MAX_PATH, L'~');
+            int count = EnumerateHardLinks(target.c_str(), text.data(), text.size(), nullptr);
+            results.push_back(std::to_wstring(count) + L" " + (count < 0 ? L"" : text.data()));
+            EXPECT_EQ(results.back(), results.front()) << Narrow(target) << " " << way.name;
+        }
+        // The tree scan of D: or E:, every file compared; its search pattern does not fit in folders
+        // of 257 characters and more, which the enumeration reads.
+        std::vector<wchar_t> all(64 * MAX_PATH);
+        EnumerateHardLinks(target.c_str(), all.data(), all.size(), nullptr);
+        std::wstring expected, found = all.data();
+        if (target[0] == L'E' && target.size() < 256) { // through the junction: the same volume, the same lines
+            std::vector<wchar_t> through(64 * MAX_PATH);
+            EnumerateHardLinks((L"D:\\toE\\" + target.substr(3)).c_str(), through.data(), through.size(), nullptr);
+            EXPECT_EQ(std::wstring(through.data()), found) << Narrow(target);
+        }
+        ScanNode* files = FlattenFileList(ScanFolderTree(target.substr(0, 3).c_str(), L"*.*", 1, nullptr), nullptr);
+        for (ScanNode* node = files; node; node = node->next)
+            if (wcslen(node->folder) < 257 && volumes.SameFile(std::wstring(node->folder) + node->name, target))
+                expected += std::wstring(node->folder) + node->name + L"\r\n";
+        FreeScanTree(files);
+        std::wstring readable;
+        for (size_t at = 0, end; (end = found.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+            if (found.find_last_of(L'\\', end) - at < 256) readable += found.substr(at, end + 2 - at);
+        EXPECT_EQ(readable, expected) << Narrow(target);
+    }
 }
 
 } // namespace
