@@ -15,6 +15,12 @@ bool IsEmptyListing(DWORD error) { return error == ERROR_NO_MORE_FILES || error 
 
 } // namespace
 
+HANDLE OpenFolderForListing(const wchar_t* folder, bool isRoot) {
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (isRoot ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return Kernel().CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
 bool FolderReader::Open(const wchar_t* folder, size_t length, bool isRoot) {
     if (StartIdListing(folder, isRoot)) return true;
     // The folder refuses the id listing: read it by a search, as every volume allows.
@@ -29,9 +35,7 @@ bool FolderReader::Open(const wchar_t* folder, size_t length, bool isRoot) {
 }
 
 bool FolderReader::StartIdListing(const wchar_t* folder, bool isRoot) {
-    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (isRoot ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    folder_.Reset(Kernel().CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, flags, nullptr));
+    folder_.Reset(OpenFolderForListing(folder, isRoot));
     if (!folder_.Valid()) return false;
     BY_HANDLE_FILE_INFORMATION info;
     if (Kernel().GetFileInformationByHandle(folder_.Get(), &info)) {

@@ -19,6 +19,10 @@ struct FolderEntry {
     uint64_t id;
 };
 
+// Opens `folder` to list its entries, as the scan opens it: a drive root as itself, a folder below
+// one without following a reparse point it may carry by now. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenFolderForListing(const wchar_t* folder, bool isRoot);
+
 class FolderReader {
 public:
     // `listing` (8-byte aligned, `bytes` long) receives the id listing; one block serves every
@@ -27,8 +31,7 @@ public:
     FolderReader(const FolderReader&) = delete;
     FolderReader& operator=(const FolderReader&) = delete;
 
-    // `folder` is a full path ending in "\" (`length` characters). A drive root is opened as
-    // itself; a folder below one is opened without following a reparse point it may carry by now.
+    // `folder` is a full path ending in "\" (`length` characters), opened by OpenFolderForListing.
     // False when the folder can be neither listed nor searched.
     bool Open(const wchar_t* folder, size_t length, bool isRoot);
     // False at the end of the entries, or when the volume stops giving them.

@@ -1,6 +1,7 @@
 // The direct answer: the file system's own list of the file's names, each a path from its volume's
 // root, put under the drive root and into the scan's order, and kept only where the scan would
 // have found it.
+#include "ntfs/folder_reader.h"
 #include "ntfs/hardlinks.h"
 #include "ntfs/kernel.h"
 #include "ntfs/link_target.h"
@@ -60,17 +61,19 @@ bool MakeLine(const wchar_t* root, const wchar_t* name, wchar_t (&line)[MAX_PATH
     return true;
 }
 
-// Whether the scan would enter each folder on the line's way: it must be read as a folder, and a
-// reparse point on it (a junction, a mount point, a cloud placeholder) keeps the scan out.
+// Whether the scan would enter each folder on the line's way: it must open for listing as a folder
+// (a folder that denies its listing holds nothing for the scan), and a reparse point on it (a
+// junction, a mount point, a cloud placeholder) keeps the scan out.
 bool ScanEntersFoldersOf(const wchar_t* line) {
     wchar_t folder[MAX_PATH];
     wcscpy(folder, line);
     for (wchar_t* slash = wcschr(folder + 3, L'\\'); slash; slash = wcschr(slash + 1, L'\\')) {
         *slash = L'\0';
-        DWORD attributes = Kernel().GetFileAttributesW(folder);
+        ScopedHandle opened(OpenFolderForListing(folder, false));
         *slash = L'\\';
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!opened.Valid() || !Kernel().GetFileInformationByHandle(opened.Get(), &info) ||
+            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return false;
     }
     return true;

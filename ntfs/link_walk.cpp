@@ -55,6 +55,7 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
             sincePoll = 0;
             if (!ShouldGoOn(event_)) return Read::Stopped;
         }
+        if (entry.length == 0) continue;
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
             // Folders named with a leading dot, junctions and mount points are not entered, and a
             // folder is entered only when its path and a backslash fit MAX_PATH.

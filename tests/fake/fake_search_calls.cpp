@@ -62,7 +62,7 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
     Record* folder = object->file.record;
     if (!folder->isDir || !object->file.stream.empty()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (!object->file.Reads()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (g.impl->idListingRefused || folder->refusesIdListing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (g.impl->idListingRefused) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     bool first = kind == FileIdBothDirectoryRestartInfo || !object->listingStarted;
     if (first) {
         object->listing = Impl::Listing(folder);
@@ -80,7 +80,6 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
         if (start + bytes > size) break;
         auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(out + start);
         std::memset(info, 0, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
-        info->EndOfFile.QuadPart = static_cast<LONGLONG>(entry.second->data.size());
         info->FileAttributes = entry.second->attributes;
         info->FileNameLength = static_cast<DWORD>(entry.first.size() * sizeof(wchar_t));
         info->FileId.QuadPart = static_cast<LONGLONG>(entry.second->index);
@@ -90,20 +89,17 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
         used = start + bytes;
         ++object->nextListed;
     }
-    if (!previous) return Fail(ERROR_MORE_DATA, FALSE);
-    return TRUE;
+    return previous ? TRUE : Fail(ERROR_MORE_DATA, FALSE);
 }
 
 // The next name into `name` (`*length` characters); a name that does not fit is kept for the next call.
 BOOL NextLinkName(HandleObject& search, LPDWORD length, PWSTR name) {
     if (search.nextEntry >= search.names.size()) return Fail(ERROR_HANDLE_EOF, FALSE);
     const std::wstring& next = search.names[search.nextEntry];
-    if (*length <= next.size()) {
-        *length = static_cast<DWORD>(next.size() + 1);
-        return Fail(ERROR_MORE_DATA, FALSE);
-    }
-    std::memcpy(name, next.c_str(), (next.size() + 1) * sizeof(wchar_t));
+    bool fits = *length > next.size();
     *length = static_cast<DWORD>(next.size() + 1);
+    if (!fits) return Fail(ERROR_MORE_DATA, FALSE);
+    std::memcpy(name, next.c_str(), (next.size() + 1) * sizeof(wchar_t));
     ++search.nextEntry;
     return TRUE;
 }
@@ -112,12 +108,10 @@ BOOL NextLinkName(HandleObject& search, LPDWORD length, PWSTR name) {
 HANDLE WINAPI FakeFindFirstFileNameW(LPCWSTR path, DWORD flags, LPDWORD length, PWSTR name) {
     Guard g;
     if (flags != 0 || !length || !name) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    if (path && HasWildcards(path)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     Located at;
     DWORD error = 0;
     if (!g.impl->LocatePath(path, true, at, error)) return Fail(error, INVALID_HANDLE_VALUE);
     if (!at.record || !at.stream.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-    if (at.record->denied) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     if (!at.volume->IsNtfs() || !at.volume->options.listsNames) return Fail(ERROR_INVALID_FUNCTION, INVALID_HANDLE_VALUE);
     HandleObject search;
     search.kind = HandleObject::NameSearch;

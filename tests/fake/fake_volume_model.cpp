@@ -392,23 +392,13 @@ WIN32_FIND_DATAW FakeVolumeSet::Impl::FindDataOf(const std::wstring& name, Recor
 
 std::vector<std::pair<std::wstring, Record*>> FakeVolumeSet::Impl::Listing(Record* folder) {
     std::vector<std::pair<std::wstring, Record*>> entries;
-    if (folder != folder->volume->root) {
-        entries.emplace_back(L".", folder);
-        entries.emplace_back(L"..", folder);
-    }
-    size_t firstChild = entries.size();
-    entries.insert(entries.end(), folder->children.begin(), folder->children.end());
+    if (folder != folder->volume->root) entries = {{L".", folder}, {L"..", folder}};
     // NTFS lists a folder in the order of its index (upper-cased names, ordinal); FAT in creation order.
-    if (folder->volume->IsNtfs()) {
-        std::vector<std::pair<std::wstring, size_t>> keys;
-        keys.reserve(entries.size() - firstChild);
-        for (size_t i = firstChild; i < entries.size(); ++i) keys.emplace_back(Upper(entries[i].first), i);
-        std::stable_sort(keys.begin(), keys.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<std::pair<std::wstring, Record*>> sorted(entries.begin(), entries.begin() + static_cast<long>(firstChild));
-        for (auto& key : keys) sorted.push_back(std::move(entries[key.second]));
-        entries.swap(sorted);
-    }
+    std::vector<std::pair<std::wstring, size_t>> keys;
+    for (size_t i = 0; i < folder->children.size(); ++i)
+        keys.emplace_back(folder->volume->IsNtfs() ? Upper(folder->children[i].first) : L"", i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& key : keys) entries.push_back(folder->children[key.second]);
     return entries;
 }
 

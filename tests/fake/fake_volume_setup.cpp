@@ -146,14 +146,14 @@ void FakeVolumeSet::SetDenied(const std::wstring& path) {
     impl_->MustFind(path)->denied = true;
 }
 
-void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(folder)->refusesIdListing = true;
-}
-
 void FakeVolumeSet::SetIdListingRefused(bool refused) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->idListingRefused = refused;
+}
+
+void FakeVolumeSet::Use(const LinkWay& way) {
+    SetNameCallsPresent(way.nameCalls);
+    SetIdListingRefused(!way.idListing);
 }
 
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
@@ -184,11 +184,6 @@ DWORD FakeVolumeSet::Attributes(const std::wstring& path) {
 int FakeVolumeSet::LinkCount(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     return impl_->MustFind(path)->links;
-}
-
-bool FakeVolumeSet::SameFile(const std::wstring& path, const std::wstring& path2) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->MustFind(path) == impl_->MustFind(path2);
 }
 
 std::vector<uint8_t> FakeVolumeSet::ReparseData(const std::wstring& path) {

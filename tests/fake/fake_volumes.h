@@ -37,6 +37,15 @@ struct FakeStats {
     long long peakBytes = 0;
 };
 
+// The ways the hard-link enumeration can take on these volumes: the file's own list of names, the
+// id-bearing folder listing (the name calls missing), and the search that opens each file (the id
+// listing refused too).
+struct LinkWay {
+    const char* name;
+    bool nameCalls, idListing;
+};
+inline constexpr LinkWay kLinkWays[] = {{"names", true, true}, {"id listing", false, true}, {"opening each file", false, false}};
+
 class FakeVolumeSet {
 public:
     FakeVolumeSet();
@@ -62,8 +71,8 @@ public:
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
-    void RefuseIdListing(const std::wstring& folder); // the id-bearing directory listing
-    void SetIdListingRefused(bool refused);           // by every folder
+    void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
+    void Use(const LinkWay& way);
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);
 
@@ -71,7 +80,6 @@ public:
     bool Exists(const std::wstring& path);
     DWORD Attributes(const std::wstring& path);
     int LinkCount(const std::wstring& path);
-    bool SameFile(const std::wstring& path, const std::wstring& path2); // neither followed at its end
     std::vector<uint8_t> ReparseData(const std::wstring& path);
     std::vector<std::wstring> StreamNames(const std::wstring& path);
     std::wstring CurrentDirectory();

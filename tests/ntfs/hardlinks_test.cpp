@@ -1,9 +1,12 @@
 // Hard-link enumeration on the test volumes: scan order, what is entered, stops and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ntfs/hardlinks.h"
@@ -24,23 +27,11 @@ std::vector<std::wstring> Paths(const ScanNode* list) {
     return paths;
 }
 
-// The ways the enumeration can take: the file's own list of names, the id-bearing folder listing
-// (the name calls missing), and the search that opens each file (the id listing refused too).
-struct Way {
-    const char* name;
-    bool nameCalls, idListing;
-};
-constexpr Way kWays[] = {{"names", true, true}, {"id listing", false, true}, {"opening each file", false, false}};
-
 class HardLinkScan : public LeakCheckedTest {
 protected:
     HardLinkScan() {
         volumes.AddVolume(L'D');
         volumes.AddVolume(L'E');
-    }
-    void Use(const Way& way) {
-        volumes.SetNameCallsPresent(way.nameCalls);
-        volumes.SetIdListingRefused(!way.idListing);
     }
     std::wstring Enumerate(const wchar_t* path, int expected, HANDLE event = nullptr, size_t chars = 8 * MAX_PATH) {
         std::vector<wchar_t> text(chars + 4, L'~');
@@ -158,9 +149,9 @@ TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
     volumes.MakeFolder(L"D:\\cloud");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
     volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
-    for (const Way& way : kWays) {
+    for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
-        Use(way);
+        volumes.Use(way);
         EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
         // Through the junction: the same file, found under its real paths only.
         EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
@@ -194,7 +185,10 @@ TEST_F(HardLinkScan, UnreadableFoldersAndFilesArePassedOver) {
     volumes.MakeLink(L"D:\\f.txt", L"D:\\open\\g.txt");
     volumes.MakeFile(L"D:\\open\\denied.txt");
     volumes.SetDenied(L"D:\\open\\denied.txt");
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n");
+    for (const LinkWay& way : kLinkWays) {
+        volumes.Use(way);
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n") << way.name;
+    }
 }
 
 TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
@@ -206,9 +200,9 @@ TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(259 - deep.size(), L'n'));     // exactly 259: kept
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(260 - deep.size(), L'o'));     // 260: passed over
-    for (const Way& way : kWays) {
+    for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
-        Use(way);
+        volumes.Use(way);
         std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
         EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
         // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
@@ -225,9 +219,9 @@ TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\d.txt");
     volumes.MakeFile(L"D:\\z.txt");
     HANDLE event = volumes.Api().CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    for (const Way& way : kWays) {
+    for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
-        Use(way);
+        volumes.Use(way);
         volumes.ResetEventAfterPolls(event, 1000);
         EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
         int polls = volumes.PollCount(event);
@@ -250,9 +244,9 @@ TEST_F(HardLinkScan, EveryAllocationFailureIsClean) {
     volumes.MakeFile(L"D:\\a\\b\\c.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\z.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\b\\" + std::wstring(300, L'x')); // read only to pass over it
-    for (const Way& way : kWays) {
+    for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
-        Use(way);
+        volumes.Use(way);
         int paths = ForEachAllocationFailure([&](bool) {
             wchar_t text[4 * MAX_PATH];
             int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
@@ -310,7 +304,8 @@ TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
     Enumerate(L"\\\\srv\\share\\f.txt", -1);
 }
 
-// Opens: the file's own, then one per link checked, one per folder read, or one per file searched.
+// Opens: the file's own, then one per link checked and per folder on its way, one per folder read,
+// or one per file searched.
 TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
     VolumeOptions refusing;
     refusing.listsNames = false;
@@ -324,33 +319,28 @@ TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
         volumes.MakeLink(root + L"a\\f3", root + L"h");
     }
     volumes.MakeFolder(L"F:\\empty");
-    struct Case {
-        const wchar_t* path;
-        const Way& way;
-        long long opens;
-    } cases[] = {{L"D:\\h", kWays[0], 1 + 3}, {L"D:\\h", kWays[1], 1 + 3}, {L"D:\\h", kWays[2], 1 + 3 + 22},
-                 {L"F:\\h", kWays[0], 1 + 4}}; // F: refuses the names: its four folders are read
-    for (const Case& c : cases) {
-        Use(c.way);
+    // F: refuses the names: its four folders are read.
+    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 1 + 3 + 3}, {L'D', 1, 1 + 3}, {L'D', 2, 1 + 3 + 22}, {L'F', 0, 1 + 4}}) {
+        volumes.Use(kLinkWays[way]);
         volumes.ResetStats();
-        EXPECT_EQ(Enumerate(c.path, 3), std::wstring(c.path).substr(0, 3) + L"h\r\n" + c.path[0] + L":\\a\\f3\r\n" +
-                                           c.path[0] + L":\\a\\b\\g\r\n");
-        EXPECT_EQ(volumes.Stats().fileOpens, c.opens) << Narrow(c.path) << " " << c.way.name;
+        std::wstring root = std::wstring(1, drive) + L":\\";
+        EXPECT_EQ(Enumerate((root + L"h").c_str(), 3), root + L"h\r\n" + root + L"a\\f3\r\n" + root + L"a\\b\\g\r\n");
+        EXPECT_EQ(volumes.Stats().fileOpens, opens) << kLinkWays[way].name;
     }
 }
 
-// Random trees: every way gives the same lines in the same order, and the lines the tree scan of
-// the library's interface finds.
+// Random trees: every way gives the same lines in the same order, and they are the file's paths the
+// scan can reach (none in a folder named with a dot, none of MAX_PATH characters or more).
 TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
     std::mt19937 random(20261208);
     const wchar_t* parts[] = {L"a", L"B", L"_", L"-", L"\u00e9", L"z", L"Z", L"1", L"9", L"10", L"\u00c4", L"ab"};
-    auto name = [&] {
-        std::wstring made;
-        for (unsigned k = 1 + random() % 3; k > 0; --k) made += parts[random() % 12];
-        return made;
-    };
+    auto name = [&] { return std::wstring(parts[random() % 12]) + parts[random() % 12] + (random() % 2 ? parts[random() % 12] : L""); };
     std::wstring mounted = volumes.AddUnletteredVolume();
     std::vector<std::wstring> folders{L"D:\\", L"E:\\"}, targets;
+    std::map<std::wstring, std::vector<std::wstring>> reachable;
+    auto made = [&](const std::wstring& file, const std::wstring& path) {
+        if (path.size() < MAX_PATH && path.find(L"\\.") >= path.rfind(L'\\')) reachable[file].push_back(path + L"\r\n");
+    };
     auto folderOn = [&](wchar_t drive) {
         for (;;)
             if (const std::wstring& folder = folders[random() % folders.size()]; folder[0] == drive) return folder;
@@ -377,39 +367,31 @@ TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
         if (file.size() >= MAX_PATH || volumes.Exists(file)) continue;
         volumes.MakeFile(file);
         targets.push_back(file);
+        made(file, file);
         for (unsigned k = random() % 5; k > 0; --k) {
             std::wstring link = (random() % 3 ? folderOn(file[0]) : random() % 2 ? folder : deepFolders[random() % 6]) + name() + L".l";
-            if (link[0] == file[0] && !volumes.Exists(link)) volumes.MakeLink(file, link);
+            if (link[0] == file[0] && !volumes.Exists(link)) volumes.MakeLink(file, link), made(file, link);
         }
     }
     for (const std::wstring& target : targets) {
         std::vector<std::wstring> results;
-        for (const Way& way : kWays) {
-            Use(way);
-            std::vector<wchar_t> text(4 * MAX_PATH, L'~');
+        for (const LinkWay& way : kLinkWays) {
+            volumes.Use(way);
+            std::vector<wchar_t> text(8 * MAX_PATH, L'~');
             int count = EnumerateHardLinks(target.c_str(), text.data(), text.size(), nullptr);
             results.push_back(std::to_wstring(count) + L" " + (count < 0 ? L"" : text.data()));
             EXPECT_EQ(results.back(), results.front()) << Narrow(target) << " " << way.name;
         }
-        // The tree scan of D: or E:, every file compared; its search pattern does not fit in folders
-        // of 257 characters and more, which the enumeration reads.
-        std::vector<wchar_t> all(64 * MAX_PATH);
-        EnumerateHardLinks(target.c_str(), all.data(), all.size(), nullptr);
-        std::wstring expected, found = all.data();
-        if (target[0] == L'E' && target.size() < 256) { // through the junction: the same volume, the same lines
-            std::vector<wchar_t> through(64 * MAX_PATH);
-            EnumerateHardLinks((L"D:\\toE\\" + target.substr(3)).c_str(), through.data(), through.size(), nullptr);
-            EXPECT_EQ(std::wstring(through.data()), found) << Narrow(target);
-        }
-        ScanNode* files = FlattenFileList(ScanFolderTree(target.substr(0, 3).c_str(), L"*.*", 1, nullptr), nullptr);
-        for (ScanNode* node = files; node; node = node->next)
-            if (wcslen(node->folder) < 257 && volumes.SameFile(std::wstring(node->folder) + node->name, target))
-                expected += std::wstring(node->folder) + node->name + L"\r\n";
-        FreeScanTree(files);
-        std::wstring readable;
-        for (size_t at = 0, end; (end = found.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
-            if (found.find_last_of(L'\\', end) - at < 256) readable += found.substr(at, end + 2 - at);
-        EXPECT_EQ(readable, expected) << Narrow(target);
+        // The lines as a set: their order is what the ways agree on above.
+        std::wstring found = results.front(), set = found.substr(0, found.find(L' ') + 1), expected;
+        std::vector<std::wstring> lines;
+        for (size_t at = set.size(), end; (end = found.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+            lines.push_back(found.substr(at, end + 2 - at));
+        for (auto* list : {&lines, &reachable[target]}) std::sort(list->begin(), list->end());
+        for (const std::wstring& line : lines) set += line;
+        expected = std::to_wstring(reachable[target].size()) + L" ";
+        for (const std::wstring& line : reachable[target]) expected += line;
+        EXPECT_EQ(set, expected) << Narrow(target);
     }
 }
 
