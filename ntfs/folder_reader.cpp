@@ -21,8 +21,8 @@ HANDLE OpenFolderForListing(const wchar_t* folder, bool isRoot) {
                                 nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-bool FolderReader::Open(const wchar_t* folder, size_t length, bool isRoot) {
-    if (StartIdListing(folder, isRoot)) return true;
+bool FolderReader::Open(const wchar_t* folder, size_t length, bool isRoot, DWORD& serial) {
+    if (StartIdListing(folder, isRoot, serial)) return true;
     // The folder refuses the id listing: read it by a search, as every volume allows.
     wchar_t pattern[MAX_PATH];
     if (length + 1 >= MAX_PATH) return false;
@@ -34,12 +34,12 @@ bool FolderReader::Open(const wchar_t* folder, size_t length, bool isRoot) {
     return searchPending_;
 }
 
-bool FolderReader::StartIdListing(const wchar_t* folder, bool isRoot) {
+bool FolderReader::StartIdListing(const wchar_t* folder, bool isRoot, DWORD& serial) {
     folder_.Reset(OpenFolderForListing(folder, isRoot));
     if (!folder_.Valid()) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    if (Kernel().GetFileInformationByHandle(folder_.Get(), &info)) {
-        serial_ = info.dwVolumeSerialNumber;
+    if (serial != 0 || Kernel().GetFileInformationByHandle(folder_.Get(), &info)) {
+        if (serial == 0) serial = info.dwVolumeSerialNumber;
         if (Kernel().GetFileInformationByHandleEx(folder_.Get(), FileIdBothDirectoryRestartInfo, listing_, bytes_)) {
             filled_ = bytes_;
             return true;

@@ -32,22 +32,20 @@ public:
     FolderReader& operator=(const FolderReader&) = delete;
 
     // `folder` is a full path ending in "\" (`length` characters), opened by OpenFolderForListing.
-    // False when the folder can be neither listed nor searched.
-    bool Open(const wchar_t* folder, size_t length, bool isRoot);
+    // `serial` is the volume serial number of the walk, 0 while unknown: the first folder listed by
+    // id reads it, once, for every folder below the root shares the root's volume (none is entered
+    // through a reparse point). False when the folder can be neither listed nor searched.
+    bool Open(const wchar_t* folder, size_t length, bool isRoot, DWORD& serial);
     // False at the end of the entries, or when the volume stops giving them.
     bool Next(FolderEntry& entry);
-    // The volume serial number of the folder, for the id listing.
-    DWORD Serial() const { return serial_; }
-
 private:
-    bool StartIdListing(const wchar_t* folder, bool isRoot);
+    bool StartIdListing(const wchar_t* folder, bool isRoot, DWORD& serial);
     bool NextListed(FolderEntry& entry);
 
     uint8_t* listing_;
     DWORD bytes_;
     ScopedHandle folder_;
     ScopedFind search_;
-    DWORD serial_ = 0;
     DWORD next_ = 0;      // offset of the next listed entry; `filled_` when the block is used up
     DWORD filled_ = 0;    // bytes of the block the last call gave, 0 at the end
     bool searchPending_ = false;

@@ -33,13 +33,14 @@ public:
 private:
     enum class Read { Done, Stopped, OutOfMemory };
     Read ReadFolder(size_t length, bool isRoot, NameList& subfolders, NameList& matches, bool& hasFile);
-    bool Matches(const FolderEntry& entry, const FolderReader& reader, size_t length, bool& polled);
+    bool Matches(const FolderEntry& entry, size_t length, bool& polled);
 
     const LinkTarget* target_; // null: only whether a file is there
     LinkText* text_;
     HANDLE event_;
     void* listing_;
     wchar_t path_[MAX_PATH];
+    DWORD serial_ = 0; // of the walk's volume, once a folder listed by id has told it
     bool sawFile_ = false;
 };
 
@@ -47,7 +48,7 @@ bool IsDotName(const FolderEntry& entry) { return entry.length > 0 && entry.name
 
 Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, NameList& matches, bool& hasFile) {
     FolderReader reader(listing_, kListingBytes);
-    if (!reader.Open(path_, length, isRoot)) return Read::Done; // a folder that cannot be read holds nothing
+    if (!reader.Open(path_, length, isRoot, serial_)) return Read::Done; // a folder that cannot be read holds nothing
     FolderEntry entry;
     int sincePoll = 0;
     while (reader.Next(entry)) {
@@ -69,7 +70,7 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
         hasFile = true;
         if (!target_) return Read::Done;
         bool polled = false;
-        if (Matches(entry, reader, length, polled) && !matches.Add(entry.name, entry.length))
+        if (Matches(entry, length, polled) && !matches.Add(entry.name, entry.length))
             return Read::OutOfMemory;
         if (polled) {
             sincePoll = 0;
@@ -80,9 +81,9 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
 }
 
 // A file symbolic link carries a reparse point: it names another file, never this one.
-bool Walk::Matches(const FolderEntry& entry, const FolderReader& reader, size_t length, bool& polled) {
+bool Walk::Matches(const FolderEntry& entry, size_t length, bool& polled) {
     if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-    if (entry.hasId) return target_->HasId(entry.id, reader.Serial());
+    if (entry.hasId) return target_->HasId(entry.id, serial_);
     // Read by the search: the file itself tells its index, and the open is worth a poll.
     polled = true;
     wmemcpy(path_ + length, entry.name, entry.length);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the NTFS services benchmark under Wine; prints one summary line per figure.
+# "tools/bench.sh real": only the real tree on the ntfs-3g drive.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/build.sh" ntfs_bench
@@ -19,4 +20,4 @@ if mountpoint -q "$ntfs_mount"; then
   touch "$tree/linked.txt"
   for i in 0 1 2 3; do ln "$tree/linked.txt" "$tree/top$((i * 3))/sub$i/link$i.txt"; done
 fi
-"$here/tools/wine-run.sh" "$here/build/tests/ntfs_bench.exe"
+"$here/tools/wine-run.sh" "$here/build/tests/ntfs_bench.exe" "$@"

@@ -62,7 +62,7 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
     Record* folder = object->file.record;
     if (!folder->isDir || !object->file.stream.empty()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (!object->file.Reads()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (g.impl->idListingRefused) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (g.impl->idListingRefused || folder->refusesIdListing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     bool first = kind == FileIdBothDirectoryRestartInfo || !object->listingStarted;
     if (first) {
         object->listing = Impl::Listing(folder);

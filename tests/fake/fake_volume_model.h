@@ -26,6 +26,7 @@ struct Record {
     bool isDir = false;
     bool denied = false;
     bool reparseUnreadable = false;
+    bool refusesIdListing = false;
     int links = 0;
     std::vector<uint8_t> data;
     std::vector<std::pair<std::wstring, std::vector<uint8_t>>> streams;

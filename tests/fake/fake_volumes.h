@@ -72,6 +72,7 @@ public:
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
     void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
+    void RefuseIdListing(const std::wstring& folder); // by this folder alone
     void Use(const LinkWay& way);
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);

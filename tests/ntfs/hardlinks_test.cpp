@@ -373,6 +373,9 @@ TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
             if (link[0] == file[0] && !volumes.Exists(link)) volumes.MakeLink(file, link), made(file, link);
         }
     }
+    // D: is read partly by search: its root and some folders refuse the id listing.
+    for (const std::wstring& folder : folders)
+        if (folder[0] == L'D' && (folder.size() == 3 || random() % 3 == 0)) volumes.RefuseIdListing(folder);
     for (const std::wstring& target : targets) {
         std::vector<std::wstring> results;
         for (const LinkWay& way : kLinkWays) {
