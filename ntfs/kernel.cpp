@@ -16,9 +16,9 @@ KernelApi MakeSystemKernel() {
     KernelApi api = {
         ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
         ::FindClose, ::GetFileInformationByHandle, ::GetFileInformationByHandleEx, ::CreateHardLinkW,
-        ::DeleteFileW, ::ReadFile, ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW,
-        ::SetCurrentDirectoryW, ::GetDiskFreeSpaceExW, ::SetThreadErrorMode, ::GetVolumeInformationW,
-        ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
+        ::DeleteFileW, ::ReadFile, ::WriteFile, ::GetFileSize, ::GetFileSizeEx, ::CloseHandle,
+        ::GetCurrentDirectoryW, ::SetCurrentDirectoryW, ::GetDiskFreeSpaceExW, ::SetThreadErrorMode,
+        ::GetVolumeInformationW, ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
     };

@@ -5,6 +5,7 @@
 #include "server/module.h"
 #include "server/registration.h"
 #include "shell/hardlink/hardlink_object.h"
+#include "shell/propntfs/propntfs_object.h"
 
 namespace kestrune {
 namespace {
@@ -28,7 +29,7 @@ ClassEntry classTable[] = {
     {&CLSID_HardLink, UpdateRegistryFor<101>, ClassFactory::Create, CreateComObject<HardLinkObject>, nullptr},
     {&CLSID_ReparsePoint, UpdateRegistryFor<102>, ClassNotAvailable, NoInstance, nullptr},
     {&CLSID_OperationHook, UpdateRegistryFor<105>, ClassNotAvailable, NoInstance, nullptr},
-    {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassNotAvailable, NoInstance, nullptr},
+    {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassFactory::Create, CreateComObject<PropNtfsObject>, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -14,6 +14,7 @@ have ninja || need+=(ninja-build)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 have iconv || need+=(libc-bin)
 have python3 || need+=(python3)
+have chmcmd || need+=(fp-utils)
 have mkntfs || need+=(ntfs-3g)
 have fusermount3 || have fusermount || need+=(fuse3)
 # Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese

@@ -11,20 +11,10 @@
 #include "ntfs/volumes.h"
 #include "shell/bounded_text.h"
 #include "shell/command_verb.h"
+#include "shell/dropped_path.h"
 
 namespace kestrune {
 namespace {
-
-class ScopedMedium {
-public:
-    explicit ScopedMedium(STGMEDIUM& medium) : medium_(medium) {}
-    ~ScopedMedium() { ReleaseStgMedium(&medium_); }
-    ScopedMedium(const ScopedMedium&) = delete;
-    ScopedMedium& operator=(const ScopedMedium&) = delete;
-
-private:
-    STGMEDIUM& medium_;
-};
 
 // "%s\%s%s" and its series.
 bool BuildCandidate(wchar_t (&out)[MAX_PATH], const wchar_t* folder, int counter, const wchar_t* name,
@@ -42,17 +32,8 @@ bool BuildCandidate(wchar_t (&out)[MAX_PATH], const wchar_t* folder, int counter
 HRESULT HardLinkObject::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* data, HKEY) {
     if (!data || !folder) return E_INVALIDARG;
     if (!SHGetPathFromIDListW(folder, targetFolder_)) return E_INVALIDARG;
-    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
-    ScopedMedium release(medium);
-    HDROP drop = static_cast<HDROP>(medium.hGlobal);
-    if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
-    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1) return E_INVALIDARG;
-    // A path that would be cut to fit the buffer names another file: refuse it.
-    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-    if (length == 0 || length >= MAX_PATH) return E_INVALIDARG;
-    DragQueryFileW(drop, 0, droppedFile_, MAX_PATH);
+    HRESULT dropped = GetSingleDroppedPath(data, droppedFile_);
+    if (dropped != S_OK) return dropped;
     if (!IsNTFSVolume(droppedFile_) || !IsExistingFile(droppedFile_)) return E_INVALIDARG;
     // The probe stands for a file inside the target, so a target that is itself a junction or a
     // mount point counts with the volume it leads to.

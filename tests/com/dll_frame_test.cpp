@@ -61,7 +61,7 @@ TEST_F(DllFrame, UnknownClassesAndInterfacesAreRefused) {
     EXPECT_EQ(dll.getClassObject(CLSID_HardLink, IID_IDispatch, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     // Classes whose handlers are not built yet hand out nothing at all.
-    for (const CLSID* clsid : {&CLSID_ReparsePoint, &CLSID_OperationHook, &CLSID_PropNTFS}) {
+    for (const CLSID* clsid : {&CLSID_ReparsePoint, &CLSID_OperationHook}) {
         out = reinterpret_cast<void*>(1);
         EXPECT_EQ(dll.getClassObject(*clsid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
         EXPECT_EQ(out, nullptr);

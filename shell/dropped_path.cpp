@@ -1,0 +1,35 @@
+#include "shell/dropped_path.h"
+
+#include <shellapi.h>
+
+namespace kestrune {
+namespace {
+
+class ScopedMedium {
+public:
+    explicit ScopedMedium(STGMEDIUM& medium) : medium_(medium) {}
+    ~ScopedMedium() { ReleaseStgMedium(&medium_); }
+    ScopedMedium(const ScopedMedium&) = delete;
+    ScopedMedium& operator=(const ScopedMedium&) = delete;
+
+private:
+    STGMEDIUM& medium_;
+};
+
+} // namespace
+
+HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t (&path)[MAX_PATH]) {
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
+    ScopedMedium release(medium);
+    HDROP drop = static_cast<HDROP>(medium.hGlobal);
+    if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1) return E_INVALIDARG;
+    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length == 0 || length >= MAX_PATH) return E_INVALIDARG;
+    DragQueryFileW(drop, 0, path, MAX_PATH);
+    return S_OK;
+}
+
+} // namespace kestrune
