@@ -149,9 +149,13 @@ TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
     volumes.MakeFolder(L"D:\\cloud");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
     volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
+    // A drive whose only file the scan does not reach: the enumeration fails as the scan would.
+    volumes.MakeFolder(L"E:\\.x");
+    volumes.MakeFile(L"E:\\.x\\only.txt");
     for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
         volumes.Use(way);
+        Enumerate(L"E:\\.x\\only.txt", -1);
         EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
         // Through the junction: the same file, found under its real paths only.
         EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
