@@ -94,6 +94,7 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
 
 // The next name into `name` (`*length` characters); a name that does not fit is kept for the next call.
 BOOL NextLinkName(HandleObject& search, LPDWORD length, PWSTR name) {
+    if (search.nextEntry >= search.namesBeforeRefusal) return Fail(ERROR_INVALID_FUNCTION, FALSE);
     if (search.nextEntry >= search.names.size()) return Fail(ERROR_HANDLE_EOF, FALSE);
     const std::wstring& next = search.names[search.nextEntry];
     bool fits = *length > next.size();
@@ -112,9 +113,10 @@ HANDLE WINAPI FakeFindFirstFileNameW(LPCWSTR path, DWORD flags, LPDWORD length, 
     DWORD error = 0;
     if (!g.impl->LocatePath(path, true, at, error)) return Fail(error, INVALID_HANDLE_VALUE);
     if (!at.record || !at.stream.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-    if (!at.volume->IsNtfs() || !at.volume->options.listsNames) return Fail(ERROR_INVALID_FUNCTION, INVALID_HANDLE_VALUE);
+    if (!at.volume->IsNtfs()) return Fail(ERROR_INVALID_FUNCTION, INVALID_HANDLE_VALUE);
     HandleObject search;
     search.kind = HandleObject::NameSearch;
+    search.namesBeforeRefusal = static_cast<size_t>(at.volume->options.namesBeforeRefusal); // -1: SIZE_MAX
     for (auto it = at.record->names.rbegin(); it != at.record->names.rend(); ++it)
         search.names.push_back(Impl::VolumePath(it->first, it->second));
     if (search.names.empty()) return Fail(ERROR_HANDLE_EOF, INVALID_HANDLE_VALUE);

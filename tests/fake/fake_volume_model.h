@@ -105,6 +105,7 @@ struct HandleObject {
     std::vector<WIN32_FIND_DATAW> entries; // Search
     std::vector<std::wstring> names;       // NameSearch
     size_t nextEntry = 0;                  // Search, NameSearch
+    size_t namesBeforeRefusal = SIZE_MAX;  // NameSearch
     std::vector<std::pair<std::wstring, Record*>> listing; // File: a folder's id listing in progress
     size_t nextListed = 0;
     bool listingStarted = false;

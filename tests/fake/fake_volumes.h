@@ -23,7 +23,7 @@ struct VolumeOptions {
     DWORD serial = 0;            // 0: one is made up
     bool nameReadable = true;    // false: the mount manager cannot read its volume name
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
-    bool listsNames = true;      // false: FindFirstFileNameW refuses the volume
+    int namesBeforeRefusal = -1; // FindFirst/NextFileNameW refuse the volume after this many names; -1: never
 };
 
 struct FakeStats {

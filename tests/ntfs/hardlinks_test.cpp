@@ -311,10 +311,12 @@ TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
 // Opens: the file's own, then one per link checked and per folder on its way, one per folder read,
 // or one per file searched.
 TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
-    VolumeOptions refusing;
-    refusing.listsNames = false;
+    VolumeOptions refusing, refusingLater;
+    refusing.namesBeforeRefusal = 0;
+    refusingLater.namesBeforeRefusal = 1;
     volumes.AddVolume(L'F', refusing);
-    for (const wchar_t* drive : {L"D:\\", L"F:\\"}) {
+    volumes.AddVolume(L'G', refusingLater);
+    for (const wchar_t* drive : {L"D:\\", L"F:\\", L"G:\\"}) {
         std::wstring root = drive;
         volumes.MakeFolder(root + L"a");
         volumes.MakeFolder(root + L"a\\b");
@@ -323,8 +325,8 @@ TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
         volumes.MakeLink(root + L"a\\f3", root + L"h");
     }
     volumes.MakeFolder(L"F:\\empty");
-    // F: refuses the names: its four folders are read.
-    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 1 + 3 + 3}, {L'D', 1, 1 + 3}, {L'D', 2, 1 + 3 + 22}, {L'F', 0, 1 + 4}}) {
+    // F: refuses the names, G: the second one: their folders are read (F: has four).
+    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 1 + 3 + 3}, {L'D', 1, 1 + 3}, {L'D', 2, 1 + 3 + 22}, {L'F', 0, 1 + 4}, {L'G', 0, 1 + 3}}) {
         volumes.Use(kLinkWays[way]);
         volumes.ResetStats();
         std::wstring root = std::wstring(1, drive) + L":\\";
