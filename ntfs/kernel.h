@@ -14,6 +14,8 @@ struct KernelApi {
     BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindClose)(HANDLE);
     BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    // A folder's entries with their file IDs, read through one open folder handle.
+    BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
     BOOL(WINAPI* CreateHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
     BOOL(WINAPI* DeleteFileW)(LPCWSTR);
     BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -43,6 +45,10 @@ struct KernelApi {
     BOOL(WINAPI* SetEvent)(HANDLE);
     BOOL(WINAPI* ResetEvent)(HANDLE);
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
+    // The names of one file, closed with FindClose. Looked up at run time: null where the
+    // system lacks them, so that the library still loads there.
+    HANDLE(WINAPI* FindFirstFileNameW)(LPCWSTR, DWORD, LPDWORD, PWSTR);
+    BOOL(WINAPI* FindNextFileNameW)(HANDLE, LPDWORD, PWSTR);
 };
 
 // The table in force. Never null.

@@ -13,9 +13,10 @@ public:
     ScopedKernelHandle& operator=(const ScopedKernelHandle&) = delete;
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE Get() const { return handle_; }
-    void Reset() {
+    // Gives back the handle held and takes `handle` instead.
+    void Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
         if (Valid()) (Kernel().*Close)(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_ = handle;
     }
 
 private:

@@ -119,7 +119,7 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
         Guard g;
         auto it = g.impl->handles.find(reinterpret_cast<uintptr_t>(handle));
         if (it != g.impl->handles.end()) {
-            if (it->second.kind == HandleObject::Search) {
+            if (it->second.kind == HandleObject::Search || it->second.kind == HandleObject::NameSearch) {
                 ++g.impl->badReleases;
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
             }

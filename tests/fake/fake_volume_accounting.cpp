@@ -9,6 +9,16 @@
 namespace kestrune::testing {
 
 const KernelApi& FakeVolumeSet::Api() const { return impl_->api; }
+
+void FakeVolumeSet::SetNameCallsPresent(bool present) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    if (present) {
+        BindSearchCalls(impl_->api);
+    } else {
+        impl_->api.FindFirstFileNameW = nullptr;
+        impl_->api.FindNextFileNameW = nullptr;
+    }
+}
 FakeVolumeSet* FakeVolumeSet::Active() { return Impl::active; }
 
 int FakeVolumeSet::OpenHandles() {

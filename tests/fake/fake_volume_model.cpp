@@ -150,6 +150,9 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
         return nullptr;
     }
     const auto* header = reinterpret_cast<const MountPointRecord*>(record->reparse.data());
+    // A tag that names no other entry (a cloud placeholder, a deduplicated file) is served in place
+    // by its file-system filter.
+    if (record->reparse.size() >= 8 && !(header->reparseTag & kNameSurrogateBit)) return record;
     bool symbolic = record->reparse.size() >= 20 && header->reparseTag == kSymbolicLinkTag;
     if (record->reparse.size() < 20 || (header->reparseTag != kMountPointTag && !symbolic)) {
         error = ERROR_CANT_ACCESS_FILE;
@@ -385,6 +388,25 @@ WIN32_FIND_DATAW FakeVolumeSet::Impl::FindDataOf(const std::wstring& name, Recor
         data.dwReserved0 = *reinterpret_cast<const DWORD*>(record->reparse.data());
     wcsncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
     return data;
+}
+
+std::vector<std::pair<std::wstring, Record*>> FakeVolumeSet::Impl::Listing(Record* folder) {
+    std::vector<std::pair<std::wstring, Record*>> entries;
+    if (folder != folder->volume->root) entries = {{L".", folder}, {L"..", folder}};
+    // NTFS lists a folder in the order of its index (upper-cased names, ordinal); FAT in creation order.
+    std::vector<std::pair<std::wstring, size_t>> keys;
+    for (size_t i = 0; i < folder->children.size(); ++i)
+        keys.emplace_back(folder->volume->IsNtfs() ? Upper(folder->children[i].first) : L"", i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& key : keys) entries.push_back(folder->children[key.second]);
+    return entries;
+}
+
+std::wstring FakeVolumeSet::Impl::VolumePath(Record* folder, const std::wstring& name) {
+    std::wstring path = L"\\" + name;
+    for (Record* at = folder; at != at->volume->root && !at->names.empty(); at = at->names.front().first)
+        path = L"\\" + at->names.front().second + path;
+    return path;
 }
 
 std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {

@@ -146,6 +146,21 @@ void FakeVolumeSet::SetDenied(const std::wstring& path) {
     impl_->MustFind(path)->denied = true;
 }
 
+void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(folder)->refusesIdListing = true;
+}
+
+void FakeVolumeSet::SetIdListingRefused(bool refused) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->idListingRefused = refused;
+}
+
+void FakeVolumeSet::Use(const LinkWay& way) {
+    SetNameCallsPresent(way.nameCalls);
+    SetIdListingRefused(!way.idListing);
+}
+
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->MustFind(path)->attributes |= attributes;
