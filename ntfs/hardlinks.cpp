@@ -1,251 +1,40 @@
+// Every path of a file on the volume that holds it: the file system's own list of its names where
+// the system has one, else a scan of the drive that reads each folder once.
 #include "ntfs/hardlinks.h"
 
 #include "ntfs/kernel.h"
+#include "ntfs/link_target.h"
 #include "ntfs/paths.h"
-#include "ntfs/scoped.h"
 #include "ntfs/volumes.h"
 
-#include <cwchar>
-
 namespace kestrune {
-namespace {
-
-constexpr int kMaxPatterns = 10;
-constexpr size_t kMaxPatternChars = 20;
-constexpr size_t kMaxPatternListChars = 199;
-
-struct PatternList {
-    wchar_t items[kMaxPatterns][kMaxPatternChars + 1] = {};
-    int count = 0;
-};
-
-// Splits at ";"; a pattern over 20 characters is refused, and so is anything past the
-// first 199 characters or the tenth pattern.
-PatternList ParsePatterns(const wchar_t* patterns) {
-    PatternList list;
-    size_t total = wcsnlen(patterns, kMaxPatternListChars);
-    size_t start = 0;
-    while (start <= total && list.count < kMaxPatterns) {
-        size_t end = start;
-        while (end < total && patterns[end] != L';') ++end;
-        size_t length = end - start;
-        if (length > 0 && length <= kMaxPatternChars) {
-            wmemcpy(list.items[list.count], patterns + start, length);
-            list.items[list.count][length] = L'\0';
-            ++list.count;
-        }
-        start = end + 1;
-    }
-    return list;
-}
-
-bool IsNamedLikeDotFolder(const wchar_t* name) { return name[0] == L'.'; }
-
-ScanNode* NewNode(const wchar_t* folder, const wchar_t* name, uint8_t kind) {
-    auto* node = static_cast<ScanNode*>(Kernel().GlobalAlloc(GPTR, sizeof(ScanNode)));
-    if (!node) return nullptr;
-    wcscpy(node->folder, folder);
-    wcscpy(node->name, name);
-    node->kind = kind;
-    return node;
-}
-
-// A folder's list under construction: folders first, then files, each in name order.
-// New nodes are placed by walking back from the end, which costs nothing for the
-// already ordered output of an NTFS directory search.
-struct FolderList {
-    ScanNode* first = nullptr;
-    ScanNode* last = nullptr;
-    ScanNode* lastFolder = nullptr;
-
-    void InsertAfter(ScanNode* position, ScanNode* node) {
-        node->previous = position;
-        node->next = position ? position->next : first;
-        if (node->next)
-            node->next->previous = node;
-        else
-            last = node;
-        if (position)
-            position->next = node;
-        else
-            first = node;
-    }
-
-    void AddFile(ScanNode* node) {
-        ScanNode* position = last;
-        while (position && position->kind == kScanFile && lstrcmpiW(position->name, node->name) > 0)
-            position = position->previous;
-        InsertAfter(position, node);
-    }
-
-    void AddFolder(ScanNode* node) {
-        ScanNode* position = lastFolder;
-        while (position && lstrcmpiW(position->name, node->name) > 0) position = position->previous;
-        InsertAfter(position, node);
-        if (!lastFolder || position == lastFolder) lastFolder = node;
-    }
-};
-
-enum class PassResult { Done, Stopped, OutOfMemory };
-
-// One directory search of `folder` for `pattern`, adding the entries of one kind.
-PassResult SearchFolder(const wchar_t* folder, const wchar_t* pattern, uint8_t kind, FolderList& list,
-                        HANDLE event) {
-    size_t folderLength = wcslen(folder);
-    if (folderLength + wcslen(pattern) >= MAX_PATH) return PassResult::Done;
-    wchar_t search[MAX_PATH];
-    wcscpy(search, folder);
-    wcscat(search, pattern);
-    WIN32_FIND_DATAW found;
-    ScopedFind handle(Kernel().FindFirstFileW(search, &found));
-    if (!handle.Valid()) return PassResult::Done;
-    do {
-        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (kind == kScanFile ? isFolder : (!isFolder || IsNamedLikeDotFolder(found.cFileName))) continue;
-        // The full path of every node must fit MAX_PATH.
-        if (folderLength + wcslen(found.cFileName) >= MAX_PATH) continue;
-        ScanNode* node = NewNode(folder, found.cFileName, kind);
-        if (!node) return PassResult::OutOfMemory;
-        if (kind == kScanFile)
-            list.AddFile(node);
-        else
-            list.AddFolder(node);
-        if (!ShouldGoOn(event)) return PassResult::Stopped;
-    } while (Kernel().FindNextFileW(handle.Get(), &found));
-    return PassResult::Done;
-}
-
-ScanNode* Discard(FolderList& list) {
-    FreeScanTree(list.first);
-    return nullptr;
-}
-
-bool QueryFile(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& info) {
-    ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                           nullptr));
-    return file.Valid() && Kernel().GetFileInformationByHandle(file.Get(), &info);
-}
-
-} // namespace
 
 bool ShouldGoOn(HANDLE event) { return !event || Kernel().WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
-ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int recurse, HANDLE event) {
-    if (BoundedPathLength(folder) >= MAX_PATH || !patterns) return nullptr;
-    wchar_t full[MAX_PATH];
-    if (!GetFullPath(folder, full)) return nullptr;
-    AddTrailingBackslash(full);
-    if (full[wcslen(full) - 1] != L'\\') return nullptr;
-    // Folders are read by their full paths, never through the process-wide current directory.
-    DWORD attributes = Kernel().GetFileAttributesW(full);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
-
-    PatternList list = ParsePatterns(patterns);
-    FolderList nodes;
-    for (int i = 0; i < list.count; ++i) {
-        PassResult result = SearchFolder(full, list.items[i], kScanFile, nodes, event);
-        if (result != PassResult::Done) return Discard(nodes);
-    }
-    if (SearchFolder(full, L"*.*", kScanFolder, nodes, event) != PassResult::Done) return Discard(nodes);
-
-    if (recurse == 1) {
-        for (ScanNode* node = nodes.first; node && node->kind == kScanFolder; node = node->next) {
-            wchar_t path[MAX_PATH];
-            wcscpy(path, node->folder);
-            wcscat(path, node->name);
-            DWORD childAttributes = Kernel().GetFileAttributesW(path);
-            // Junctions and mount points lead elsewhere: they are listed but not entered.
-            if (childAttributes != INVALID_FILE_ATTRIBUTES && (childAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            node->child = ScanFolderTree(path, patterns, 1, event);
-            if (!ShouldGoOn(event)) return Discard(nodes);
-        }
-    }
-    if (!ShouldGoOn(event)) return Discard(nodes);
-    return nodes.first;
-}
-
-ScanNode* FlattenFileList(ScanNode* list, HANDLE event) {
-    if (!list) return nullptr;
-    ScanNode* first = list;
-    ScanNode* tail = list;
-    while (tail->next) tail = tail->next;
-    for (ScanNode* node = first; node;) {
-        if (!ShouldGoOn(event)) {
-            FreeScanTree(first);
-            return nullptr;
-        }
-        if (node->kind == kScanFile) {
-            node = node->next;
-            continue;
-        }
-        if (node->child) {
-            ScanNode* flat = FlattenFileList(node->child, event);
-            node->child = nullptr;
-            if (flat) {
-                tail->next = flat;
-                flat->previous = tail;
-                while (tail->next) tail = tail->next;
-            }
-        }
-        ScanNode* next = node->next;
-        if (node->previous)
-            node->previous->next = next;
-        else
-            first = next;
-        if (next)
-            next->previous = node->previous;
-        if (tail == node) tail = node->previous;
-        Kernel().GlobalFree(node);
-        node = next;
-    }
-    return first;
-}
-
-void FreeScanTree(ScanNode* list) {
-    while (list) {
-        ScanNode* next = list->next;
-        ScanNode* child = list->child;
-        Kernel().GlobalFree(list);
-        FreeScanTree(child);
-        list = next;
-    }
-}
 
 int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event) {
     if (!path || !text || textChars == 0 || BoundedPathLength(path) >= MAX_PATH) return -1;
     wchar_t full[MAX_PATH];
     if (!GetFullPath(path, full)) return -1;
     if (!IsNTFSVolume(full)) return -1;
-    BY_HANDLE_FILE_INFORMATION own;
-    if (!QueryFile(full, own)) return -1;
-
-    wchar_t root[kDrivePartChars + 1];
-    SplitPath(full, root, nullptr, nullptr, nullptr);
-    wcscat(root, L"\\");
-    ScanNode* tree = ScanFolderTree(root, L"*.*", 1, event);
-    if (!tree) return -1;
-    ScanNode* files = FlattenFileList(tree, event);
-    if (!files) return -1;
+    LinkTarget target;
+    if (!target.Read(full)) return -1;
+    // The scan starts at the drive root of the volume that holds the file: reached through a
+    // junction or a mount point, the file lies elsewhere than on its path's own drive.
+    wchar_t root[MAX_PATH];
+    if (ResolveVolumeRoot(full, root) != 0) return -1;
 
     text[0] = L'\0';
-    size_t used = 0;
-    int count = 0;
-    for (ScanNode* node = files; node; node = node->next) {
-        wchar_t candidate[MAX_PATH];
-        wcscpy(candidate, node->folder);
-        wcscat(candidate, node->name);
-        BY_HANDLE_FILE_INFORMATION info;
-        // The serial number keeps a file of another volume with the same index out of the list:
-        // every listed path may be offered for deletion.
-        if (QueryFile(candidate, info) && info.nFileIndexHigh == own.nFileIndexHigh &&
-            info.nFileIndexLow == own.nFileIndexLow && info.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
-            AppendTextLine(text, textChars, used, candidate))
-            ++count;
-        if (!ShouldGoOn(event)) break;
+    LinkText lines{text, textChars};
+    LinkSearch search = ListLinksByName(full, root, target, lines, event);
+    if (search == LinkSearch::Unavailable) {
+        search = WalkForLinks(root, &target, &lines, event);
+    } else if (search == LinkSearch::Done && !lines.found) {
+        // No path of the file is in reach of the scan; the scan would still fail when the drive
+        // holds no file it would read at all.
+        search = WalkForLinks(root, nullptr, nullptr, event);
     }
-    FreeScanTree(files);
-    return ShouldGoOn(event) ? count : -1;
+    if (search != LinkSearch::Done) return -1;
+    return ShouldGoOn(event) ? lines.count : -1;
 }
 
 } // namespace kestrune

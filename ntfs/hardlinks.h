@@ -1,4 +1,4 @@
-// Every path of a file on its drive: the drive's folder tree is scanned and each file's index compared.
+// Every path of a file on the volume that holds it, and the drive scan as a tree of nodes.
 #pragma once
 #include <windows.h>
 
@@ -20,9 +20,12 @@ struct ScanNode {
     ScanNode* next;
 };
 
-// Writes each path found and CR LF into `text` (textChars characters, terminator included);
-// paths that would not fit are dropped. Returns the number of paths written, or -1.
+// Writes each path found and CR LF into `text` (textChars characters, terminator included), in the
+// order of the flattened scan; paths that would not fit are dropped. Returns the number of paths
+// written, or -1. Its memory does not grow with the drive, nor its time where the system lists a
+// file's names.
 int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event);
+// The scan as a tree: a folder's list of nodes, flattened into one list of files, freed.
 ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int recurse, HANDLE event);
 ScanNode* FlattenFileList(ScanNode* list, HANDLE event);
 void FreeScanTree(ScanNode* list);

@@ -6,26 +6,50 @@
 namespace kestrune {
 namespace {
 
-const KernelApi systemKernel = {
-    ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
-    ::FindClose, ::GetFileInformationByHandle, ::CreateHardLinkW, ::DeleteFileW, ::ReadFile,
-    ::WriteFile, ::GetFileSize, ::CloseHandle, ::GetCurrentDirectoryW, ::SetCurrentDirectoryW,
-    ::GetDiskFreeSpaceExW, ::SetErrorMode, ::GetVolumeInformationW, ::GetLogicalDriveStringsW,
-    ::DeviceIoControl, ::BackupRead, ::BackupSeek, ::GetVolumeNameForVolumeMountPointW,
-    ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree, ::CreateEventW, ::SetEvent, ::ResetEvent,
-    ::WaitForSingleObject,
-};
+// An export of kernel32 that older systems lack, or null.
+template <typename Function> Function OptionalKernelExport(const char* name) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<Function>(GetProcAddress(kernel, name)) : nullptr;
+}
 
-std::atomic<const KernelApi*> current{&systemKernel};
+KernelApi MakeSystemKernel() {
+    KernelApi api = {
+        ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
+        ::FindClose, ::GetFileInformationByHandle, ::GetFileInformationByHandleEx, ::CreateHardLinkW,
+        ::DeleteFileW, ::ReadFile, ::WriteFile, ::GetFileSize, ::GetFileSizeEx, ::CloseHandle,
+        ::GetCurrentDirectoryW, ::SetCurrentDirectoryW, ::GetDiskFreeSpaceExW, ::SetThreadErrorMode,
+        ::GetVolumeInformationW, ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
+        ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
+        ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
+    };
+    api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
+    api.FindNextFileNameW = OptionalKernelExport<decltype(api.FindNextFileNameW)>("FindNextFileNameW");
+    // One without the other is of no use.
+    if (!api.FindFirstFileNameW || !api.FindNextFileNameW) {
+        api.FindFirstFileNameW = nullptr;
+        api.FindNextFileNameW = nullptr;
+    }
+    return api;
+}
+
+// Null: the system table.
+std::atomic<const KernelApi*> current{nullptr};
 
 } // namespace
 
-const KernelApi& Kernel() { return *current.load(std::memory_order_acquire); }
+const KernelApi& Kernel() {
+    const KernelApi* api = current.load(std::memory_order_acquire);
+    return api ? *api : SystemKernel();
+}
 
-const KernelApi& SystemKernel() { return systemKernel; }
+const KernelApi& SystemKernel() {
+    static const KernelApi systemKernel = MakeSystemKernel();
+    return systemKernel;
+}
 
 const KernelApi* ReplaceKernelApi(const KernelApi* api) {
-    return current.exchange(api ? api : &systemKernel, std::memory_order_acq_rel);
+    const KernelApi* previous = current.exchange(api, std::memory_order_acq_rel);
+    return previous ? previous : &SystemKernel();
 }
 
 } // namespace kestrune

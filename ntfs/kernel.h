@@ -14,17 +14,20 @@ struct KernelApi {
     BOOL(WINAPI* FindNextFileW)(HANDLE, LPWIN32_FIND_DATAW);
     BOOL(WINAPI* FindClose)(HANDLE);
     BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    // A folder's entries with their file IDs, read through one open folder handle.
+    BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
     BOOL(WINAPI* CreateHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
     BOOL(WINAPI* DeleteFileW)(LPCWSTR);
     BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
+    BOOL(WINAPI* GetFileSizeEx)(HANDLE, PLARGE_INTEGER);
     BOOL(WINAPI* CloseHandle)(HANDLE);
     DWORD(WINAPI* GetCurrentDirectoryW)(DWORD, LPWSTR);
     BOOL(WINAPI* SetCurrentDirectoryW)(LPCWSTR);
     // Volumes.
     BOOL(WINAPI* GetDiskFreeSpaceExW)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    UINT(WINAPI* SetErrorMode)(UINT);
+    BOOL(WINAPI* SetThreadErrorMode)(DWORD, LPDWORD);
     BOOL(WINAPI* GetVolumeInformationW)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     DWORD(WINAPI* GetLogicalDriveStringsW)(DWORD, LPWSTR);
     // Reparse requests and the backup walk.
@@ -42,6 +45,10 @@ struct KernelApi {
     BOOL(WINAPI* SetEvent)(HANDLE);
     BOOL(WINAPI* ResetEvent)(HANDLE);
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
+    // The names of one file, closed with FindClose. Looked up at run time: null where the
+    // system lacks them, so that the library still loads there.
+    HANDLE(WINAPI* FindFirstFileNameW)(LPCWSTR, DWORD, LPDWORD, PWSTR);
+    BOOL(WINAPI* FindNextFileNameW)(HANDLE, LPDWORD, PWSTR);
 };
 
 // The table in force. Never null.

@@ -13,9 +13,10 @@ public:
     ScopedKernelHandle& operator=(const ScopedKernelHandle&) = delete;
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE Get() const { return handle_; }
-    void Reset() {
+    // Gives back the handle held and takes `handle` instead.
+    void Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
         if (Valid()) (Kernel().*Close)(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
+        handle_ = handle;
     }
 
 private:
@@ -41,16 +42,22 @@ private:
     HGLOBAL block_;
 };
 
-// Switches off the system's critical-error dialog (an empty removable drive) for one scope.
+// Switches off the system's critical-error dialog (an empty removable drive) for one scope, on
+// this thread only: the process-wide mode belongs to the host, and other threads of ours run beside it.
 class ScopedNoCriticalErrorDialog {
 public:
-    ScopedNoCriticalErrorDialog() : previous_(Kernel().SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~ScopedNoCriticalErrorDialog() { Kernel().SetErrorMode(previous_); }
+    ScopedNoCriticalErrorDialog() {
+        if (!Kernel().SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_)) changed_ = false;
+    }
+    ~ScopedNoCriticalErrorDialog() {
+        if (changed_) Kernel().SetThreadErrorMode(previous_, nullptr);
+    }
     ScopedNoCriticalErrorDialog(const ScopedNoCriticalErrorDialog&) = delete;
     ScopedNoCriticalErrorDialog& operator=(const ScopedNoCriticalErrorDialog&) = delete;
 
 private:
-    UINT previous_;
+    DWORD previous_ = 0;
+    bool changed_ = true;
 };
 
 } // namespace kestrune

@@ -7,6 +7,7 @@
 #include "shell/hardlink/hardlink_object.h"
 #include "shell/operationhook/operationhook_object.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
+#include "shell/propntfs/propntfs_object.h"
 
 namespace kestrune {
 namespace {
@@ -30,7 +31,7 @@ ClassEntry classTable[] = {
     {&CLSID_HardLink, UpdateRegistryFor<101>, ClassFactory::Create, CreateComObject<HardLinkObject>, nullptr},
     {&CLSID_ReparsePoint, UpdateRegistryFor<102>, ClassFactory::Create, CreateComObject<ReparsePointObject>, nullptr},
     {&CLSID_OperationHook, UpdateRegistryFor<105>, ClassFactory::Create, CreateComObject<OperationHookObject>, nullptr},
-    {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassNotAvailable, NoInstance, nullptr},
+    {&CLSID_PropNTFS, UpdateRegistryFor<106>, ClassFactory::Create, CreateComObject<PropNtfsObject>, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

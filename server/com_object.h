@@ -14,7 +14,8 @@ namespace kestrune {
 
 // The count and module lock shared by both forms: construction takes a module lock (in Make),
 // destruction sets the count to 1 so that a stray AddRef and Release during the class's
-// tear-down cannot destroy twice, gives the lock back, then runs the tear-down.
+// tear-down cannot destroy twice, runs the tear-down, and only then gives the lock back: until
+// the last of the class's code has run, DllCanUnloadNow must not let the library go.
 template <typename Object> class LockedLifetime {
 protected:
     template <typename... Arguments> static HRESULT Make(REFIID riid, void** ppv, Arguments... arguments) {
@@ -35,8 +36,8 @@ protected:
 private:
     void Destroy() {
         refCount_ = 1;
-        Module().Unlock();
         delete static_cast<Object*>(this);
+        Module().Unlock();
     }
     LONG refCount_ = 0;
 };

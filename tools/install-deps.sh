@@ -1,37 +1,47 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine and the test services on Debian 12 when missing.
+# Installs on Debian 12 the packages the build, the installer, the demo and the tests need, when
+# missing. Packages are asked of dpkg-query, not found on PATH: a user's PATH may lack /usr/sbin,
+# where mkntfs lives.
 set -euo pipefail
-need=()
-have() { command -v "$1" >/dev/null 2>&1; }
-have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools)
-have x86_64-w64-mingw32-widl || need+=(mingw-w64-tools)
-have wine || need+=(wine wine64)
-have wineserver || [ -x /usr/lib/wine/wineserver ] || need+=(wine64)
-[ -d /usr/include/wine/wine/windows ] || need+=(libwine-dev)
-have Xvfb || need+=(xvfb)
-have cmake || need+=(cmake)
-have ninja || need+=(ninja-build)
-[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-have iconv || need+=(libc-bin)
-have python3 || need+=(python3)
-have mkntfs || need+=(ntfs-3g)
-have fusermount3 || have fusermount || need+=(fuse3)
-# Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese
-# names cannot be created on its drives even though it reports code page 932.
-[ -f /usr/share/i18n/locales/ja_JP ] && have localedef || need+=(locales)
-if [ ${#need[@]} -gt 0 ]; then
+packages=(
+  # the cross toolchain; widl's system IDL files come with libwine-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev
+  cmake ninja-build python3 googletest
+  # Wine and its display, with the X libraries and fonts its dialogs need (Wine only recommends them)
+  wine wine64 xvfb libxi6 libxcursor1 libxcomposite1 libxinerama1 libxrandr2 libxrender1 libxfixes3
+  libxxf86vm1 fonts-wine
+  # Japanese: the glibc locale Wine maps file names through, and a font for the dialogs
+  locales fonts-ipafont-gothic
+  # the manual (chmcmd) and the installer (wixl, msibuild)
+  fp-utils wixl msitools
+  # the real NTFS drive N:
+  ntfs-3g fuse3
+)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' installed$' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" != 0 ]; then
-    echo "missing packages: ${need[*]} (run as root to install)" >&2
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  echo "installing ${missing[*]} and what they need (a few minutes on a fresh machine) ..."
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  # One line per downloaded package, then one per 20 set up, so that a long download shows.
+  apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 | awk '
+    /^Need to get/ { print "  " $0; fflush() }
+    /^Get:/ { size = $(NF-1) " " $NF; gsub(/[\[\]]/, "", size); printf "  downloading %s: %s (%s)\n", substr($1, 5), $5, size; fflush() }
+    /^Setting up/ { if (++done % 20 == 1) { printf "  setting up packages: %d ...\n", done; fflush() } }
+    /^E:/ { print; fflush() }' || { echo "apt-get install failed" >&2; exit 1; }
 fi
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
   if [ "$(id -u)" != 0 ]; then
     echo "the ja_JP.UTF-8 locale is missing (run as root to generate it)" >&2
     exit 1
   fi
+  # Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese
+  # names cannot be created on its drives even though it reports code page 932.
   localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi

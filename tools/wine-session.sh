@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
 # Sourced by the scripts that run Windows programs: one Xvfb display and one persistent
-# wineserver on the build tree's private prefix, both stopped by wine_session_stop.
+# wineserver on a private prefix, both stopped by wine_session_stop. The session's folder
+# (KESTRUNE_SESSION_DIR, build/ by default) holds the prefix, the scratch drive K: and the ntfs-3g
+# image behind N:, so that the tests, the demo and the installer tests never share a prefix.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX="$here/build/wineprefix"
+session_dir="${KESTRUNE_SESSION_DIR:-$here/build}"
+mkdir -p "$session_dir"
+session_dir=$(cd "$session_dir" && pwd) # Wine wants an absolute prefix
+export WINEPREFIX="$session_dir/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
-ntfs_mount="$here/build/ntfs-mount"
+ntfs_mount="$session_dir/ntfs-mount"
+scratch_drive="$session_dir/wine-drive-k"
+
+# Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL.
+wine_ja() { env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$@"; }
+
+# Runs one of Wine's own programs (msiexec, reg, regsvr32) in the session and shows its output,
+# which reaches a pipe in the ANSI code page with CR LF line ends, as UTF-8 lines; keeps its
+# exit code.
+wine_text() {
+  local status=0
+  wine_ja wine "$@" </dev/null 2>&1 | iconv -c -f CP932 -t UTF-8 | tr -d '\r' || status=${PIPESTATUS[0]}
+  return "$status"
+}
 
 # K: is a small scratch folder, so that "the whole drive" of a test stays small.
 map_scratch_drive() {
-  rm -rf "$here/build/wine-drive-k"
-  mkdir -p "$here/build/wine-drive-k"
-  ln -sfn "$here/build/wine-drive-k" "$WINEPREFIX/dosdevices/k:"
+  rm -rf "$scratch_drive"
+  mkdir -p "$scratch_drive"
+  ln -sfn "$scratch_drive" "$WINEPREFIX/dosdevices/k:"
 }
 
 unmount_ntfs_drive() {
@@ -24,21 +42,34 @@ unmount_ntfs_drive() {
 # allows it; tests that need it skip and say so otherwise.
 map_ntfs_drive() {
   rm -f "$WINEPREFIX/dosdevices/n:"
+  local PATH="$PATH:/usr/sbin:/sbin"
   command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ -e /dev/fuse ] || return 0
   mkdir -p "$ntfs_mount"
   unmount_ntfs_drive
-  rm -f "$here/build/ntfs.img"
-  truncate -s 64M "$here/build/ntfs.img"
-  mkntfs -F -Q -q "$here/build/ntfs.img" >/dev/null 2>&1 || return 0
-  ntfs-3g -o streams_interface=windows "$here/build/ntfs.img" "$ntfs_mount" >/dev/null 2>&1 || return 0
+  rm -f "$session_dir/ntfs.img"
+  truncate -s 64M "$session_dir/ntfs.img"
+  mkntfs -F -Q -q "$session_dir/ntfs.img" >/dev/null 2>&1 || return 0
+  ntfs-3g -o streams_interface=windows "$session_dir/ntfs.img" "$ntfs_mount" >/dev/null 2>&1 || return 0
   ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
 }
 
+# Japanese dialog fonts of Windows, resolved to the IPA fonts the install step brings.
+substitute_japanese_fonts() {
+  local reg="$session_dir/fonts.reg"
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    printf '"%s"="IPAPGothic"\r\n' 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic'
+    printf '"%s"="IPAGothic"\r\n' 'ＭＳ ゴシック' 'MS Gothic'
+  } | iconv -f UTF-8 -t UTF-16 >"$reg"
+  wine_ja wine regedit /S "$reg" </dev/null >/dev/null 2>&1 || true
+}
+
 start_wine_services() {
-  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineserver -p </dev/null >/dev/null 2>&1
+  wine_ja wineserver -p </dev/null >/dev/null 2>&1
   # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
   # they would inherit (and hold open) the pipe that ctest reads.
-  env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wineboot </dev/null >/dev/null 2>&1 || true
+  wine_ja wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wine_session_start() {
@@ -54,7 +85,8 @@ wine_session_start() {
   start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
     # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
-    env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    wine_ja wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    substitute_japanese_fonts
     # The services of a brand-new prefix started before the drives existed: the shell's folder
     # browser then finds neither K: nor any folder on it. Restart them once with the drives mapped.
     map_scratch_drive
@@ -64,6 +96,7 @@ wine_session_start() {
   fi
   map_scratch_drive
   map_ntfs_drive
+  export KESTRUNE_SESSION="$session_dir"
 }
 
 wine_session_stop() {

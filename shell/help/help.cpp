@@ -31,6 +31,16 @@ bool IsAbsolutePath(const wchar_t* path) {
     return drive || (path[0] == L'\\' && path[1] == L'\\');
 }
 
+// A control by its full path. Its own imports come from its folder and the system folder only,
+// never from the host's or the current folder (the standard search begins in the host's folder);
+// Windows 7 without the search-flag update refuses the flags, and there the control's folder leads.
+HMODULE LoadControlAt(const wchar_t* path) {
+    HMODULE library = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER)
+        library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return library;
+}
+
 // The control where Windows registers it: REG_EXPAND_SZ (%SystemRoot%\...) or REG_SZ, with or
 // without a terminator. A relative name is refused: it would be looked for in the host's folder.
 HMODULE LoadRegisteredControl() {
@@ -50,7 +60,7 @@ HMODULE LoadRegisteredControl() {
     } else {
         wcscpy(path, value);
     }
-    return IsAbsolutePath(path) ? LoadLibraryW(path) : nullptr;
+    return IsAbsolutePath(path) ? LoadControlAt(path) : nullptr;
 }
 
 // The bare name only from the system folder, never from the host's or the current folder.
@@ -61,7 +71,7 @@ HMODULE LoadSystemControl() {
     wchar_t path[MAX_PATH];
     BoundedText text(path, MAX_PATH);
     text.AppendFolder(system).Append(kHelpControlName);
-    return text.Fits() ? LoadLibraryW(path) : nullptr;
+    return text.Fits() ? LoadControlAt(path) : nullptr;
 }
 
 HtmlHelpProc HelpEntry() {

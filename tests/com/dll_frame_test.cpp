@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include <tuple>
+
 #include "kestrune_h.h"
 #include "tests/com/dll_module.h"
 
@@ -60,11 +62,24 @@ TEST_F(DllFrame, UnknownClassesAndInterfacesAreRefused) {
     out = reinterpret_cast<void*>(1);
     EXPECT_EQ(dll.getClassObject(CLSID_HardLink, IID_IDispatch, &out), E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
-    // Classes whose handlers are not built yet hand out nothing at all.
-    for (const CLSID* clsid : {&CLSID_PropNTFS}) {
-        out = reinterpret_cast<void*>(1);
-        EXPECT_EQ(dll.getClassObject(*clsid, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
-        EXPECT_EQ(out, nullptr);
+    // The mount classes answer their own interface tables, and nothing of another class's.
+    const IID* reparse[] = {&IID_IReparsePoint, &IID_IDispatch, &IID_IShellExtInit, &IID_IContextMenu,
+                            &IID_IShellIconOverlayIdentifier};
+    const IID* hook[] = {&kICopyHookW};
+    for (auto [clsid, answered, count] : {std::tuple{&CLSID_ReparsePoint, reparse, 5}, {&CLSID_OperationHook, hook, 1}}) {
+        IClassFactory* factory = Factory(*clsid);
+        IUnknown* object = nullptr;
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+        for (const IID* iid : {&IID_IHardLink, &IID_IPropNTFS, &IID_IOperationHook, &IID_IShellPropSheetExt})
+            EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE);
+        for (int i = 0; i < count; ++i) {
+            IUnknown* face = nullptr;
+            ASSERT_EQ(object->QueryInterface(*answered[i], reinterpret_cast<void**>(&face)), S_OK);
+            EXPECT_EQ(face->Release(), 1u);
+        }
+        EXPECT_EQ(object->QueryInterface(clsid == &CLSID_ReparsePoint ? kICopyHookW : IID_IContextMenu, &out), E_NOINTERFACE);
+        EXPECT_EQ(object->Release(), 0u);
+        factory->Release();
     }
 }
 

@@ -1,9 +1,15 @@
 // The built DLL's resources: exact texts, icons, version, registry scripts and type library.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+#include <vfw.h>
+
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kestrune_h.h"
@@ -87,6 +93,41 @@ TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
     EXPECT_NE(text.find(L"041104b0"), std::wstring::npos);
     EXPECT_NE(text.find(L"OLESelfRegister"), std::wstring::npos);
     EXPECT_NE(text.find(L"1.4.0.0"), std::wstring::npos);
+}
+
+TEST_F(DllResources, BusyAnimationIs24Rle8FramesOf32x32At17PerSecondAndPlaysInTheAnimationControl) {
+    std::vector<BYTE> bytes = Resource(L"AVI", 207);
+    std::string_view avi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    auto Chunk = [&](const char* id) { // no tag's letters occur among the frames' small byte values
+        size_t at = std::min(avi.find(id), avi.size() - 8);
+        return avi.substr(at + 8, *reinterpret_cast<const uint32_t*>(avi.data() + at + 4));
+    };
+    MainAVIHeader clip;
+    AVIStreamHeader stream;
+    BITMAPINFOHEADER format;
+    memcpy(&clip, Chunk("avih").data(), sizeof clip);
+    memcpy(&stream, Chunk("strh").data(), sizeof stream);
+    memcpy(&format, Chunk("strf").data(), sizeof format);
+    EXPECT_TRUE(clip.dwMicroSecPerFrame == 58824 && clip.dwTotalFrames == 24 && clip.dwStreams == 1);
+    EXPECT_TRUE(stream.fccType == streamtypeVIDEO && stream.dwRate * 58824ull == stream.dwScale * 1000000ull);
+    EXPECT_TRUE(format.biWidth == 32 && format.biHeight == 32 && format.biBitCount == 8 && format.biCompression == BI_RLE8 &&
+                format.biSizeImage) << "Wine's decoder reads biSizeImage bytes of each frame";
+    EXPECT_EQ(Chunk("idx1").size(), 24 * sizeof(AVIINDEXENTRY));
+    InitCommonControls();
+    HWND animation = CreateWindowW(ANIMATE_CLASSW, L"", WS_POPUP | WS_VISIBLE, 0, 0, 32, 32, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(dll.module), 207));
+    std::set<std::vector<COLORREF>> pictures; // each frame as the control drew it
+    for (WORD frame = 0; frame < 24; ++frame) {
+        ASSERT_TRUE(SendMessageW(animation, ACM_PLAY, 1, MAKELPARAM(frame, frame)));
+        std::vector<COLORREF> picture(32 * 32);
+        HDC dc = GetDC(animation);
+        for (int i = 0; i < 32 * 32; ++i) picture[i] = GetPixel(dc, i % 32, i / 32);
+        ReleaseDC(animation, dc);
+        pictures.insert(picture);
+    }
+    EXPECT_EQ(pictures.size(), 24u) << "24 different pictures decoded";
+    EXPECT_TRUE(SendMessageW(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)));
+    DestroyWindow(animation);
 }
 
 std::string ExpectedScript(const std::string& name, const std::string& clsid) {

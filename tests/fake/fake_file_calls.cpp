@@ -119,7 +119,7 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
         Guard g;
         auto it = g.impl->handles.find(reinterpret_cast<uintptr_t>(handle));
         if (it != g.impl->handles.end()) {
-            if (it->second.kind == HandleObject::Search) {
+            if (it->second.kind == HandleObject::Search || it->second.kind == HandleObject::NameSearch) {
                 ++g.impl->badReleases;
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
             }
@@ -240,6 +240,14 @@ DWORD WINAPI FakeGetFileSize(HANDLE handle, LPDWORD high) {
     return static_cast<DWORD>(size);
 }
 
+BOOL WINAPI FakeGetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
+    DWORD high = 0;
+    DWORD low = FakeGetFileSize(handle, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return FALSE;
+    size->QuadPart = static_cast<LONGLONG>((static_cast<uint64_t>(high) << 32) | low);
+    return TRUE;
+}
+
 } // namespace
 
 void BindFileCalls(KernelApi& api) {
@@ -252,6 +260,7 @@ void BindFileCalls(KernelApi& api) {
     api.ReadFile = FakeReadFile;
     api.WriteFile = FakeWriteFile;
     api.GetFileSize = FakeGetFileSize;
+    api.GetFileSizeEx = FakeGetFileSizeEx;
     api.CloseHandle = FakeCloseHandle;
     api.GetCurrentDirectoryW = FakeGetCurrentDirectoryW;
     api.SetCurrentDirectoryW = FakeSetCurrentDirectoryW;

@@ -9,6 +9,16 @@
 namespace kestrune::testing {
 
 const KernelApi& FakeVolumeSet::Api() const { return impl_->api; }
+
+void FakeVolumeSet::SetNameCallsPresent(bool present) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    if (present) {
+        BindSearchCalls(impl_->api);
+    } else {
+        impl_->api.FindFirstFileNameW = nullptr;
+        impl_->api.FindNextFileNameW = nullptr;
+    }
+}
 FakeVolumeSet* FakeVolumeSet::Active() { return Impl::active; }
 
 int FakeVolumeSet::OpenHandles() {
@@ -40,7 +50,7 @@ int FakeVolumeSet::CriticalErrorDialogs() {
 
 UINT FakeVolumeSet::ErrorMode() {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->errorMode;
+    return impl_->ThreadErrorMode();
 }
 
 FakeStats FakeVolumeSet::Stats() {

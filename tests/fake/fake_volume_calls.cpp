@@ -20,11 +20,14 @@ BOOL WINAPI FakeGetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER available, PUL
     return TRUE;
 }
 
-UINT WINAPI FakeSetErrorMode(UINT mode) {
+BOOL WINAPI FakeSetThreadErrorMode(DWORD mode, LPDWORD previous) {
     Guard g;
-    UINT previous = g.impl->errorMode;
-    g.impl->errorMode = mode;
-    return previous;
+    if (mode & ~static_cast<DWORD>(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    DWORD& current = g.impl->threadErrorModes[GetCurrentThreadId()];
+    if (previous) *previous = current;
+    current = mode;
+    return TRUE;
 }
 
 BOOL WINAPI FakeGetVolumeInformationW(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
@@ -70,7 +73,7 @@ DWORD WINAPI FakeGetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
 
 void BindVolumeCalls(KernelApi& api) {
     api.GetDiskFreeSpaceExW = FakeGetDiskFreeSpaceExW;
-    api.SetErrorMode = FakeSetErrorMode;
+    api.SetThreadErrorMode = FakeSetThreadErrorMode;
     api.GetVolumeInformationW = FakeGetVolumeInformationW;
     api.GetLogicalDriveStringsW = FakeGetLogicalDriveStringsW;
 }

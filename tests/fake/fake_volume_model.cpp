@@ -134,7 +134,7 @@ Volume* FakeVolumeSet::Impl::VolumeByGuidPath(const std::wstring& path) {
 
 bool FakeVolumeSet::Impl::NotReady(Volume* v) {
     if (v->options.ready) return false;
-    if (!(errorMode & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
+    if (!(ThreadErrorMode() & SEM_FAILCRITICALERRORS)) ++criticalDialogs;
     return true;
 }
 
@@ -143,18 +143,24 @@ Record* FakeVolumeSet::Impl::Child(Record* dir, const std::wstring& name) {
     return found == dir->byUpperName.end() ? nullptr : found->second;
 }
 
-// The folder a mount-point record leads to.
+// The folder a mount-point record leads to, or the file or folder of a symbolic link.
 Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& error) {
     if (hops > kMaxReparseHops) {
         error = ERROR_CANT_RESOLVE_FILENAME;
         return nullptr;
     }
     const auto* header = reinterpret_cast<const MountPointRecord*>(record->reparse.data());
-    if (record->reparse.size() < 20 || header->reparseTag != kMountPointTag) {
+    // A tag that names no other entry (a cloud placeholder, a deduplicated file) is served in place
+    // by its file-system filter.
+    if (record->reparse.size() >= 8 && !(header->reparseTag & kNameSurrogateBit)) return record;
+    bool symbolic = record->reparse.size() >= 20 && header->reparseTag == kSymbolicLinkTag;
+    if (record->reparse.size() < 20 || (header->reparseTag != kMountPointTag && !symbolic)) {
         error = ERROR_CANT_ACCESS_FILE;
         return nullptr;
     }
-    std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + 16 +
+    // A symbolic link's names follow a flags field.
+    size_t names = symbolic ? 20 : 16;
+    std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + names +
                                                               header->substituteNameOffset),
                             header->substituteNameLength / 2);
     if (substitute.rfind(L"\\??\\", 0) != 0) {
@@ -176,7 +182,7 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
     }
     Located at;
     if (!Locate(target, true, at, error, hops + 1)) return nullptr;
-    if (!at.record || !at.record->isDir) {
+    if (!at.record || (!symbolic && !at.record->isDir)) {
         error = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }
@@ -382,6 +388,25 @@ WIN32_FIND_DATAW FakeVolumeSet::Impl::FindDataOf(const std::wstring& name, Recor
         data.dwReserved0 = *reinterpret_cast<const DWORD*>(record->reparse.data());
     wcsncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
     return data;
+}
+
+std::vector<std::pair<std::wstring, Record*>> FakeVolumeSet::Impl::Listing(Record* folder) {
+    std::vector<std::pair<std::wstring, Record*>> entries;
+    if (folder != folder->volume->root) entries = {{L".", folder}, {L"..", folder}};
+    // NTFS lists a folder in the order of its index (upper-cased names, ordinal); FAT in creation order.
+    std::vector<std::pair<std::wstring, size_t>> keys;
+    for (size_t i = 0; i < folder->children.size(); ++i)
+        keys.emplace_back(folder->volume->IsNtfs() ? Upper(folder->children[i].first) : L"", i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& key : keys) entries.push_back(folder->children[key.second]);
+    return entries;
+}
+
+std::wstring FakeVolumeSet::Impl::VolumePath(Record* folder, const std::wstring& name) {
+    std::wstring path = L"\\" + name;
+    for (Record* at = folder; at != at->volume->root && !at->names.empty(); at = at->names.front().first)
+        path = L"\\" + at->names.front().second + path;
+    return path;
 }
 
 std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {

@@ -9,6 +9,8 @@ namespace kestrune::testing {
 
 inline constexpr uintptr_t kFirstHandle = 0x7f000000;
 inline constexpr int kMaxReparseHops = 31;
+inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+inline constexpr DWORD kNameSurrogateBit = 0x20000000;
 
 std::wstring Upper(const std::wstring& s);
 bool SameName(const std::wstring& a, const std::wstring& b);
@@ -24,17 +26,20 @@ struct Record {
     bool isDir = false;
     bool denied = false;
     bool reparseUnreadable = false;
+    bool refusesIdListing = false;
     int links = 0;
     std::vector<uint8_t> data;
     std::vector<std::pair<std::wstring, std::vector<uint8_t>>> streams;
     std::vector<uint8_t> reparse;
     std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
     std::map<std::wstring, Record*> byUpperName;
+    std::vector<std::pair<Record*, std::wstring>> names; // every (folder, name) that holds this record
     Volume* volume = nullptr;
 
     void AddChild(const std::wstring& name, Record* child) {
         children.emplace_back(name, child);
         byUpperName[Upper(name)] = child;
+        child->names.emplace_back(this, name);
     }
     Record* RemoveChild(const std::wstring& name) {
         auto found = byUpperName.find(Upper(name));
@@ -44,6 +49,12 @@ struct Record {
         for (auto it = children.begin(); it != children.end(); ++it) {
             if (SameName(it->first, name)) {
                 children.erase(it);
+                break;
+            }
+        }
+        for (auto it = child->names.begin(); it != child->names.end(); ++it) {
+            if (it->first == this && SameName(it->second, name)) {
+                child->names.erase(it);
                 break;
             }
         }
@@ -89,10 +100,15 @@ struct FakeEvent {
 };
 
 struct HandleObject {
-    enum Kind { File, Search, Event } kind = File;
+    enum Kind { File, Search, NameSearch, Event } kind = File;
     OpenFile file;
-    std::vector<WIN32_FIND_DATAW> entries;
-    size_t nextEntry = 0;
+    std::vector<WIN32_FIND_DATAW> entries; // Search
+    std::vector<std::wstring> names;       // NameSearch
+    size_t nextEntry = 0;                  // Search, NameSearch
+    size_t namesBeforeRefusal = SIZE_MAX;  // NameSearch
+    std::vector<std::pair<std::wstring, Record*>> listing; // File: a folder's id listing in progress
+    size_t nextListed = 0;
+    bool listingStarted = false;
     FakeEvent event;
 };
 
@@ -117,10 +133,12 @@ struct FakeVolumeSet::Impl {
     std::map<void*, std::unique_ptr<BackupContext>> backups;
     int badReleases = 0;
     int criticalDialogs = 0;
-    UINT errorMode = 0;
+    std::map<DWORD, DWORD> threadErrorModes; // by thread id
+    DWORD ThreadErrorMode() { return threadErrorModes[GetCurrentThreadId()]; }
     long long failAt = 0;
     bool failureHappened = false;
     int volumeCounter = 0;
+    bool idListingRefused = false;
     FakeStats stats;
     KernelApi api{};
 
@@ -143,6 +161,11 @@ struct FakeVolumeSet::Impl {
     HANDLE NewHandle(HandleObject object);
     HandleObject* Find(HANDLE handle, HandleObject::Kind kind);
     static WIN32_FIND_DATAW FindDataOf(const std::wstring& name, Record* record);
+    // A folder's entries as its volume lists them: "." and ".." (both the folder itself; none at a
+    // root), then the children, in index order on NTFS and in creation order elsewhere.
+    static std::vector<std::pair<std::wstring, Record*>> Listing(Record* folder);
+    // The path of an entry from its volume's root, "\a\b.txt".
+    static std::wstring VolumePath(Record* folder, const std::wstring& name);
     static std::vector<uint8_t> MountPointBytes(const std::wstring& substitute);
 
     static FakeVolumeSet::Impl* Self();
@@ -155,7 +178,7 @@ using Impl = FakeVolumeSet::Impl;
 struct Guard {
     Impl* impl;
     std::lock_guard<std::recursive_mutex> lock;
-    Guard() : impl(Impl::Self()), lock(impl->mutex) {}
+    Guard() : impl(Impl::Self()), lock(impl->mutex) { ++impl->stats.kernelCalls; }
 };
 
 template <typename T> T Fail(DWORD error, T value) {

@@ -1,7 +1,10 @@
 // Set-up of the volume set: volumes, shares and content, and inspection of what the calls did.
 #include "tests/fake/fake_volume_model.h"
 
+#include <cstring>
 #include <stdexcept>
+
+#include "ntfs/reparse_record.h"
 
 namespace kestrune::testing {
 
@@ -110,6 +113,19 @@ void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& vo
     SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
 }
 
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target) {
+    MakeFile(path);
+    std::wstring substitute = L"\\??\\" + target;
+    std::vector<uint8_t> bytes(20 + (substitute.size() + 2) * 2, 0);
+    auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
+    record->reparseTag = kSymbolicLinkTag;
+    record->reparseDataLength = static_cast<uint16_t>(bytes.size() - 8);
+    record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
+    record->printNameOffset = static_cast<uint16_t>(substitute.size() * 2 + 2);
+    std::memcpy(bytes.data() + 20, substitute.c_str(), substitute.size() * 2);
+    SetRawReparse(path, bytes);
+}
+
 void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Record* record = impl_->MustFind(path);
@@ -128,6 +144,21 @@ void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
 void FakeVolumeSet::SetDenied(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->MustFind(path)->denied = true;
+}
+
+void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(folder)->refusesIdListing = true;
+}
+
+void FakeVolumeSet::SetIdListingRefused(bool refused) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->idListingRefused = refused;
+}
+
+void FakeVolumeSet::Use(const LinkWay& way) {
+    SetNameCallsPresent(way.nameCalls);
+    SetIdListingRefused(!way.idListing);
 }
 
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {

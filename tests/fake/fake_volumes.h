@@ -23,9 +23,11 @@ struct VolumeOptions {
     DWORD serial = 0;            // 0: one is made up
     bool nameReadable = true;    // false: the mount manager cannot read its volume name
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
+    int namesBeforeRefusal = -1; // FindFirst/NextFileNameW refuse the volume after this many names; -1: never
 };
 
 struct FakeStats {
+    long long kernelCalls = 0; // every call through the kernel table
     long long fileOpens = 0;
     long long findFirsts = 0;
     long long findNexts = 0;
@@ -34,6 +36,15 @@ struct FakeStats {
     long long liveBytes = 0;
     long long peakBytes = 0;
 };
+
+// The ways the hard-link enumeration can take on these volumes: the file's own list of names, the
+// id-bearing folder listing (the name calls missing), and the search that opens each file (the id
+// listing refused too).
+struct LinkWay {
+    const char* name;
+    bool nameCalls, idListing;
+};
+inline constexpr LinkWay kLinkWays[] = {{"names", true, true}, {"id listing", false, true}, {"opening each file", false, false}};
 
 class FakeVolumeSet {
 public:
@@ -56,9 +67,13 @@ public:
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
+    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target); // a file link to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
+    void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
+    void RefuseIdListing(const std::wstring& folder); // by this folder alone
+    void Use(const LinkWay& way);
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);
 
@@ -86,6 +101,8 @@ public:
     void ResetEventAfterPolls(HANDLE event, int polls);
     int PollCount(HANDLE event);
 
+    // false: the table lacks FindFirstFileNameW and FindNextFileNameW, as on systems before Vista.
+    void SetNameCallsPresent(bool present);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();
 

@@ -221,10 +221,11 @@ TEST_F(FakeVolumeSetTest, VolumeQueriesKnowFileSystemsAndReadiness) {
     EXPECT_FALSE(k.GetVolumeInformationW(L"D:", nullptr, 0, nullptr, nullptr, nullptr, fs, 64));
     EXPECT_FALSE(k.GetVolumeInformationW(L"D:\\docs\\", nullptr, 0, nullptr, nullptr, nullptr, fs, 64));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_ROOT));
-    UINT previous = k.SetErrorMode(SEM_FAILCRITICALERRORS);
+    DWORD previous = 0;
+    ASSERT_TRUE(k.SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous));
     EXPECT_FALSE(k.GetDiskFreeSpaceExW(L"A:\\", nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
-    k.SetErrorMode(previous);
+    k.SetThreadErrorMode(previous, nullptr);
     EXPECT_EQ(volumes.CriticalErrorDialogs(), 0);
     wchar_t drives[MAX_PATH];
     DWORD length = k.GetLogicalDriveStringsW(MAX_PATH, drives);

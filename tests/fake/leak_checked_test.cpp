@@ -15,7 +15,7 @@ void LeakCheckedTest::ExpectNothingLeaked(const char* when, int ownHandles) {
 void LeakCheckedTest::TearDown() {
     ExpectNothingLeaked("at the end of the test");
     EXPECT_EQ(volumes.CriticalErrorDialogs(), 0) << "a system critical-error dialog would have shown";
-    EXPECT_EQ(volumes.ErrorMode(), 0u) << "the process error mode was not restored";
+    EXPECT_EQ(volumes.ErrorMode(), 0u) << "the thread's error mode was not restored";
 }
 
 std::string Narrow(const std::wstring& text) {

@@ -1,8 +1,12 @@
 // Hard-link enumeration on the test volumes: scan order, what is entered, stops and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "ntfs/hardlinks.h"
@@ -141,9 +145,21 @@ TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
     volumes.MakeFolder(L"D:\\mnt");
     volumes.MakeMount(L"D:\\mnt", hidden);
     volumes.MakeFile(L"D:\\mnt\\onOther.txt");
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
-    // Through the junction: the same file, found under its real paths only.
-    EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+    // A cloud placeholder folder holds its children in place, but carries a reparse point all the same.
+    volumes.MakeFolder(L"D:\\cloud");
+    volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
+    volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
+    // A drive whose only file the scan does not reach: the enumeration fails as the scan would.
+    volumes.MakeFolder(L"E:\\.x");
+    volumes.MakeFile(L"E:\\.x\\only.txt");
+    for (const LinkWay& way : kLinkWays) {
+        SCOPED_TRACE(way.name);
+        volumes.Use(way);
+        Enumerate(L"E:\\.x\\only.txt", -1);
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+        // Through the junction: the same file, found under its real paths only.
+        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+    }
 }
 
 TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
@@ -151,8 +167,17 @@ TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
     volumes.MakeFile(L"E:\\onE.txt");
     volumes.MakeFolder(L"D:\\toE");
     volumes.MakeJunction(L"D:\\toE", L"E:\\");
-    // Reached through D:, the file lies on E:; D:'s own file with that index must not be offered.
-    EXPECT_EQ(Enumerate(L"D:\\toE\\onE.txt", 0), L"");
+    // Reached through D:, the file lies on E: and is listed there; D:'s own file with that index
+    // must not be offered.
+    EXPECT_EQ(Enumerate(L"D:\\toE\\onE.txt", 1), L"E:\\onE.txt\r\n");
+}
+
+// A symbolic link reaches the file but is no link of it: the page would delete the symbolic link.
+TEST_F(HardLinkScan, SymbolicLinksToTheFileAreNotListed) {
+    volumes.MakeFile(L"D:\\a.txt");
+    volumes.MakeLink(L"D:\\a.txt", L"D:\\b.txt");
+    volumes.MakeSymbolicLink(L"D:\\aa.txt", L"D:\\a.txt");
+    EXPECT_EQ(Enumerate(L"D:\\b.txt", 2, nullptr, 2 * MAX_PATH), L"D:\\a.txt\r\nD:\\b.txt\r\n");
 }
 
 TEST_F(HardLinkScan, UnreadableFoldersAndFilesArePassedOver) {
@@ -164,7 +189,10 @@ TEST_F(HardLinkScan, UnreadableFoldersAndFilesArePassedOver) {
     volumes.MakeLink(L"D:\\f.txt", L"D:\\open\\g.txt");
     volumes.MakeFile(L"D:\\open\\denied.txt");
     volumes.SetDenied(L"D:\\open\\denied.txt");
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n");
+    for (const LinkWay& way : kLinkWays) {
+        volumes.Use(way);
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n") << way.name;
+    }
 }
 
 TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
@@ -176,12 +204,16 @@ TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(259 - deep.size(), L'n'));     // exactly 259: kept
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(260 - deep.size(), L'o'));     // 260: passed over
-    std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
-    EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
-    // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
-    EXPECT_EQ(Enumerate(L"D:\\f.txt", 1, nullptr, MAX_PATH), L"D:\\f.txt\r\n");
-    Enumerate(L"D:\\f.txt", 0, nullptr, 8);
-    Enumerate(L"D:\\f.txt", -1, nullptr, 0);
+    for (const LinkWay& way : kLinkWays) {
+        SCOPED_TRACE(way.name);
+        volumes.Use(way);
+        std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
+        EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
+        // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 1, nullptr, MAX_PATH), L"D:\\f.txt\r\n");
+        Enumerate(L"D:\\f.txt", 0, nullptr, 8);
+        Enumerate(L"D:\\f.txt", -1, nullptr, 0);
+    }
 }
 
 TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
@@ -191,17 +223,22 @@ TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\d.txt");
     volumes.MakeFile(L"D:\\z.txt");
     HANDLE event = volumes.Api().CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
-    int polls = volumes.PollCount(event);
-    EXPECT_GT(polls, 10); // scan, flattening, comparison and the final check all poll
-    for (int allowed = 0; allowed < polls; ++allowed) {
-        volumes.ResetEventAfterPolls(event, allowed);
-        Enumerate(L"D:\\a\\d.txt", -1, event);
-        volumes.Api().SetEvent(event);
-        ExpectNothingLeaked(("stop after poll " + std::to_string(allowed)).c_str(), 1);
+    for (const LinkWay& way : kLinkWays) {
+        SCOPED_TRACE(way.name);
+        volumes.Use(way);
+        volumes.ResetEventAfterPolls(event, 1000);
+        EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
+        int polls = volumes.PollCount(event);
+        EXPECT_GE(polls, 3); // names or folders, links, and the final check all poll
+        for (int allowed = 0; allowed < polls; ++allowed) {
+            volumes.ResetEventAfterPolls(event, allowed);
+            Enumerate(L"D:\\a\\d.txt", -1, event);
+            volumes.Api().SetEvent(event);
+            ExpectNothingLeaked(("stop after poll " + std::to_string(allowed)).c_str(), 1);
+        }
+        volumes.ResetEventAfterPolls(event, polls);
+        Enumerate(L"D:\\a\\d.txt", 2, event);
     }
-    volumes.ResetEventAfterPolls(event, polls);
-    Enumerate(L"D:\\a\\d.txt", 2, event);
     volumes.Api().CloseHandle(event);
 }
 
@@ -210,12 +247,17 @@ TEST_F(HardLinkScan, EveryAllocationFailureIsClean) {
     volumes.MakeFolder(L"D:\\a\\b");
     volumes.MakeFile(L"D:\\a\\b\\c.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\z.txt");
-    int paths = ForEachAllocationFailure([&](bool) {
-        wchar_t text[4 * MAX_PATH];
-        int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
-        EXPECT_LE(count, 2);
-    });
-    EXPECT_GE(paths, 4);
+    volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\b\\" + std::wstring(300, L'x')); // read only to pass over it
+    for (const LinkWay& way : kLinkWays) {
+        SCOPED_TRACE(way.name);
+        volumes.Use(way);
+        int paths = ForEachAllocationFailure([&](bool) {
+            wchar_t text[4 * MAX_PATH];
+            int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
+            EXPECT_LE(count, 2);
+        });
+        EXPECT_GE(paths, 3);
+    }
 }
 
 TEST_F(HardLinkScan, TheProcessCurrentDirectoryIsLeftAlone) {
@@ -264,6 +306,102 @@ TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
     volumes.AddShare(L"\\\\srv\\share");
     volumes.MakeFile(L"\\\\srv\\share\\f.txt");
     Enumerate(L"\\\\srv\\share\\f.txt", -1);
+}
+
+// Opens: the file's own, then one per link checked and per folder on its way, one per folder read,
+// or one per file searched.
+TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
+    VolumeOptions refusing, refusingLater;
+    refusing.namesBeforeRefusal = 0;
+    refusingLater.namesBeforeRefusal = 1;
+    volumes.AddVolume(L'F', refusing);
+    volumes.AddVolume(L'G', refusingLater);
+    for (const wchar_t* drive : {L"D:\\", L"F:\\", L"G:\\"}) {
+        std::wstring root = drive;
+        volumes.MakeFolder(root + L"a");
+        volumes.MakeFolder(root + L"a\\b");
+        for (int i = 0; i < 20; ++i) volumes.MakeFile(root + L"a\\f" + std::to_wstring(i));
+        volumes.MakeLink(root + L"a\\f3", root + L"a\\b\\g");
+        volumes.MakeLink(root + L"a\\f3", root + L"h");
+    }
+    volumes.MakeFolder(L"F:\\empty");
+    // F: refuses the names, G: the second one: their folders are read (F: has four).
+    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 1 + 3 + 3}, {L'D', 1, 1 + 3}, {L'D', 2, 1 + 3 + 22}, {L'F', 0, 1 + 4}, {L'G', 0, 1 + 3}}) {
+        volumes.Use(kLinkWays[way]);
+        volumes.ResetStats();
+        std::wstring root = std::wstring(1, drive) + L":\\";
+        EXPECT_EQ(Enumerate((root + L"h").c_str(), 3), root + L"h\r\n" + root + L"a\\f3\r\n" + root + L"a\\b\\g\r\n");
+        EXPECT_EQ(volumes.Stats().fileOpens, opens) << kLinkWays[way].name;
+    }
+}
+
+// Random trees: every way gives the same lines in the same order, and they are the file's paths the
+// scan can reach (none in a folder named with a dot, none of MAX_PATH characters or more).
+TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
+    std::mt19937 random(20261208);
+    const wchar_t* parts[] = {L"a", L"B", L"_", L"-", L"\u00e9", L"z", L"Z", L"1", L"9", L"10", L"\u00c4", L"ab"};
+    auto name = [&] { return std::wstring(parts[random() % 12]) + parts[random() % 12] + (random() % 2 ? parts[random() % 12] : L""); };
+    std::wstring mounted = volumes.AddUnletteredVolume();
+    std::vector<std::wstring> folders{L"D:\\", L"E:\\"}, targets;
+    std::map<std::wstring, std::vector<std::wstring>> reachable;
+    auto made = [&](const std::wstring& file, const std::wstring& path) {
+        if (path.size() < MAX_PATH && path.find(L"\\.") >= path.rfind(L'\\')) reachable[file].push_back(path + L"\r\n");
+    };
+    auto folderOn = [&](wchar_t drive) {
+        for (;;)
+            if (const std::wstring& folder = folders[random() % folders.size()]; folder[0] == drive) return folder;
+    };
+    for (int i = 0; i < 80; ++i) {
+        std::wstring folder = folderOn(i % 2 ? L'D' : L'E') + (random() % 10 ? L"" : L".") + name() + L"\\";
+        if (!volumes.Exists(folder)) volumes.MakeFolder(folder);
+        folders.push_back(folder); // a folder picked twice counts twice
+    }
+    // Folders whose paths end at 255 to 259 characters, and one far beyond MAX_PATH.
+    std::wstring deep = L"D:\\" + std::wstring(200, L'l') + L"\\";
+    volumes.MakeFolder(deep);
+    std::vector<std::wstring> deepFolders{deep + std::wstring(100, L'o') + L"\\"};
+    for (size_t length = 255; length <= 259; ++length) deepFolders.push_back(deep + std::wstring(length - 205, L'n') + L"\\");
+    for (const std::wstring& folder : deepFolders) volumes.MakeFolder(folder);
+    for (const wchar_t* junction : {L"D:\\j", L"D:\\toE", L"D:\\mnt"}) volumes.MakeFolder(junction);
+    volumes.MakeJunction(L"D:\\j", folderOn(L'D'));
+    volumes.MakeJunction(L"D:\\toE", L"E:\\");
+    volumes.MakeMount(L"D:\\mnt", mounted);
+    volumes.MakeFile(L"D:\\mnt\\same index as D's first");
+    for (int i = 0; i < 60; ++i) {
+        std::wstring folder = i % 4 ? folders[random() % folders.size()] : deepFolders[random() % 6];
+        std::wstring file = folder + name() + L".t";
+        if (file.size() >= MAX_PATH || volumes.Exists(file)) continue;
+        volumes.MakeFile(file);
+        targets.push_back(file);
+        made(file, file);
+        for (unsigned k = random() % 5; k > 0; --k) {
+            std::wstring link = (random() % 3 ? folderOn(file[0]) : random() % 2 ? folder : deepFolders[random() % 6]) + name() + L".l";
+            if (link[0] == file[0] && !volumes.Exists(link)) volumes.MakeLink(file, link), made(file, link);
+        }
+    }
+    // D: is read partly by search: its root and some folders refuse the id listing.
+    for (const std::wstring& folder : folders)
+        if (folder[0] == L'D' && (folder.size() == 3 || random() % 3 == 0)) volumes.RefuseIdListing(folder);
+    for (const std::wstring& target : targets) {
+        std::vector<std::wstring> results;
+        for (const LinkWay& way : kLinkWays) {
+            volumes.Use(way);
+            std::vector<wchar_t> text(8 * MAX_PATH, L'~');
+            int count = EnumerateHardLinks(target.c_str(), text.data(), text.size(), nullptr);
+            results.push_back(std::to_wstring(count) + L" " + (count < 0 ? L"" : text.data()));
+            EXPECT_EQ(results.back(), results.front()) << Narrow(target) << " " << way.name;
+        }
+        // The lines as a set: their order is what the ways agree on above.
+        std::wstring found = results.front(), set = found.substr(0, found.find(L' ') + 1), expected;
+        std::vector<std::wstring> lines;
+        for (size_t at = set.size(), end; (end = found.find(L"\r\n", at)) != std::wstring::npos; at = end + 2)
+            lines.push_back(found.substr(at, end + 2 - at));
+        for (auto* list : {&lines, &reachable[target]}) std::sort(list->begin(), list->end());
+        for (const std::wstring& line : lines) set += line;
+        expected = std::to_wstring(reachable[target].size()) + L" ";
+        for (const std::wstring& line : reachable[target]) expected += line;
+        EXPECT_EQ(set, expected) << Narrow(target);
+    }
 }
 
 } // namespace

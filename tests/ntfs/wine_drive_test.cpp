@@ -1,7 +1,9 @@
 // The path and volume services on Wine's own drives, through the real kernel32.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "ntfs/paths.h"
 #include "ntfs/volumes.h"
@@ -62,6 +64,32 @@ TEST_F(WineDrive, VolumeOfATempFileIsItsDrive) {
     if (GetVolumeInformationW(driveRoot.c_str(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 64))
         EXPECT_EQ(IsNTFSVolume(file.c_str()), wcscmp(fileSystem, L"NTFS") == 0 ? 1 : 0);
     EXPECT_EQ(GetReparseTarget(folder.c_str(), root), -1);
+}
+
+// The critical-error guard is per thread: the host's process-wide mode never changes, not even
+// for a moment while queries run on two threads at once.
+TEST_F(WineDrive, QueriesLeaveTheHostsErrorModeAlone) {
+    UINT host = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    std::atomic<bool> running{true};
+    std::atomic<int> changes{0};
+    std::thread watcher([&] {
+        while (running)
+            if (GetErrorMode() != SEM_NOOPENFILEERRORBOX) ++changes;
+    });
+    auto queries = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            IsExistingFolder(folder.c_str());
+            IsNTFSVolume(file.c_str());
+        }
+    };
+    std::thread first(queries), second(queries);
+    first.join();
+    second.join();
+    running = false;
+    watcher.join();
+    EXPECT_EQ(GetErrorMode(), static_cast<UINT>(SEM_NOOPENFILEERRORBOX));
+    EXPECT_EQ(changes, 0);
+    SetErrorMode(host);
 }
 
 } // namespace

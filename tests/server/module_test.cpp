@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kestrune_h.h"
+#include "server/com_object.h"
 #include "server/module.h"
 #include "tests/com/dll_module.h"
 
@@ -139,6 +140,25 @@ TEST(DllConcurrency, ThreadsAskingAtOnceGetOneClassObject) {
         for (IUnknown* object : seen) object->Release();
         EXPECT_EQ(dll.canUnloadNow(), S_OK);
     }
+}
+
+
+// Until a class's own tear-down has run, DllCanUnloadNow must not let the library go.
+struct TearDownProbe : IUnknown {
+    static const InterfaceTable<TearDownProbe> interfaces;
+    static inline LONG locksInTearDown = -1;
+    ~TearDownProbe() { locksInTearDown = Module().lockCount; }
+};
+const InterfaceEntry<TearDownProbe> probeRows[] = {{&IID_IUnknown, InterfaceOf<TearDownProbe, IUnknown>}};
+const InterfaceTable<TearDownProbe> TearDownProbe::interfaces = MakeInterfaceTable(probeRows);
+
+TEST(ObjectLifetime, TheModuleLockOutlivesTheClassTearDown) {
+    LONG before = Module().lockCount;
+    IUnknown* object = nullptr;
+    ASSERT_EQ(CreateComObject<TearDownProbe>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+    EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(TearDownProbe::locksInTearDown, before + 1);
+    EXPECT_EQ(Module().lockCount, before);
 }
 
 } // namespace

@@ -1,0 +1,113 @@
+// The direct answer: the file system's own list of the file's names, each a path from its volume's
+// root, put under the drive root and into the scan's order, and kept only where the scan would
+// have found it.
+#include "ntfs/folder_reader.h"
+#include "ntfs/hardlinks.h"
+#include "ntfs/kernel.h"
+#include "ntfs/link_target.h"
+#include "ntfs/name_list.h"
+#include "ntfs/scan_order.h"
+#include "ntfs/scoped.h"
+
+#include <cwchar>
+
+namespace kestrune {
+namespace {
+
+// NTFS names a file by at most 32,767 characters.
+constexpr DWORD kLongestName = 32768;
+
+enum class NameRead { Name, Overlong, End, Refused, OutOfMemory };
+
+// Reads the names one by one. A name too long for MAX_PATH is read into a block of its size only
+// to move past it: no such path can be listed.
+class LinkNames {
+public:
+    explicit LinkNames(const wchar_t* path) : path_(path) {}
+
+    NameRead Next(wchar_t (&name)[MAX_PATH]) {
+        DWORD length = MAX_PATH;
+        if (Call(name, length)) return NameRead::Name;
+        DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF && search_.Valid()) return NameRead::End;
+        if (error != ERROR_MORE_DATA || length <= MAX_PATH || length > kLongestName) return NameRead::Refused;
+        ScopedGlobal longer(length * sizeof(wchar_t));
+        if (!longer.Valid()) return NameRead::OutOfMemory;
+        return Call(longer.As<wchar_t>(), length) ? NameRead::Overlong : NameRead::Refused;
+    }
+
+private:
+    BOOL Call(wchar_t* buffer, DWORD& length) {
+        if (search_.Valid()) return Kernel().FindNextFileNameW(search_.Get(), &length, buffer);
+        search_.Reset(Kernel().FindFirstFileNameW(path_, 0, &length, buffer));
+        return search_.Valid();
+    }
+
+    const wchar_t* path_;
+    ScopedFind search_;
+};
+
+// The drive letter and colon, then the name from the volume's root ("\a\b.txt"), when it fits
+// MAX_PATH and the scan would enter every folder on its way by name (none begins with a dot).
+bool MakeLine(const wchar_t* root, const wchar_t* name, wchar_t (&line)[MAX_PATH]) {
+    size_t length = wcsnlen(name, MAX_PATH);
+    if (name[0] != L'\\' || length + 2 >= MAX_PATH) return false;
+    const wchar_t* last = wcsrchr(name, L'\\');
+    for (const wchar_t* folder = wcschr(name, L'\\'); folder != last; folder = wcschr(folder + 1, L'\\'))
+        if (folder[1] == L'.') return false;
+    line[0] = root[0];
+    line[1] = L':';
+    wmemcpy(line + 2, name, length + 1);
+    return true;
+}
+
+// Whether the scan would enter each folder on the line's way: it must open for listing as a folder
+// (a folder that denies its listing holds nothing for the scan), and a reparse point on it (a
+// junction, a mount point, a cloud placeholder) keeps the scan out.
+bool ScanEntersFoldersOf(const wchar_t* line) {
+    wchar_t folder[MAX_PATH];
+    wcscpy(folder, line);
+    for (wchar_t* slash = wcschr(folder + 3, L'\\'); slash; slash = wcschr(slash + 1, L'\\')) {
+        *slash = L'\0';
+        ScopedHandle opened(OpenFolderForListing(folder, false));
+        *slash = L'\\';
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!opened.Valid() || !Kernel().GetFileInformationByHandle(opened.Get(), &info) ||
+            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+LinkSearch ListLinksByName(const wchar_t* path, const wchar_t* root, const LinkTarget& target, LinkText& text,
+                           HANDLE event) {
+    if (!Kernel().FindFirstFileNameW || !Kernel().FindNextFileNameW) return LinkSearch::Unavailable;
+    NameList lines;
+    {
+        LinkNames names(path);
+        wchar_t name[MAX_PATH];
+        for (;;) {
+            NameRead read = names.Next(name);
+            if (read == NameRead::End) break;
+            // Refused at any point: the list is incomplete, and the scan answers instead.
+            if (read == NameRead::Refused) return LinkSearch::Unavailable;
+            if (read == NameRead::OutOfMemory) return LinkSearch::Failed;
+            wchar_t line[MAX_PATH];
+            if (read == NameRead::Name && MakeLine(root, name, line) && !lines.Add(line, wcslen(line)))
+                return LinkSearch::Failed;
+            if (!ShouldGoOn(event)) return LinkSearch::Failed;
+        }
+    }
+    if (!lines.Sort(ComparePathsInScanOrder)) return LinkSearch::Failed;
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        // The name may be gone, or replaced, since it was listed: each path is checked as the scan
+        // checks a file it opens.
+        if (ScanEntersFoldersOf(lines[i]) && target.IsNamedBy(lines[i])) text.Add(lines[i]);
+        if (!ShouldGoOn(event)) return LinkSearch::Failed;
+    }
+    return LinkSearch::Done;
+}
+
+} // namespace kestrune

@@ -1,0 +1,66 @@
+// The sheet extension's role: accept one item on NTFS, add the page, and give the page's
+// reference back when the sheet lets the page go.
+#include "shell/propntfs/propntfs_object.h"
+
+#include <commctrl.h>
+
+#include "ntfs/kernel.h"
+#include "ntfs/volumes.h"
+#include "server/module.h"
+#include "shell/dropped_path.h"
+
+namespace kestrune {
+
+HRESULT PropNtfsObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
+    if (!data) return E_INVALIDARG;
+    InitCommonControls();
+    HRESULT dropped = GetSingleDroppedPath(data, filePath_);
+    if (dropped != S_OK) return dropped;
+    return IsNTFSVolume(filePath_) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) {
+    if (!addPage) return E_INVALIDARG;
+    PROPSHEETPAGEW page = {};
+    page.dwSize = sizeof page;
+    page.dwFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
+    page.hInstance = Module().instance;
+    page.pszTemplate = MAKEINTRESOURCEW(kPageDialog);
+    page.pszTitle = caption_;
+    page.pfnDlgProc = PageProcedure;
+    page.lParam = reinterpret_cast<LPARAM>(this);
+    page.pfnCallback = PageCallback;
+    // An open page keeps the library loaded.
+    page.pcRefParent = reinterpret_cast<UINT*>(&Module().lockCount);
+
+    static_cast<IShellPropSheetExt*>(this)->AddRef(); // the page's own reference, given back at PSPCB_RELEASE
+    ++pageReferences_;
+    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page);
+    if (handle && addPage(handle, lParam)) return S_OK;
+    // Whether destroying a refused page runs its release is the platform's affair: the count
+    // tells whether the reference is still ours to give back.
+    int held = pageReferences_;
+    if (handle) DestroyPropertySheetPage(handle);
+    if (pageReferences_ == held) {
+        --pageReferences_;
+        static_cast<IShellPropSheetExt*>(this)->Release();
+    }
+    return S_OK;
+}
+
+HRESULT PropNtfsObject::ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) { return E_NOTIMPL; }
+
+UINT CALLBACK PropNtfsObject::PageCallback(HWND, UINT message, PROPSHEETPAGEW* page) {
+    if (message == PSPCB_RELEASE && page) {
+        auto* self = reinterpret_cast<PropNtfsObject*>(page->lParam);
+        if (self && self->pageReferences_ > 0) {
+            // The worker stops at its next poll; the destruction waits for it.
+            if (self->enumThread_) Kernel().ResetEvent(self->runEvent_);
+            --self->pageReferences_;
+            static_cast<IShellPropSheetExt*>(self)->Release();
+        }
+    }
+    return 1;
+}
+
+} // namespace kestrune

@@ -1,0 +1,137 @@
+// PropNTFS: the "Kestrune" page of an NTFS item's Properties: its hard links, enumerated on a
+// worker thread, and its named streams.
+#pragma once
+#include <windows.h>
+#include <prsht.h>
+#include <shlobj.h>
+
+#include "kestrune_h.h"
+#include "server/dual_interface.h"
+#include "server/interface_table.h"
+#include "server/type_infos.h"
+
+namespace kestrune {
+
+class PropNtfsObject : public DualInterface<IPropNTFS, &propNtfsTypeInfo>,
+                       public IShellExtInit,
+                       public IShellPropSheetExt {
+public:
+    static const InterfaceTable<PropNtfsObject> interfaces;
+
+    // IShellExtInit (propntfs_init.cpp)
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* data, HKEY progId) override;
+
+    // IShellPropSheetExt (propntfs_init.cpp)
+    STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) override;
+    STDMETHODIMP ReplacePage(EXPPS pageId, LPFNSVADDPROPSHEETPAGE replaceWith, LPARAM lParam) override;
+
+protected:
+    PropNtfsObject();
+    ~PropNtfsObject();
+
+private:
+    static UINT CALLBACK PageCallback(HWND window, UINT message, PROPSHEETPAGEW* page);
+    // The page's dialog procedure and its dispatch (propntfs_page.cpp).
+    static INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+    void Dispatch(HWND page, WORD id, WORD code);
+
+    // Link section (propntfs_links.cpp).
+    void ShowLinkCount(HWND page, const wchar_t* path);
+    void StartOrStopEnumeration(HWND page);
+    void FinishEnumeration(HWND page);
+    void EndWorker();
+    void DeleteLink(HWND page);
+    static DWORD WINAPI WorkerMain(void* self);
+    void Enumerate();
+
+    // Stream section (propntfs_streams.cpp).
+    void FillStreamList(HWND page);
+    void PreviewStream(HWND page);
+    void DeleteStream(HWND page);
+    void ShowStreamMenu(HWND page);
+    void NewStreamFromFile(HWND page);
+    void SaveStreamToFile(HWND page);
+    void RenameStream(HWND page);
+    bool SelectedStreamPath(HWND page, wchar_t (&name)[MAX_PATH], wchar_t (&path)[2 * MAX_PATH]);
+    bool NewStreamPath(const wchar_t* name, wchar_t (&path)[2 * MAX_PATH]);
+    void Tell(HWND owner, const wchar_t* text, UINT icon);
+    // What a copy into a new target tells when it fails; a read or write failure removes the target.
+    struct CopyFailureTexts {
+        const wchar_t* notCreated;
+        const wchar_t* readFailed;
+        const wchar_t* writeFailed;
+    };
+    bool CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags, const CopyFailureTexts& texts);
+
+    // The stream-name dialog 209 (stream_name_dialog.cpp): false when the user cancels.
+    bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);
+    static INT_PTR CALLBACK NameProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+    wchar_t filePath_[MAX_PATH];
+    wchar_t caption_[100];
+    // Page references taken by AddPages and not yet given back by the page's release.
+    int pageReferences_ = 0;
+
+    // Written by the user-interface thread only; the worker reads runEvent_ and filePath_.
+    HANDLE enumThread_ = nullptr;
+    HANDLE runEvent_ = nullptr;
+    HWND workerPage_ = nullptr;
+    HMODULE workerLibrary_ = nullptr;
+    // What the worker found, read by the user-interface thread once the worker has ended.
+    enum class Outcome { CountFailed, SingleLink, Scanned } outcome_ = Outcome::CountFailed;
+    int foundCount_ = -1;
+    wchar_t* found_ = nullptr;
+
+    wchar_t nameDialogResult_[MAX_PATH];
+};
+
+// Private messages the worker posts to the page; posting never waits for the page's thread.
+constexpr UINT kScanStartedMessage = WM_APP + 0x4B0;
+constexpr UINT kEnumerationEndedMessage = WM_APP + 0x4B1;
+
+// Control, menu and resource IDs of the page.
+enum PageIds : int {
+    kPageDialog = 205,
+    kLinkCountLabel = 201,
+    kEnumerateButton = 202,
+    kDeleteLinkButton = 203,
+    kLinkList = 204,
+    kStreamList = 205,
+    kStreamPreview = 206,
+    kReloadStreamsButton = 207,
+    kEditStreamButton = 208,
+    kDeleteStreamButton = 209,
+    kHelpButton = 210,
+    kAnimation = 401,
+    kBusyClip = 207,
+    kStreamMenu = 208,
+    kStreamNameDialog = 209,
+    kStreamNameEdit = 204,
+    kNewStreamCommand = 32768,
+    kSaveStreamCommand = 32769,
+    kRenameStreamCommand = 32770,
+};
+
+// The texts the user sees.
+extern const wchar_t kEnumerateText[];
+extern const wchar_t kStopText[];
+extern const wchar_t kLinkCountFormat[];
+extern const wchar_t kEnumerationFailedText[];
+extern const wchar_t kDeleteLinkQuestion[];
+extern const wchar_t kLastLinkQuestion[];
+extern const wchar_t kDeleteFailedText[];
+extern const wchar_t kDeleteStreamQuestion[];
+extern const wchar_t kStreamReadFailedText[];
+extern const wchar_t kStreamWriteFailedText[];
+extern const wchar_t kOutOfMemoryText[];
+extern const wchar_t kFileOpenFailedText[];
+extern const wchar_t kFileReadFailedText[];
+extern const wchar_t kStreamCreateFailedText[];
+extern const wchar_t kFileCreateFailedText[];
+extern const wchar_t kFileWriteFailedText[];
+extern const wchar_t kRenameKeptOldText[];
+extern const wchar_t kNameTooLongText[];
+extern const wchar_t kEmptyNameText[];
+extern const wchar_t kInvalidNameText[];
+
+} // namespace kestrune

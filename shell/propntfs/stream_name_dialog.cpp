@@ -1,0 +1,60 @@
+// Dialog 209, "ストリーム名の入力": a stream name that is neither empty nor holds a character
+// that NTFS or the page's "%s:%s" paths cannot take.
+#include "shell/propntfs/propntfs_object.h"
+
+#include <cwchar>
+
+#include "ntfs/paths.h"
+#include "server/module.h"
+
+namespace kestrune {
+
+bool PropNtfsObject::AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]) {
+    nameDialogResult_[0] = L'\0';
+    INT_PTR chosen = DialogBoxParamW(Module().instance, MAKEINTRESOURCEW(kStreamNameDialog), page, NameProcedure,
+                                     reinterpret_cast<LPARAM>(this));
+    if (chosen != IDOK) return false;
+    wcscpy(name, nameDialogResult_);
+    return true;
+}
+
+INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        // Shared: the system frees it with the library's resources.
+        HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(201), IMAGE_ICON, 16, 16,
+                                 LR_DEFAULTCOLOR | LR_SHARED);
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        SendDlgItemMessageW(dialog, kStreamNameEdit, EM_SETLIMITTEXT, MAX_PATH - 1, 0);
+        return FALSE;
+    }
+    if (message != WM_COMMAND) return FALSE;
+    auto* self = reinterpret_cast<PropNtfsObject*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return FALSE;
+    }
+    if (LOWORD(wParam) != IDOK || !self) return FALSE;
+    HWND edit = GetDlgItem(dialog, kStreamNameEdit);
+    int length = GetWindowTextLengthW(edit);
+    const wchar_t* refusal = nullptr;
+    UINT icon = MB_ICONERROR;
+    if (length == 0) {
+        refusal = kEmptyNameText;
+        icon = MB_ICONWARNING;
+    } else if (length >= MAX_PATH) {
+        refusal = kNameTooLongText; // would be cut by the buffer into another name
+    } else {
+        GetWindowTextW(edit, self->nameDialogResult_, MAX_PATH);
+        if (!IsValidStreamName(self->nameDialogResult_)) refusal = kInvalidNameText;
+    }
+    if (refusal) {
+        MessageBoxW(dialog, refusal, self->caption_, icon);
+        SetFocus(edit);
+        return TRUE;
+    }
+    EndDialog(dialog, IDOK);
+    return FALSE;
+}
+
+} // namespace kestrune

@@ -1,0 +1,127 @@
+// The help loader through a stand-in help control registered where Windows registers hhctrl.ocx,
+// and Wine's own control with the built manual. The loader is set once per process: each case
+// that needs a fresh one runs in a child process of its own (a death-test child).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "shell/help/help.h"
+#include "tests/help/help_call.h"
+#include "tests/server/scratch_registry.h"
+
+namespace kestrune::testing {
+namespace {
+
+std::wstring Beside(const std::wstring& name) {
+    wchar_t path[MAX_PATH];
+    std::wstring exe(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return exe.substr(0, exe.rfind(L'\\') + 1) + name;
+}
+const std::wstring kStandIn = Beside(L"help_stand_in.dll");
+
+void RegisterControl(const std::wstring& path, DWORD type = REG_SZ, DWORD terminator = 1) {
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32", nullptr,
+                    type, path.c_str(), DWORD(path.size() + terminator) * sizeof(wchar_t));
+}
+
+std::vector<HelpCall> CallsOf(const std::wstring& control) {
+    HMODULE module = GetModuleHandleW(control.c_str());
+    const HelpCall* calls = nullptr;
+    LONG count = module ? reinterpret_cast<RecordedHelpCallsProc>(GetProcAddress(module, "RecordedHelpCalls"))(&calls) : 0;
+    return {calls, calls + count};
+}
+
+TEST(HelpThroughStandIn, PopUpsAtTheCursorAndTheManualBesideTheLibraryWhateverTheCurrentFolder) {
+    { // the first request loads the control; the key is never read again
+        ScratchRegistry registry(L"Help");
+        RegisterControl(kStandIn);
+        CallHtmlHelp(nullptr, nullptr, HH_INITIALIZE, 0);
+    }
+    POINT cursor{}; // away from any control: the pop-up goes to the mouse
+    ASSERT_TRUE(SetCursorPos(400, 300) && GetCursorPos(&cursor));
+    const RECT defaultMargins{-1, -1, -1, -1};
+    const struct { const HelpTable& table; int control; UINT text; } cases[] = {
+        {kPropertyPageHelp, 209, 114}, {kPropertyPageHelp, -1, 0}, {kPropertyPageHelp, 200, 0}, {kPropertyPageHelp, 213, 0},
+        {kReparseInfoHelp, 203, 102}, {kReparseInfoHelp, -1, 0}};
+    for (auto& c : cases) {
+        size_t before = CallsOf(kStandIn).size();
+        ShowContextHelp(GetDesktopWindow(), c.table, c.control);
+        std::vector<HelpCall> calls = CallsOf(kStandIn);
+        ASSERT_EQ(calls.size(), before + (c.text != 0)) << c.control;
+        const HH_POPUP& p = calls.back().popup;
+        EXPECT_TRUE(!c.text || (calls.back().command == HH_DISPLAY_TEXT_POPUP && calls.back().caller == GetDesktopWindow() && p.cbStruct == sizeof p && p.idString == c.text &&
+                                p.hinst == GetModuleHandleW(nullptr) && p.pt.x == cursor.x && p.pt.y == cursor.y &&
+                                p.clrForeground == ~COLORREF{} && p.clrBackground == ~COLORREF{} &&
+                                EqualRect(&p.rcMargins, &defaultMargins) && !p.pszText && !p.pszFont)) << c.control;
+    }
+    for (const wchar_t* folder : {L"C:\\", L"C:\\windows"}) {
+        SetCurrentDirectoryW(folder);
+        ShowHelpFile();
+        HelpCall call = CallsOf(kStandIn).back();
+        EXPECT_TRUE(call.command == HH_DISPLAY_TOC && !call.caller && !call.data && Beside(L"Kestrune.chm") == call.file);
+    }
+}
+
+// A death-test child reports nothing itself: its failures go to stderr, which the parent shows.
+[[noreturn]] void ExitWithResult() {
+    const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+    for (int i = 0; i < result->total_part_count(); ++i) fprintf(stderr, "%s\n", result->GetTestPartResult(i).message());
+    fflush(stderr);
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+// In a fresh loader, with the current folder at the second plant: the request reaches `serving`
+// and nothing planted; with nothing to serve, it returns nothing and never tries again.
+void RequestFromFreshLoader(const std::wstring& registered, DWORD type, DWORD terminator, const std::wstring& serving,
+                            const std::wstring (&plants)[2]) {
+    ScratchRegistry registry(L"FreshHelp");
+    RegisterControl(registered, type, terminator);
+    SetCurrentDirectoryW(plants[1].substr(0, plants[1].rfind(L'\\')).c_str());
+    HWND result = CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
+    EXPECT_TRUE(!GetModuleHandleW(plants[0].c_str()) && !GetModuleHandleW(plants[1].c_str()));
+    EXPECT_EQ(CallsOf(kStandIn).size(), serving == kStandIn ? 1u : 0u);
+    EXPECT_TRUE(serving.empty() || GetModuleHandleW(serving.c_str()));
+    if (!serving.empty()) return;
+    RegisterControl(kStandIn);
+    EXPECT_TRUE(!result && !CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0) && !GetModuleHandleW(kStandIn.c_str()));
+    EXPECT_EQ(GetModuleHandleW(L"hhctrl.ocx"), nullptr);
+}
+
+TEST(FreshHelpLoader, TakesTheRegisteredControlOrTheSystemsAndNothingPlanted) {
+    wchar_t system[MAX_PATH], temp[MAX_PATH];
+    std::wstring hhctrl = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\hhctrl.ocx";
+    std::wstring plants[2] = {Beside(L"hhctrl.ocx"), std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"hhctrl.ocx"};
+    for (auto& plant : plants) ASSERT_TRUE(CopyFileW(kStandIn.c_str(), plant.c_str(), FALSE));
+    SetEnvironmentVariableW(L"KESTRUNE_HELP_FOLDER", Beside(L"").c_str());
+    const struct { std::wstring registered; DWORD type, terminator; std::wstring serving; } cases[] = {
+        {L"%KESTRUNE_HELP_FOLDER%help_stand_in.dll", REG_EXPAND_SZ, 1, kStandIn}, {kStandIn, REG_SZ, 0, kStandIn},
+        {L"hhctrl.ocx", REG_SZ, 1, hhctrl}, {Beside(L"help_stand_in_unnumbered.dll"), REG_SZ, 1, L""},
+        {Beside(L"absent.ocx"), REG_SZ, 1, L""}};
+    // Wine's loader override for this executable, read when a child starts, takes Wine's control away.
+    const wchar_t overrides[] = L"Software\\Wine\\AppDefaults\\help_tests.exe\\DllOverrides";
+    for (auto& c : cases) {
+        if (&c == &cases[4]) RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"hhctrl.ocx", REG_SZ, L"", 2);
+        EXPECT_EXIT((RequestFromFreshLoader(c.registered, c.type, c.terminator, c.serving, plants), ExitWithResult()),
+                    ::testing::ExitedWithCode(0), "") << "case " << &c - cases;
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides, L"hhctrl.ocx");
+    }
+    for (auto& plant : plants) DeleteFileW(plant.c_str());
+}
+
+void OpenManualInWinesControl() {
+    HWND window = CallHtmlHelp(nullptr, Beside(L"Kestrune.chm").c_str(), HH_DISPLAY_TOC, 0);
+    HWND tree = FindWindowExW(FindWindowExW(window, nullptr, L"HH Child", nullptr), nullptr, WC_TREEVIEWW, nullptr);
+    wchar_t title[64] = {}, first[64] = {};
+    TVITEMW item{TVIF_TEXT, TreeView_GetRoot(tree), 0, 0, first, 64, 0, 0, 0, 0};
+    EXPECT_TRUE(GetWindowTextW(window, title, 64) && TreeView_GetItem(tree, &item) && TreeView_GetCount(tree) >= 7u);
+    EXPECT_EQ(std::wstring(title) + L" / " + first, L"Kestrune ヘルプ / Kestrune の概要") << "read as CP932";
+    CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
+}
+
+TEST(FreshHelpLoader, WinesOwnControlOpensTheManualAtItsContents) {
+    EXPECT_EXIT((OpenManualInWinesControl(), ExitWithResult()), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace kestrune::testing

@@ -1,0 +1,311 @@
+// The PropNTFS page in a real modeless property sheet on the test volumes: links, the worker,
+// streams, and every failure the page must tell.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "ntfs/kernel_override.h"
+#include "server/com_object.h"
+#include "shell/propntfs/propntfs_object.h"
+#include "tests/com/hdrop_data_object.h"
+#include "tests/fake/leak_checked_test.h"
+#include "tests/shell/page_driver.h"
+
+namespace kestrune::testing {
+namespace {
+
+using Texts = std::vector<std::wstring>;
+const std::wstring kItem = L"D:\\docs\\item.txt";
+constexpr uint64_t kHugeSize = (4ull << 30) + 3;
+
+// Faults by path over the volume set: writes that fail, reads that end early, a source of
+// kHugeSize bytes, and a target that only counts the bytes reaching it.
+enum class Fault { FailWrites, EndEarly, Huge, Count };
+struct Faults {
+    static inline const KernelApi* fake;
+    static inline std::vector<std::pair<std::wstring, Fault>> byPath;
+    static inline std::map<HANDLE, Fault> open;
+    static inline uint64_t hugeRead, counted;
+    static HANDLE WINAPI Create(LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+        HANDLE h = fake->CreateFileW(path, a, s, sa, d, f, t);
+        for (auto& [marker, fault] : byPath)
+            if (!marker.empty() && wcsstr(path, marker.c_str())) open[h] = fault;
+        return h;
+    }
+    static bool Is(HANDLE h, Fault fault) { return open.count(h) && open[h] == fault; }
+    static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED o) {
+        if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return fake->ReadFile(h, data, bytes, read, o);
+        *read = Is(h, Fault::Huge) ? static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - hugeRead)) : 0;
+        memset(data, 'H', *read);
+        hugeRead += *read;
+        return TRUE;
+    }
+    static BOOL WINAPI Write(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED o) {
+        if (!Is(h, Fault::Count) && !Is(h, Fault::FailWrites)) return fake->WriteFile(h, data, bytes, written, o);
+        *written = Is(h, Fault::Count) ? bytes : 0;
+        counted += *written;
+        return Is(h, Fault::Count);
+    }
+    static BOOL WINAPI SizeEx(HANDLE h, PLARGE_INTEGER size) {
+        return Is(h, Fault::Huge) ? (size->QuadPart = kHugeSize, TRUE) : fake->GetFileSizeEx(h, size);
+    }
+};
+
+class PropertyPage : public LeakCheckedTest {
+protected:
+    PropertyPage() {
+        volumes.AddVolume(L'D');
+        volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
+        volumes.MakeFolder(L"D:\\docs");
+        volumes.MakeFile(kItem, "item");
+        Faults::fake = &volumes.Api();
+        Faults::byPath.clear();
+        Faults::open.clear(); // handle values start anew with each volume set
+        api_ = volumes.Api();
+        api_.CreateFileW = Faults::Create;
+        api_.ReadFile = Faults::Read;
+        api_.WriteFile = Faults::Write;
+        api_.GetFileSizeEx = Faults::SizeEx;
+        previous_ = ReplaceKernelApi(&api_);
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        temp_ = temp;
+        // The common dialogs see the real folder; the page opens the same path on the test volumes.
+        volumes.AddVolume(temp_[0]);
+        for (size_t end = temp_.find(L'\\', 3); end != std::wstring::npos; end = temp_.find(L'\\', end + 1))
+            volumes.MakeFolder(temp_.substr(0, end));
+    }
+    ~PropertyPage() override {
+        ReplaceKernelApi(previous_);
+        EXPECT_EQ(Module().lockCount, locks_) << "module lock left behind";
+    }
+    void TearDown() override {
+        Close();
+        LeakCheckedTest::TearDown();
+    }
+    HRESULT Open(Texts items = {kItem}) {
+        IShellExtInit* init = nullptr;
+        CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+        HDropDataObject data(std::move(items));
+        HRESULT result = init->Initialize(nullptr, &data, nullptr);
+        if (result == S_OK) init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
+        init->Release();
+        if (extension) sheet = std::make_unique<Sheet>(extension);
+        return result;
+    }
+    void Close() {
+        sheet.reset();
+        if (extension) extension->Release();
+        extension = nullptr;
+    }
+    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; }); }
+    std::string Content(const std::wstring& path) {
+        HANDLE h = volumes.Api().CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string content(1 << 20, '\0');
+        DWORD read = 0;
+        volumes.Api().ReadFile(h, content.data(), 1 << 20, &read, nullptr);
+        volumes.Api().CloseHandle(h);
+        return content.substr(0, read);
+    }
+
+    std::unique_ptr<Sheet> sheet;
+    IShellPropSheetExt* extension = nullptr;
+    std::wstring temp_;
+    KernelApi api_{};
+    const KernelApi* previous_ = nullptr;
+    LONG locks_ = Module().lockCount;
+};
+
+TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
+    volumes.MakeFile(L"F:\\fat.txt");
+    EXPECT_EQ(Open({L"F:\\fat.txt"}), E_INVALIDARG);
+    IShellExtInit* init = nullptr;
+    CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+    init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
+    EXPECT_EQ(extension->AddPages([](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; }, 0), S_OK);
+    EXPECT_EQ(init->Release(), 1u); // the page's reference went with the refused page
+}
+
+// The label, the links the worker lists, and deleting one of them: once asked, or twice for the last.
+TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
+    volumes.MakeStream(kItem, L"s", "stream");
+    volumes.MakeLink(kItem, L"D:\\b.txt");
+    const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
+    struct Case {
+        std::wstring item, label;
+        std::set<std::wstring> links;
+        std::wstring target; // deleted with the answers
+        std::vector<int> answers;
+        Texts told;
+        std::wstring labelAfter;
+    } cases[] = {
+        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDNO}, {ask}, L"リンク数 : 2"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDYES}, {ask}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDNO}, {ask, last}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDYES}, {ask, last}, L"リンク数 : 0"}};
+    for (auto& c : cases) {
+        ASSERT_EQ(Open({c.item}), S_OK);
+        EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
+        std::vector<Answer> answers;
+        for (int answer : c.answers) answers.push_back(Press(answer));
+        DialogScript script(answers);
+        sheet->Command(kEnumerateButton);
+        EXPECT_TRUE(Idle());
+        Texts listed = sheet->Items(kLinkList);
+        EXPECT_EQ(std::set<std::wstring>(listed.begin(), listed.end()), c.links);
+        sheet->Select(kLinkList, c.target);
+        sheet->Command(kDeleteLinkButton);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_EQ(sheet->Text(kLinkCountLabel), c.labelAfter);
+        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back() == IDNO);
+        EXPECT_EQ(sheet->Items(kStreamList).empty(), c.labelAfter != L"リンク数 : 1" && c.labelAfter != L"リンク数 : 2");
+        Close();
+    }
+    // A worker that cannot start leaves the button as it was.
+    volumes.MakeFile(kItem);
+    ASSERT_EQ(Open(), S_OK);
+    api_.CreateEventW = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE { return nullptr; };
+    DialogScript script({});
+    sheet->Command(kEnumerateButton);
+    EXPECT_EQ(script.told, Texts{kEnumerationFailedText});
+    api_.CreateEventW = volumes.Api().CreateEventW;
+    sheet->Command(kEnumerateButton);
+    EXPECT_TRUE(Idle() && sheet->Items(kLinkList).size() == 1u);
+}
+
+TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
+    for (int a = 0; a < 100; ++a) {
+        volumes.MakeFolder(L"D:\\a" + std::to_wstring(a));
+        for (int f = 0; f < 1000; ++f) volumes.MakeFile(L"D:\\a" + std::to_wstring(a) + L"\\f" + std::to_wstring(f));
+    }
+    volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
+    for (bool closeSheet : {false, true}) {
+        volumes.ResetStats();
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Command(kEnumerateButton);
+        EXPECT_EQ(sheet->Text(kEnumerateButton), kStopText);
+        EXPECT_EQ(Module().lockCount, locks_ + 2) << "the object's lock and the worker's own";
+        if (!closeSheet) sheet->Command(kEnumerateButton);
+        EXPECT_TRUE(closeSheet || (Idle() && sheet->Items(kLinkList).empty()));
+        Close(); // the object goes only once the worker has ended
+        EXPECT_LT(volumes.Stats().findNexts, 50000) << "the scan of 100,000 files went on";
+        ExpectNothingLeaked(closeSheet ? "after closing" : "after stopping");
+        EXPECT_EQ(Module().lockCount, locks_);
+    }
+}
+
+TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
+    volumes.MakeStream(kItem, L"s1", std::string("ab\0c", 4));
+    volumes.MakeStreamOfSize(kItem, L"big", 5000);
+    ASSERT_EQ(Open(), S_OK);
+    EXPECT_EQ(sheet->Items(kStreamList), (Texts{L"s1", L"big"}));
+    static std::vector<std::vector<bool>> grayed; // per opening of the menu, which is closed at once
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, [](int code, WPARAM w, LPARAM l) -> LRESULT {
+        auto* m = reinterpret_cast<CWPSTRUCT*>(l);
+        if (m->message == WM_INITMENUPOPUP) {
+            grayed.emplace_back();
+            for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
+                grayed.back().push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
+            PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0);
+        }
+        return CallNextHookEx(nullptr, code, w, l);
+    }, nullptr, GetCurrentThreadId());
+    sheet->Command(kEditStreamButton);
+    sheet->Select(kStreamList, L"s1");
+    EXPECT_EQ(sheet->Text(kStreamPreview), L"ab c");
+    sheet->Command(kEditStreamButton);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(grayed, (std::vector<std::vector<bool>>{{false, true, true}, {false, false, false}}));
+    sheet->Select(kStreamList, L"big");
+    EXPECT_EQ(sheet->Text(kStreamPreview), std::wstring(1024, L'Z'));
+    HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                            nullptr);
+    DialogScript script({Press(IDNO), Press(IDYES), Press(IDOK), Press(IDYES)});
+    sheet->Command(kDeleteStreamButton);
+    sheet->Command(kDeleteStreamButton); // in use
+    volumes.Api().CloseHandle(busy);
+    EXPECT_EQ(sheet->Items(kStreamList).size(), 2u);
+    sheet->Command(kDeleteStreamButton);
+    EXPECT_EQ(script.told, (Texts{kDeleteStreamQuestion, kDeleteStreamQuestion, kDeleteFailedText, kDeleteStreamQuestion}));
+    EXPECT_EQ(script.errors, (std::vector<bool>{false, false, true, false}));
+    EXPECT_EQ(sheet->Items(kStreamList), Texts{L"s1"});
+    EXPECT_EQ(sheet->Text(kStreamPreview), L"");
+}
+
+// New, save and rename: what the user is told, and where the content is afterwards.
+TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
+    const std::wstring source = temp_ + L"kestrune-source.txt", saved = temp_ + L"kestrune-saved.bin";
+    const std::wstring folder = temp_ + L"kestrune-folder.bin", note = kItem + L": note", s1 = kItem + L":s1";
+    CloseHandle(CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::string content(300000, 'c');
+    volumes.MakeFile(source, content);
+    volumes.MakeFolder(folder); // the real folder holds no such name: the dialog lets it pass
+    struct Case {
+        int command;
+        std::wstring stream; // made with the content before the command
+        std::vector<Answer> answers;
+        std::pair<std::wstring, Fault> fault;
+        std::wstring offered; // by the save dialog
+        Texts told;
+        std::wstring where; // the path holding the content afterwards
+        Texts streams;
+    } cases[] = {
+        {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L": note", Fault::FailWrites}, L"",
+         {kStreamWriteFailedText}, s1, {L"s1"}},
+        {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L" note"}},
+        {kSaveStreamCommand, L"s1", {Type(saved)}, {}, L"item.txt.Stream1", {}, saved, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {kFileCreateFailedText}, s1, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
+         {kStreamReadFailedText}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L": t", Fault::FailWrites}, L"", {kRenameKeptOldText}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1",
+         {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')), Press(IDOK), Type(L"note")},
+         {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
+        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}, // the same stream: kept
+    };
+    for (auto& c : cases) {
+        volumes.MakeStream(kItem, c.stream, content);
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Select(kStreamList, c.stream);
+        Faults::byPath = {c.fault};
+        DialogScript script(c.answers);
+        sheet->Command(c.command);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_EQ(script.offered.substr(script.offered.rfind(L'\\') + 1), c.offered);
+        for (size_t i = 0; i < c.told.size() && i < script.errors.size(); ++i)
+            EXPECT_EQ(script.errors[i], c.told[i] != kEmptyNameText) << "an empty name is a warning, all else errors";
+        EXPECT_TRUE(Content(c.where) == content) << Narrow(c.where);
+        EXPECT_EQ(volumes.StreamNames(kItem), c.streams);
+        EXPECT_EQ(sheet->Items(kStreamList), c.streams);
+        EXPECT_EQ(volumes.Exists(saved), c.where == saved) << "a partial copy is left";
+        Close();
+        volumes.Remove(kItem);
+        volumes.MakeFile(kItem, "item");
+        if (c.where == saved) {
+            volumes.Remove(saved);
+            volumes.MakeFile(kItem + L".Stream1"); // the next offer: Stream2
+        }
+    }
+    // A stream of 4 GiB and more is saved whole through one chunk; without the chunk it is refused.
+    volumes.MakeStream(kItem, L"huge", "");
+    Faults::byPath = {{L":huge", Fault::Huge}, {L"huge-copy", Fault::Count}};
+    for (long long failAllocation : {0, 1}) {
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Select(kStreamList, L"huge");
+        DialogScript script({Type(temp_ + L"huge-copy.bin")});
+        Faults::hugeRead = Faults::counted = 0;
+        volumes.ResetStats();
+        volumes.FailAllocationAt(failAllocation);
+        sheet->Command(kSaveStreamCommand);
+        EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
+        EXPECT_EQ(script.told, failAllocation ? Texts{kOutOfMemoryText} : Texts{});
+        EXPECT_LE(volumes.Stats().peakBytes, 65536) << "more than one chunk held";
+        Close();
+    }
+    DeleteFileW(source.c_str());
+}
+
+} // namespace
+} // namespace kestrune::testing

@@ -1,0 +1,182 @@
+// kestrune-try: plays Explorer's part for the handlers that Wine's shell does not load (drop,
+// folder menu, copy hook, overlays), loading each from the installed handler keys by CLSID
+// through CoCreateInstance, as Explorer does.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "tools/try/commands.h"
+#include "tools/try/console.h"
+#include "tools/try/handlers.h"
+#include "tools/try/message_answers.h"
+#include "tools/try/scripted_steps.h"
+#include "tools/try/shell_items.h"
+
+namespace kestrune::trying {
+namespace {
+
+const wchar_t kUsageText[] =
+    L"usage: kestrune-try [--pick ITEM] [--answer yes|no] [--steps SCRIPT] COMMAND ARGUMENTS\n"
+    L"  status             where Kestrune is installed and which of its classes this build has\n"
+    L"  drop FILE FOLDER   the right-drag menu of FILE dropped on FOLDER; runs the chosen item\n"
+    L"  menu FOLDER        the folder's context menu from the installed handlers; runs the chosen item\n"
+    L"  delete FOLDER      asks the copy hooks, then deletes FOLDER (for good) through the shell only on yes\n"
+    L"  copy FOLDER DEST   asks the copy hooks, then copies FOLDER into DEST through the shell only on yes\n"
+    L"  overlay PATH       which overlay identifiers claim PATH, and their icons\n"
+    L"  properties PATH    opens PATH's Properties through the shell's own \"properties\" verb\n"
+    L"options:\n"
+    L"  --pick ITEM        choose the menu item by its number or text instead of showing the menu\n"
+    L"  --answer yes|no    answer the handlers' message boxes (and print them) instead of waiting\n"
+    L"  --steps SCRIPT     drive and photograph the windows the command opens (try/scripted_steps.h)\n"
+    L"exit codes: 0 done, 1 usage, 2 not installed, 3 refused or failed, 4 a copy hook said no,\n"
+    L"  5 a scripted step failed";
+
+constexpr DWORD kSheetWaitMs = 5000;
+
+class OwnerWindow {
+public:
+    OwnerWindow()
+        : window_(CreateWindowExW(0, L"STATIC", L"kestrune-try", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr)) {}
+    ~OwnerWindow() {
+        if (window_) DestroyWindow(window_);
+    }
+    OwnerWindow(const OwnerWindow&) = delete;
+    OwnerWindow& operator=(const OwnerWindow&) = delete;
+    HWND Get() const { return window_; }
+
+private:
+    HWND window_;
+};
+
+class ComApartment {
+public:
+    ComApartment() : result_(OleInitialize(nullptr)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) OleUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    HRESULT Result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+int StatusCommand(const std::wstring& server) {
+    Print(L"Kestrune is installed: " + server);
+    std::wstring help = server.substr(0, server.find_last_of(L'\\') + 1) + L"Kestrune.chm";
+    Print(L"help file " + help + (GetFileAttributesW(help.c_str()) == INVALID_FILE_ATTRIBUTES ? L": missing" : L": present"));
+    for (const ProductClass& product : kProductClasses) {
+        CLSID id;
+        CLSIDFromString(product.clsid, &id);
+        IUnknown* object = nullptr;
+        HRESULT result = CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        std::wstring state = SUCCEEDED(result) ? L"ready"
+                             : result == CLASS_E_CLASSNOTAVAILABLE ? L"not in this build yet (CLASS_E_CLASSNOTAVAILABLE)"
+                                                                   : L"cannot be created, " + ResultText(result);
+        Print(std::wstring(L"  ") + product.name + L" " + product.clsid + L": " + state);
+    }
+    return kDone;
+}
+
+// The shell's own Properties; on Windows the sheet runs on a thread of its own, so this waits
+// until no window of the process is left.
+int PropertiesCommand(const Options& options, const std::wstring& path) {
+    ShellItem item(path);
+    ComPtr<IContextMenu> menu;
+    HRESULT result = item.ShellMenu(menu);
+    if (SUCCEEDED(result)) {
+        CMINVOKECOMMANDINFOEX info = {};
+        info.cbSize = sizeof info;
+        info.fMask = CMIC_MASK_UNICODE;
+        info.hwnd = options.owner;
+        info.lpVerb = "properties";
+        info.lpVerbW = L"properties";
+        info.nShow = SW_SHOWNORMAL;
+        result = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+    }
+    if (FAILED(result)) {
+        PrintError(L"the shell cannot show the Properties of " + path + L": " + ResultText(result));
+        return kFailed;
+    }
+    // Windows opens the sheet a moment later; Wine's shell has already shown and closed it.
+    bool seen = false;
+    for (DWORD waited = 0;; waited += 100) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        bool open = false;
+        EnumWindows(
+            [](HWND window, LPARAM found) -> BOOL {
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+                *reinterpret_cast<bool*>(found) = true;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&open));
+        seen = seen || open;
+        if (!open && (seen || waited >= kSheetWaitMs)) return kDone;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+}
+
+int Run(int argc, wchar_t** argv) {
+    Options options;
+    int answer = 0;
+    std::wstring steps;
+    int at = 1;
+    for (; at + 1 < argc && argv[at][0] == L'-' && argv[at][1] == L'-'; at += 2) {
+        std::wstring option = argv[at], value = argv[at + 1];
+        if (option == L"--pick") options.pick = value;
+        else if (option == L"--steps") steps = value;
+        else if (option == L"--answer" && (value == L"yes" || value == L"no")) answer = value == L"yes" ? IDYES : IDNO;
+        else break;
+    }
+    std::wstring command = at < argc ? argv[at] : L"";
+    int arguments = argc - at - 1;
+    bool known = (command == L"status" && arguments == 0) || (command == L"drop" && arguments == 2) ||
+                 (command == L"copy" && arguments == 2) ||
+                 ((command == L"menu" || command == L"delete" || command == L"overlay" || command == L"properties") &&
+                  arguments == 1);
+    ScriptedSteps script;
+    if (!known || !script.Parse(steps)) {
+        PrintError(kUsageText);
+        return kUsage;
+    }
+    ComApartment apartment;
+    if (FAILED(apartment.Result())) {
+        PrintError(L"COM cannot start: " + ResultText(apartment.Result()));
+        return kFailed;
+    }
+    std::wstring server = InstalledServerPath();
+    if (server.empty()) {
+        PrintError(L"Kestrune is not installed here: HKEY_CLASSES_ROOT\\CLSID\\" + std::wstring(kProductClasses[0].clsid) +
+                   L"\\InprocServer32 names no file. Install it first: msiexec /i Kestrune-<version>-x64.msi");
+        return kNotInstalled;
+    }
+    if (command == L"status") return StatusCommand(server);
+
+    OwnerWindow owner;
+    options.owner = owner.Get();
+    MessageAnswers answers(answer);
+    if (!script.Start()) return kFailed;
+    std::wstring first = argv[at + 1];
+    int code = kFailed;
+    if (command == L"drop") code = DropCommand(options, first, argv[at + 2]);
+    else if (command == L"menu") code = MenuCommand(options, first);
+    else if (command == L"delete") code = DeleteCommand(options, first);
+    else if (command == L"copy") code = CopyCommand(options, first, argv[at + 2]);
+    else if (command == L"overlay") code = OverlayCommand(first);
+    else code = PropertiesCommand(options, first);
+    int stepsCode = script.Finish();
+    return code == kDone && stepsCode ? stepsCode : code;
+}
+
+} // namespace
+} // namespace kestrune::trying
+
+int wmain(int argc, wchar_t** argv) { return kestrune::trying::Run(argc, argv); }
