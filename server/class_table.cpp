@@ -12,17 +12,6 @@
 namespace kestrune {
 namespace {
 
-// Rows whose class has not been built hand out nothing rather than a half-made object.
-HRESULT ClassNotAvailable(CreateInstanceProc, REFIID, void** ppv) {
-    if (ppv) *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
-HRESULT NoInstance(IUnknown*, REFIID, void** ppv) {
-    if (ppv) *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
-}
-
 template <UINT ResourceId> HRESULT UpdateRegistryFor(BOOL doRegister) {
     return UpdateRegistryFromResource(ResourceId, doRegister);
 }
