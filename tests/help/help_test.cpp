@@ -9,6 +9,8 @@
 #include "shell/help/help.h"
 #include "tests/help/help_call.h"
 #include "tests/server/scratch_registry.h"
+#include "tests/shell/reparse_fixture.h"
+#include "tests/shell/shell_ui_script.h"
 
 namespace kestrune::testing {
 namespace {
@@ -121,6 +123,44 @@ void OpenManualInWinesControl() {
 
 TEST(FreshHelpLoader, WinesOwnControlOpensTheManualAtItsContents) {
     EXPECT_EXIT((OpenManualInWinesControl(), ExitWithResult()), ::testing::ExitedWithCode(0), "");
+}
+
+// The information dialog asks for its pop-ups by F1 (or the caption's help button) and by a right click.
+using ReparseInfoHelp = ReparseFixture;
+TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
+    {
+        ScratchRegistry registry(L"Help");
+        RegisterControl(kStandIn);
+        CallHtmlHelp(nullptr, nullptr, HH_INITIALIZE, 0); // the stand-in, unless a test before loaded it
+    }
+    ASSERT_NE(GetModuleHandleW(kStandIn.c_str()), nullptr);
+    const std::pair<int, UINT> cases[] = {{IDOK, 115}, {201, 103}, {202, 104}, {203, 102}, {-1, 0}};
+    std::vector<InfoDialogOwner::Step> steps;
+    std::vector<std::pair<size_t, UINT>> asked; // the calls each step made; the string the dialog asked for
+    for (auto [id, text] : cases)
+        for (bool f1 : {true, false})
+            steps.push_back([&, id = id, f1](HWND dialog) {
+                HWND control = id == -1 ? FindWindowExW(dialog, nullptr, L"Static", nullptr) : GetDlgItem(dialog, id);
+                size_t before = CallsOf(kStandIn).size();
+                HELPINFO info = {sizeof info, HELPINFO_WINDOW, GetDlgCtrlID(control), control, 0, {}};
+                if (f1) SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+                else SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), MAKELPARAM(-1, -1));
+                std::vector<HelpCall> calls = CallsOf(kStandIn);
+                const HelpCall& last = calls.back();
+                bool popUp = calls.size() > before && last.caller == dialog && last.command == HH_DISPLAY_TEXT_POPUP;
+                asked.emplace_back(calls.size() - before, popUp ? last.popup.idString : 0);
+            });
+    ShellUiScript ui;
+    InfoDialogOwner owner(steps);
+    IContextMenu* menu = Selected<IContextMenu>(junction);
+    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+    menu->Release();
+    ASSERT_EQ(asked.size(), 10u);
+    for (size_t i = 0; i < asked.size(); ++i) {
+        EXPECT_EQ(asked[i], std::make_pair(size_t{cases[i / 2].second != 0}, cases[i / 2].second))
+            << "control " << cases[i / 2].first << (i % 2 ? " right-clicked" : " F1");
+    }
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 } // namespace
