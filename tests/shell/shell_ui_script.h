@@ -85,11 +85,7 @@ private:
         HTREEITEM item = TreeView_GetChild(tree, TreeView_GetParent(tree, TreeView_GetSelection(tree)));
         for (; item && !shown(); item = TreeView_GetNextSibling(tree, item)) {
             wchar_t text[MAX_PATH] = {};
-            TVITEMW data = {};
-            data.mask = TVIF_TEXT;
-            data.hItem = item;
-            data.pszText = text;
-            data.cchTextMax = MAX_PATH;
+            TVITEMW data = {TVIF_TEXT, item, 0, 0, text, MAX_PATH, 0, 0, 0, 0};
             if (TreeView_GetItem(tree, &data) && CompareStringOrdinal(text, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL)
                 TreeView_SelectItem(tree, item);
         }
