@@ -1,10 +1,5 @@
 // The reparse-point information dialog through the ReparsePoint menu, on the test volumes: the
 // dialog, the folder browser and the message boxes are driven by a script.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-#include <commctrl.h>
-
 #include "tests/shell/change_watcher.h"
 #include "tests/shell/reparse_fixture.h"
 #include "tests/shell/shell_ui_script.h"

@@ -91,8 +91,8 @@ TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
     ASSERT_TRUE(high && (reinterpret_cast<UINT_PTR>(high) & 0xFFFFFFFF) == 0);
     strcpy(high, "mount");
     ShellUiScript ui;
-    for (LPCSTR verb : {static_cast<LPCSTR>("mount"), static_cast<LPCSTR>(MAKEINTRESOURCEA(1)), static_cast<LPCSTR>(high)})
-        EXPECT_EQ(Invoke(menu, nullptr, verb), E_INVALIDARG);
+    const LPCSTR verbs[] = {"mount", MAKEINTRESOURCEA(1), high};
+    for (LPCSTR verb : verbs) EXPECT_EQ(Invoke(menu, nullptr, verb), E_INVALIDARG);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_TRUE(ui.browserStatus.empty() && ui.messages.empty());
     VirtualFree(high, 0, MEM_RELEASE);
@@ -132,8 +132,8 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         EXPECT_TRUE(EqualPath(ui.browserStatus.at(0), folder)) << "preselected: " << Narrow(ui.browserStatus.at(0));
         auto seen = shell.Drain();
         EXPECT_EQ(seen.size(), c.notified ? 1u : 0u);
-        if (!seen.empty()) EXPECT_EQ(seen[0].first, SHCNE_UPDATEDIR);
-        if (!seen.empty()) EXPECT_TRUE(EqualPath(seen[0].second, folder));
+        for (auto& [event, path] : seen)
+            EXPECT_TRUE(event == SHCNE_UPDATEDIR && EqualPath(path, folder)) << event << " " << Narrow(path);
         volumes.SetRawReparse(folder, {});
     }
 }
