@@ -50,15 +50,13 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
         DestroyMenu(popup);
 
         std::wstring help = texts[mounted][1];
-        wchar_t wide[64];
-        for (UINT type : {GCS_HELPTEXTW, GCS_VERBW}) {
-            EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), 64), S_OK);
-            EXPECT_EQ(std::wstring(wide), help);
+        wchar_t wide[65];
+        for (auto [type, chars] : {std::pair{GCS_HELPTEXTW, 64u}, {GCS_VERBW, 64u}, {GCS_HELPTEXTW, 5u}}) {
+            wmemset(wide, L'#', 65);
+            EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), chars), S_OK);
+            EXPECT_EQ(std::wstring(wide), help.substr(0, chars - 1));
+            EXPECT_EQ(wide[chars], L'#');
         }
-        wmemset(wide, L'#', 64);
-        EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<char*>(wide), 5), S_OK);
-        EXPECT_EQ(std::wstring(wide), help.substr(0, 4));
-        EXPECT_EQ(wide[5], L'#');
         char ansi[128];
         std::string whole(128, '\0');
         whole.resize(WideCharToMultiByte(CP_ACP, 0, help.c_str(), -1, whole.data(), 128, nullptr, nullptr) - 1);
