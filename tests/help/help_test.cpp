@@ -156,10 +156,9 @@ TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
     EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
     menu->Release();
     ASSERT_EQ(asked.size(), 10u);
-    for (size_t i = 0; i < asked.size(); ++i) {
+    for (size_t i = 0; i < asked.size(); ++i)
         EXPECT_EQ(asked[i], std::make_pair(size_t{cases[i / 2].second != 0}, cases[i / 2].second))
             << "control " << cases[i / 2].first << (i % 2 ? " right-clicked" : " F1");
-    }
     EXPECT_TRUE(ui.messages.empty());
 }
 

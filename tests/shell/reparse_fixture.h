@@ -29,11 +29,12 @@ inline const Said kAncestor = {L"選択したフォルダはこのリパース�
                                L"に対応していないアプリケーションの予期しない動作を\n誘発する恐れがありますが、続行しますか？",
                                IDI_EXCLAMATION};
 
-inline void ExpectSaid(const std::vector<SeenMessage>& seen, const std::vector<Said>& expected) {
+inline void ExpectSaid(const std::vector<SeenMessage>& seen, const std::vector<Said>& expected,
+                       const std::wstring& title = L"Kestrune") {
     ASSERT_EQ(seen.size(), expected.size());
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].text, expected[i].text) << "message " << i;
-        EXPECT_EQ(seen[i].title, L"Kestrune");
+        EXPECT_EQ(seen[i].title, title);
         EXPECT_EQ(seen[i].icon, LoadIconW(nullptr, expected[i].icon)) << "message " << i;
     }
 }
@@ -81,10 +82,7 @@ protected:
         return wanted;
     }
     static HRESULT Invoke(IContextMenu* menu, HWND owner = nullptr, LPCSTR verb = nullptr) {
-        CMINVOKECOMMANDINFO info = {};
-        info.cbSize = sizeof info;
-        info.hwnd = owner;
-        info.lpVerb = verb;
+        CMINVOKECOMMANDINFO info = {sizeof info, 0, owner, verb, nullptr, nullptr, 0, 0, nullptr};
         return menu->InvokeCommand(&info);
     }
     // What is mounted on `path` now, as its reparse data names it; empty for nothing.

@@ -1,10 +1,5 @@
 // The reparse-point information dialog through the ReparsePoint menu, on the test volumes: the
 // dialog, the folder browser and the message boxes are driven by a script.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-#include <commctrl.h>
-
 #include "tests/shell/change_watcher.h"
 #include "tests/shell/reparse_fixture.h"
 #include "tests/shell/shell_ui_script.h"
@@ -24,7 +19,6 @@ const Said kUnmounted = {L"リパースポイントを変更出来ませんで�
                          IDI_HAND};
 
 using ReparseInfo = ReparseFixture;
-using Steps = std::vector<InfoDialogOwner::Step>;
 
 TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     const std::wstring lost = root + L"\\lost", lostVolume = L"Volume{00000000-0000-0000-0000-00000000dead}\\";
@@ -37,7 +31,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     struct Case {
         const char* name;
         std::wstring mounted;
-        Steps steps;
+        std::vector<InfoDialogOwner::Step> steps;
         std::vector<std::wstring> browse;
         std::vector<Said> said;
         std::vector<std::wstring> edits; // before each step and at the end

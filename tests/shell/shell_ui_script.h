@@ -6,8 +6,8 @@
 #include <shlobj.h>
 #include <commctrl.h>
 
-#include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,9 +40,7 @@ private:
         HWND window = reinterpret_cast<HWND>(wParam);
         wchar_t className[16] = {};
         if (code == HCBT_ACTIVATE && current_ && GetClassNameW(window, className, 16) &&
-            wcscmp(className, L"#32770") == 0 && std::find(current_->seen_.begin(), current_->seen_.end(), window) ==
-                                                      current_->seen_.end()) {
-            current_->seen_.push_back(window);
+            wcscmp(className, L"#32770") == 0 && current_->seen_.insert(window).second) {
             if (FindWindowExW(window, nullptr, L"SysTreeView32", nullptr)) {
                 // Acts once the browser has nothing else to do: its first selection is made by then.
                 current_->browser_ = window;
@@ -57,11 +55,14 @@ private:
         KillTimer(nullptr, timer);
         if (current_ && current_->browser_) current_->Browse();
     }
-    void Browse() {
+    static std::wstring Status(HWND browser) {
         wchar_t status[MAX_PATH] = {};
-        GetDlgItemTextW(browser_, 0x3743, status, MAX_PATH);
+        GetDlgItemTextW(browser, 0x3743, status, MAX_PATH);
+        return status;
+    }
+    void Browse() {
         if (tries_ == 0) {
-            browserStatus.push_back(status);
+            browserStatus.push_back(Status(browser_));
             choice_ = next_ < browse_.size() ? browse_[next_++] : L"";
         }
         if (!choice_.empty() && !Select(browser_, choice_) && ++tries_ < 50) {
@@ -74,11 +75,7 @@ private:
     // Selects `path` in the browser; whether its status line then shows it. Wine's browser at times
     // ignores BFFM_SETSELECTIONW for a sibling of its selection: that one is picked in the tree.
     static bool Select(HWND browser, const std::wstring& path) {
-        auto shown = [&] {
-            wchar_t status[MAX_PATH] = {};
-            GetDlgItemTextW(browser, 0x3743, status, MAX_PATH);
-            return CompareStringOrdinal(status, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
-        };
+        auto shown = [&] { return CompareStringOrdinal(Status(browser).c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL; };
         SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
         HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
         std::wstring name = path.substr(path.rfind(L'\\') + 1);
@@ -102,11 +99,10 @@ private:
     HHOOK hook_ = nullptr;
     std::vector<std::wstring> browse_;
     std::vector<int> answers_;
-    size_t next_ = 0;
-    size_t nextAnswer_ = 0;
+    size_t next_ = 0, nextAnswer_ = 0;
     std::wstring choice_;
     int tries_ = 0;
-    std::vector<HWND> seen_;
+    std::set<HWND> seen_;
     HWND browser_ = nullptr;
 };
 
@@ -120,8 +116,7 @@ public:
         return [id](HWND dialog) { SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
     }
 
-    explicit InfoDialogOwner(std::vector<Step> steps, HWND window = nullptr) : steps_(std::move(steps)) {
-        own_ = !window;
+    explicit InfoDialogOwner(std::vector<Step> steps, HWND window = nullptr) : steps_(std::move(steps)), own_(!window) {
         window_ = window ? window : CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 100, 80, 600, 400,
                                                     nullptr, nullptr, nullptr, nullptr);
         top_ = GetAncestor(window_, GA_ROOT);
@@ -168,10 +163,8 @@ private:
 
     std::vector<Step> steps_;
     size_t next_ = 0;
-    bool own_ = false;
-    bool closing_ = false;
-    HWND window_ = nullptr;
-    HWND top_ = nullptr;
+    bool own_ = false, closing_ = false;
+    HWND window_ = nullptr, top_ = nullptr;
     WNDPROC previous_ = nullptr;
 };
 
