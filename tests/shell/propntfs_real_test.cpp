@@ -37,8 +37,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     bool ntfs3g = GetFileAttributesW(L"N:\\") != INVALID_FILE_ATTRIBUTES;
     std::wstring root = ntfs3g ? L"N:\\" : L"K:\\", file = root + L"page.txt", link = root + L"page-link.txt";
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring source = temp + std::wstring(L"kestrune.txt");
+    std::wstring source = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kestrune.txt";
     for (auto& path : {file, source}) {
         HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
@@ -63,8 +62,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
         EXPECT_EQ(sheet.Text(201), L"リンク数 : 2");
         sheet.Command(202);
         EXPECT_TRUE(PumpUntil([&] { return sheet.Text(202) == kEnumerate; }));
-        std::vector<std::wstring> links = sheet.Items(204);
-        EXPECT_EQ(std::set<std::wstring>(links.begin(), links.end()), (std::set<std::wstring>{file, link}));
+        EXPECT_EQ(sheet.Items<std::set<std::wstring>>(204), (std::set<std::wstring>{file, link}));
         DialogScript script({Type(source), Type(L"note")});
         sheet.Command(32768); // a real named stream from the file
         HANDLE stream = CreateFileW((file + L": note").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -69,8 +69,7 @@ protected:
         api_.GetFileSizeEx = Faults::SizeEx;
         previous_ = ReplaceKernelApi(&api_);
         wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        temp_ = temp;
+        temp_.assign(temp, GetTempPathW(MAX_PATH, temp));
         // The common dialogs see the real folder; the page opens the same path on the test volumes.
         volumes.AddVolume(temp_[0]);
         for (size_t end = temp_.find(L'\\', 3); end != std::wstring::npos; end = temp_.find(L'\\', end + 1))
@@ -127,39 +126,31 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     EXPECT_EQ(init->Release(), 1u); // the page's reference went with the refused page
 }
 
-// The label, the links the worker lists, and deleting one of them: once asked, or twice for the last.
+// The label, the links the worker lists, and deleting one of them (the target, with the answers): once
+// asked, or twice for the last.
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(kItem, L"s", "stream");
     volumes.MakeLink(kItem, L"D:\\b.txt");
     const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
-    struct Case {
-        std::wstring item, label;
-        std::set<std::wstring> links;
-        std::wstring target; // deleted with the answers
-        std::vector<int> answers;
-        Texts told;
-        std::wstring labelAfter;
-    } cases[] = {
+    struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
+                  Texts told; std::wstring labelAfter; } cases[] = {
         {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
-        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDNO}, {ask}, L"リンク数 : 2"},
-        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDYES}, {ask}, L"リンク数 : 1"},
-        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDNO}, {ask, last}, L"リンク数 : 1"},
-        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDYES}, {ask, last}, L"リンク数 : 0"}};
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDYES)}, {ask, last}, L"リンク数 : 0"}};
     for (auto& c : cases) {
         ASSERT_EQ(Open({c.item}), S_OK);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
-        std::vector<Answer> answers;
-        for (int answer : c.answers) answers.push_back(Press(answer));
-        DialogScript script(answers);
+        DialogScript script(c.answers);
         sheet->Command(kEnumerateButton);
         EXPECT_TRUE(Idle());
-        Texts listed = sheet->Items(kLinkList);
-        EXPECT_EQ(std::set<std::wstring>(listed.begin(), listed.end()), c.links);
+        EXPECT_EQ(sheet->Items<std::set<std::wstring>>(kLinkList), c.links);
         sheet->Select(kLinkList, c.target);
         sheet->Command(kDeleteLinkButton);
         EXPECT_EQ(script.told, c.told);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.labelAfter);
-        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back() == IDNO);
+        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back().button == IDNO);
         EXPECT_EQ(sheet->Items(kStreamList).empty(), c.labelAfter != L"リンク数 : 1" && c.labelAfter != L"リンク数 : 2");
         Close();
     }
@@ -201,13 +192,12 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.MakeStreamOfSize(kItem, L"big", 5000);
     ASSERT_EQ(Open(), S_OK);
     EXPECT_EQ(sheet->Items(kStreamList), (Texts{L"s1", L"big"}));
-    static std::vector<std::vector<bool>> grayed; // per opening of the menu, which is closed at once
+    static std::vector<bool> grayed; // new, save and rename, per opening of the menu, which is closed at once
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, [](int code, WPARAM w, LPARAM l) -> LRESULT {
         auto* m = reinterpret_cast<CWPSTRUCT*>(l);
         if (m->message == WM_INITMENUPOPUP) {
-            grayed.emplace_back();
             for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
-                grayed.back().push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
+                grayed.push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
             PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0);
         }
         return CallNextHookEx(nullptr, code, w, l);
@@ -217,11 +207,10 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     EXPECT_EQ(sheet->Text(kStreamPreview), L"ab c");
     sheet->Command(kEditStreamButton);
     UnhookWindowsHookEx(hook);
-    EXPECT_EQ(grayed, (std::vector<std::vector<bool>>{{false, true, true}, {false, false, false}}));
+    EXPECT_EQ(grayed, (std::vector<bool>{false, true, true, false, false, false}));
     sheet->Select(kStreamList, L"big");
     EXPECT_EQ(sheet->Text(kStreamPreview), std::wstring(1024, L'Z'));
-    HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                            nullptr);
+    HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DialogScript script({Press(IDNO), Press(IDYES), Press(IDOK), Press(IDYES)});
     sheet->Command(kDeleteStreamButton);
     sheet->Command(kDeleteStreamButton); // in use
@@ -234,7 +223,8 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
 }
 
-// New, save and rename: what the user is told, and where the content is afterwards.
+// New, save and rename of a stream made with the content: what the user is told, the name the save
+// dialog offers, and where the content is afterwards.
 TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     const std::wstring source = temp_ + L"kestrune-source.txt", saved = temp_ + L"kestrune-saved.bin";
     const std::wstring folder = temp_ + L"kestrune-folder.bin", note = kItem + L": note", s1 = kItem + L":s1";
@@ -242,16 +232,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     const std::string content(300000, 'c');
     volumes.MakeFile(source, content);
     volumes.MakeFolder(folder); // the real folder holds no such name: the dialog lets it pass
-    struct Case {
-        int command;
-        std::wstring stream; // made with the content before the command
-        std::vector<Answer> answers;
-        std::pair<std::wstring, Fault> fault;
-        std::wstring offered; // by the save dialog
-        Texts told;
-        std::wstring where; // the path holding the content afterwards
-        Texts streams;
-    } cases[] = {
+    struct Case { int command; std::wstring stream; std::vector<Answer> answers; std::pair<std::wstring, Fault> fault;
+                  std::wstring offered; Texts told; std::wstring where; Texts streams; } cases[] = {
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L": note", Fault::FailWrites}, L"",
          {kStreamWriteFailedText}, s1, {L"s1"}},
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L" note"}},
