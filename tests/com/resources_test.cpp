@@ -9,7 +9,6 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "kestrune_h.h"
@@ -26,11 +25,11 @@ protected:
         int length = LoadStringW(dll.module, id, reinterpret_cast<wchar_t*>(&text), 0);
         return length > 0 ? std::wstring(text, length) : L"";
     }
-    std::vector<BYTE> Resource(const wchar_t* type, UINT id) {
+    std::string Resource(const wchar_t* type, UINT id) {
         HRSRC found = FindResourceW(dll.module, MAKEINTRESOURCEW(id), type);
         if (!found) return {};
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(dll.module, found)));
-        return std::vector<BYTE>(data, data + SizeofResource(dll.module, found));
+        const char* data = static_cast<const char*>(LockResource(LoadResource(dll.module, found)));
+        return std::string(data, SizeofResource(dll.module, found));
     }
     DllModule dll;
 };
@@ -55,10 +54,10 @@ TEST_F(DllResources, StringTableHoldsTheExactTexts) {
 
 TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
     for (UINT id : {201u, 202u, 203u}) {
-        std::vector<BYTE> group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
+        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
         ASSERT_GE(group.size(), 6u + 2 * 14) << "icon group " << id;
         ASSERT_EQ(group[4] | (group[5] << 8), 2) << "two images";
-        const BYTE* entry = group.data() + 6; // of 14 bytes each: width, height, colours, ...
+        auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; // of 14 bytes each: width, height, colours, ...
         EXPECT_EQ((std::vector<int>{entry[0], entry[1], entry[2], entry[14], entry[15], entry[16]}),
                   (std::vector<int>{32, 32, 16, 16, 16, 16})) << "32 and 16 pixels square, 16 colours";
         EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0), nullptr);
@@ -66,13 +65,12 @@ TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
 }
 
 TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
-    std::vector<BYTE> version = Resource(MAKEINTRESOURCEW(16), 1); // RT_VERSION
+    std::string version = Resource(MAKEINTRESOURCEW(16), 1); // RT_VERSION
     ASSERT_FALSE(version.empty());
-    const BYTE signature[] = {0xBD, 0x04, 0xEF, 0xFE};
-    auto at = std::search(version.begin(), version.end(), std::begin(signature), std::end(signature));
-    ASSERT_NE(at, version.end());
+    size_t at = version.find("\xBD\x04\xEF\xFE");
+    ASSERT_NE(at, std::string::npos);
     VS_FIXEDFILEINFO fixed;
-    memcpy(&fixed, &*at, sizeof fixed);
+    memcpy(&fixed, version.data() + at, sizeof fixed);
     ASSERT_EQ(fixed.dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed.dwFileVersionMS, 0x00010004u);
     EXPECT_EQ(fixed.dwFileVersionLS, 0u);
@@ -83,8 +81,7 @@ TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
 }
 
 TEST_F(DllResources, BusyAnimationIs24Rle8FramesOf32x32At17PerSecondAndPlaysInTheAnimationControl) {
-    std::vector<BYTE> bytes = Resource(L"AVI", 207);
-    std::string_view avi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string avi = Resource(L"AVI", 207);
     auto Chunk = [&](const char* id) { // no tag's letters occur among the frames' small byte values
         size_t at = std::min(avi.find(id), avi.size() - 8);
         return avi.substr(at + 8, *reinterpret_cast<const uint32_t*>(avi.data() + at + 4));
@@ -140,8 +137,7 @@ TEST_F(DllResources, RegistryScriptsAreByteForByte) {
         {105, {"OperationHook", "{5A38A4E1-060F-44FB-AEBF-1AF62FD6D493}"}},
         {106, {"PropNTFS", "{C7B88FC2-749C-446A-9917-7ECB171F10E6}"}}};
     for (auto& [id, cls] : scripts) {
-        std::vector<BYTE> bytes = Resource(L"REGISTRY", id);
-        std::string script(bytes.begin(), bytes.end());
+        std::string script = Resource(L"REGISTRY", id);
         EXPECT_EQ(script, ExpectedScript(cls.first, cls.second)) << "script " << id;
         EXPECT_EQ(script.find('\0'), std::string::npos);
     }
