@@ -84,13 +84,10 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     std::thread watcher([] {
         for (int i = 0; i < 500 && !tabSeen; ++i, Sleep(20)) EnumWindows(FindSheet, 0);
     });
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    IShellFolder* folder = nullptr;
-    PCUITEMID_CHILD child = nullptr;
+    IShellItem* item = nullptr;
     IContextMenu* menu = nullptr;
-    SHParseDisplayName(file.c_str(), nullptr, &pidl, 0, nullptr);
-    SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child);
-    folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
+    SHCreateItemFromParsingName(file.c_str(), nullptr, IID_IShellItem, reinterpret_cast<void**>(&item));
+    item->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(&menu));
     HMENU popup = CreatePopupMenu();
     menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
     CMINVOKECOMMANDINFO info = {sizeof info, 0, nullptr, "properties", nullptr, nullptr, SW_SHOW, 0, nullptr};
@@ -100,8 +97,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     EXPECT_TRUE(pageSeen) << "the tab does not hold dialog 205";
     DestroyMenu(popup);
     menu->Release();
-    folder->Release();
-    CoTaskMemFree(pidl);
+    item->Release();
     RegDeleteKeyW(HKEY_CLASSES_ROOT, handler);
     dll.unregisterServer();
     for (auto& path : {file, link, source}) DeleteFileW(path.c_str());
