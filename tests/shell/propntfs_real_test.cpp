@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "kestrune_h.h"
@@ -38,12 +40,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     std::wstring root = ntfs3g ? L"N:\\" : L"K:\\", file = root + L"page.txt", link = root + L"page-link.txt";
     wchar_t temp[MAX_PATH];
     std::wstring source = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kestrune.txt";
-    for (auto& path : {file, source}) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(h, "from a file", 11, &written, nullptr);
-        CloseHandle(h);
-    }
+    for (auto& path : {file, source}) std::ofstream(path.c_str(), std::ios::binary) << "from a file";
     CoInitialize(nullptr);
     DllModule dll;
     IClassFactory* factory = nullptr;
@@ -65,12 +62,8 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
         EXPECT_EQ(sheet.Items<std::set<std::wstring>>(204), (std::set<std::wstring>{file, link}));
         DialogScript script({Type(source), Type(L"note")});
         sheet.Command(32768); // a real named stream from the file
-        HANDLE stream = CreateFileW((file + L": note").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        char content[32] = {};
-        DWORD read = 0;
-        ReadFile(stream, content, sizeof content, &read, nullptr);
-        CloseHandle(stream);
-        EXPECT_STREQ(content, "from a file");
+        std::ifstream stream((file + L": note").c_str(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "from a file");
     }
     extension->Release();
     EXPECT_EQ(dll.canUnloadNow(), S_OK);
