@@ -119,11 +119,10 @@ protected:
 TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     volumes.MakeFile(L"F:\\fat.txt");
     EXPECT_EQ(Open({L"F:\\fat.txt"}), E_INVALIDARG);
-    IShellExtInit* init = nullptr;
-    CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-    init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
+    CreateComObject<PropNtfsObject>(nullptr, IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
     EXPECT_EQ(extension->AddPages([](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; }, 0), S_OK);
-    EXPECT_EQ(init->Release(), 1u); // the page's reference went with the refused page
+    EXPECT_EQ(extension->AddRef(), 2u) << "the page's reference went with the refused page";
+    extension->Release();
 }
 
 // The label, the links the worker lists, and deleting one of them (the target, with the answers): once
@@ -245,8 +244,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         {kRenameStreamCommand, L"s1",
          {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')), Press(IDOK), Type(L"note")},
          {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
-        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}, // the same stream: kept
-    };
+        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}}; // the same stream: kept
     for (auto& c : cases) {
         volumes.MakeStream(kItem, c.stream, content);
         ASSERT_EQ(Open(), S_OK);
