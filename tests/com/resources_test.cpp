@@ -9,6 +9,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kestrune_h.h"
@@ -72,9 +73,8 @@ TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
     VS_FIXEDFILEINFO fixed;
     memcpy(&fixed, version.data() + at, sizeof fixed);
     ASSERT_EQ(fixed.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed.dwFileVersionMS, 0x00010004u);
-    EXPECT_EQ(fixed.dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed.dwProductVersionMS, 0x00010004u);
+    EXPECT_EQ(std::make_tuple(fixed.dwFileVersionMS, fixed.dwFileVersionLS, fixed.dwProductVersionMS),
+              std::make_tuple(0x00010004ul, 0ul, 0x00010004ul)) << "file version 1.4.0.0, product version 1.4";
     std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
     for (std::string part : {"041104b0", "OLESelfRegister", "1.4.0.0"})
         EXPECT_NE(text.find(std::wstring(part.begin(), part.end())), std::wstring::npos) << part;
@@ -177,15 +177,12 @@ TEST_F(DllResources, TypeLibraryDescribesFourDualInterfacesAndFourClasses) {
         TYPEATTR* typeAttributes = nullptr;
         info->GetTypeAttr(&typeAttributes);
         EXPECT_EQ(typeAttributes->typekind, e.kind) << e.name;
-        if (e.kind == TKIND_DISPATCH) {
-            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FDUAL) << e.name;
-            EXPECT_EQ(typeAttributes->cFuncs, 7) << "IDispatch's members only";
-        } else {
-            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FCANCREATE) << e.name;
-            EXPECT_EQ(typeAttributes->cImplTypes, 1);
-            INT flags = 0;
-            EXPECT_TRUE(info->GetImplTypeFlags(0, &flags) == S_OK && flags & IMPLTYPEFLAG_FDEFAULT);
-        }
+        // An interface is dual with IDispatch's members only; a class is creatable, its one interface the default.
+        bool dispatch = e.kind == TKIND_DISPATCH;
+        INT flags = 0;
+        EXPECT_TRUE(typeAttributes->wTypeFlags & (dispatch ? TYPEFLAG_FDUAL : TYPEFLAG_FCANCREATE)) << e.name;
+        EXPECT_EQ(dispatch ? typeAttributes->cFuncs : typeAttributes->cImplTypes, dispatch ? 7 : 1) << e.name;
+        EXPECT_TRUE(dispatch || (info->GetImplTypeFlags(0, &flags) == S_OK && flags & IMPLTYPEFLAG_FDEFAULT)) << e.name;
         info->ReleaseTypeAttr(typeAttributes);
         EXPECT_EQ(documentation(info, MEMBERID_NIL), std::wstring(e.name) + L" / " + e.help);
         info->Release();

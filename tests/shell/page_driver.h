@@ -90,10 +90,8 @@ struct Sheet {
         extension->AddPages([](HPROPSHEETPAGE added, LPARAM to) -> BOOL {
             return reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(to)->push_back(added), TRUE;
         }, reinterpret_cast<LPARAM>(&pages));
-        PROPSHEETHEADERW header = {};
-        header.dwSize = sizeof header;
-        header.dwFlags = PSH_MODELESS;
-        header.nPages = static_cast<UINT>(pages.size());
+        UINT count = static_cast<UINT>(pages.size());
+        PROPSHEETHEADERW header = {sizeof header, PSH_MODELESS, nullptr, nullptr, {}, nullptr, count, {}, {}, nullptr, {}, nullptr, {}};
         header.phpage = pages.data();
         window = pages.empty() ? nullptr : reinterpret_cast<HWND>(PropertySheetW(&header));
         page = PropSheet_IndexToHwnd(window, 0);
