@@ -74,9 +74,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     const wchar_t clsid[] = L"{C7B88FC2-749C-446A-9917-7ECB171F10E6}";
     ASSERT_EQ(dll.registerServer(), S_OK);
     RegSetKeyValueW(HKEY_CLASSES_ROOT, handler, nullptr, REG_SZ, clsid, sizeof clsid);
-    std::thread watcher([] {
-        for (int i = 0; i < 500 && !tabSeen; ++i, Sleep(20)) EnumWindows(FindSheet, 0);
-    });
+    std::thread watcher([] { for (int i = 0; i < 500 && !tabSeen; ++i, Sleep(20)) EnumWindows(FindSheet, 0); });
     IShellItem* item = nullptr;
     IContextMenu* menu = nullptr;
     SHCreateItemFromParsingName(file.c_str(), nullptr, IID_IShellItem, reinterpret_cast<void**>(&item));
