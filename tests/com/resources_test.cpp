@@ -9,7 +9,7 @@
 #include <cstring>
 #include <set>
 #include <string>
-#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "kestrune_h.h"
@@ -26,78 +26,62 @@ protected:
         int length = LoadStringW(dll.module, id, reinterpret_cast<wchar_t*>(&text), 0);
         return length > 0 ? std::wstring(text, length) : L"";
     }
-    std::vector<BYTE> Resource(const wchar_t* type, UINT id) {
+    std::string Resource(const wchar_t* type, UINT id) {
         HRSRC found = FindResourceW(dll.module, MAKEINTRESOURCEW(id), type);
         if (!found) return {};
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(dll.module, found)));
-        return std::vector<BYTE>(data, data + SizeofResource(dll.module, found));
+        const char* data = static_cast<const char*>(LockResource(LoadResource(dll.module, found)));
+        return std::string(data, SizeofResource(dll.module, found));
     }
     DllModule dll;
 };
 
 TEST_F(DllResources, StringTableHoldsTheExactTexts) {
-    const std::pair<UINT, const wchar_t*> expected[] = {
-        {100, L"Kestrune"},
-        {101, L"Kestrune"},
-        {102, L"現在このフォルダにマウントされているフォルダのパスです。全てのアプリケーションはこのフォルダを通じて、表示されているフォルダにアクセスすることが出来ます。"},
-        {103, L"このフォルダのリパースポイント属性を解除し、上に表示されているフォルダをアンマウントします。"},
-        {104, L"マウントするフォルダを変更します。現在マウントされているフォルダはアンマウントされ、選択した新たなフォルダがマウントされます。"},
-        {105, L"このファイルに対するハードリンク数です。ごみ箱の中にあるファイルもカウント対象になります。"},
-        {106, L"このファイルに対するハードリンクを列挙します。この処理には時間がかかります。"},
-        {107, L"選択されているハードリンクを削除します。現在開かれているファイルを削除する際は、出来るだけ全ての操作の後に行って下さい。"},
-        {108, L"「ﾘﾝｸの列挙」 をクリックすると、ここにハードリンクのファイルパスが列挙されます。"},
-        {109, L"このファイルに関連づけられている名前付きストリームの一覧です。"},
-        {110, L"ストリーム一覧で選択されたストリームの内容を 1024文字まで表示します。NULL文字は空白に変換して表示します。"},
-        {111, L"ヘルプファイルを表示します。"},
-        {112, L"ストリーム情報を読み直します。"},
-        {113, L"ファイルから新たにストリームを作成したり、選択されたストリームの内容をファイルに書き出します。"},
-        {114, L"選択されているストリームを削除します。"},
-        {115, L"このダイアログを閉じます。"},
-    };
-    for (auto& [id, text] : expected) EXPECT_EQ(String(id), std::wstring(text)) << "string " << id;
-    EXPECT_EQ(String(116), L"");
+    const wchar_t* expected[] = { // strings 100 to 115; 116 is none
+        L"Kestrune", L"Kestrune",
+        L"現在このフォルダにマウントされているフォルダのパスです。全てのアプリケーションはこのフォルダを通じて、表示されているフォルダにアクセスすることが出来ます。",
+        L"このフォルダのリパースポイント属性を解除し、上に表示されているフォルダをアンマウントします。",
+        L"マウントするフォルダを変更します。現在マウントされているフォルダはアンマウントされ、選択した新たなフォルダがマウントされます。",
+        L"このファイルに対するハードリンク数です。ごみ箱の中にあるファイルもカウント対象になります。",
+        L"このファイルに対するハードリンクを列挙します。この処理には時間がかかります。",
+        L"選択されているハードリンクを削除します。現在開かれているファイルを削除する際は、出来るだけ全ての操作の後に行って下さい。",
+        L"「ﾘﾝｸの列挙」 をクリックすると、ここにハードリンクのファイルパスが列挙されます。",
+        L"このファイルに関連づけられている名前付きストリームの一覧です。",
+        L"ストリーム一覧で選択されたストリームの内容を 1024文字まで表示します。NULL文字は空白に変換して表示します。",
+        L"ヘルプファイルを表示します。", L"ストリーム情報を読み直します。",
+        L"ファイルから新たにストリームを作成したり、選択されたストリームの内容をファイルに書き出します。",
+        L"選択されているストリームを削除します。", L"このダイアログを閉じます。", L""};
+    for (UINT id = 100; id <= 116; ++id) EXPECT_EQ(String(id), expected[id - 100]) << "string " << id;
 }
 
 TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
     for (UINT id : {201u, 202u, 203u}) {
-        std::vector<BYTE> group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
+        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
         ASSERT_GE(group.size(), 6u + 2 * 14) << "icon group " << id;
-        int count = group[4] | (group[5] << 8);
-        ASSERT_EQ(count, 2);
-        std::vector<int> sizes;
-        for (int i = 0; i < count; ++i) {
-            const BYTE* entry = group.data() + 6 + 14 * i;
-            EXPECT_EQ(entry[0], entry[1]);
-            EXPECT_EQ(entry[2], 16) << "16 colours";
-            sizes.push_back(entry[0]);
-        }
-        EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+        ASSERT_EQ(group[4] | (group[5] << 8), 2) << "two images";
+        auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; // of 14 bytes each: width, height, colours, ...
+        EXPECT_EQ((std::vector<int>{entry[0], entry[1], entry[2], entry[14], entry[15], entry[16]}),
+                  (std::vector<int>{32, 32, 16, 16, 16, 16})) << "32 and 16 pixels square, 16 colours";
         EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0), nullptr);
     }
 }
 
 TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
-    std::vector<BYTE> version = Resource(MAKEINTRESOURCEW(16), 1); // RT_VERSION
+    std::string version = Resource(MAKEINTRESOURCEW(16), 1); // RT_VERSION
     ASSERT_FALSE(version.empty());
-    const BYTE signature[] = {0xBD, 0x04, 0xEF, 0xFE};
-    auto at = std::search(version.begin(), version.end(), std::begin(signature), std::end(signature));
-    ASSERT_NE(at, version.end());
-    VS_FIXEDFILEINFO fixedInfo;
-    memcpy(&fixedInfo, &*at, sizeof fixedInfo);
-    const VS_FIXEDFILEINFO* fixed = &fixedInfo;
-    ASSERT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010004u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010004u);
+    size_t at = version.find("\xBD\x04\xEF\xFE");
+    ASSERT_NE(at, std::string::npos);
+    VS_FIXEDFILEINFO fixed;
+    memcpy(&fixed, version.data() + at, sizeof fixed);
+    ASSERT_EQ(fixed.dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(std::make_tuple(fixed.dwFileVersionMS, fixed.dwFileVersionLS, fixed.dwProductVersionMS),
+              std::make_tuple(0x00010004ul, 0ul, 0x00010004ul)) << "file version 1.4.0.0, product version 1.4";
     std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
-    EXPECT_NE(text.find(L"041104b0"), std::wstring::npos);
-    EXPECT_NE(text.find(L"OLESelfRegister"), std::wstring::npos);
-    EXPECT_NE(text.find(L"1.4.0.0"), std::wstring::npos);
+    for (std::string part : {"041104b0", "OLESelfRegister", "1.4.0.0"})
+        EXPECT_NE(text.find(std::wstring(part.begin(), part.end())), std::wstring::npos) << part;
 }
 
 TEST_F(DllResources, BusyAnimationIs24Rle8FramesOf32x32At17PerSecondAndPlaysInTheAnimationControl) {
-    std::vector<BYTE> bytes = Resource(L"AVI", 207);
-    std::string_view avi(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::string avi = Resource(L"AVI", 207);
     auto Chunk = [&](const char* id) { // no tag's letters occur among the frames' small byte values
         size_t at = std::min(avi.find(id), avi.size() - 8);
         return avi.substr(at + 8, *reinterpret_cast<const uint32_t*>(avi.data() + at + 4));
@@ -151,11 +135,9 @@ TEST_F(DllResources, RegistryScriptsAreByteForByte) {
         {101, {"HardLink", "{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}"}},
         {102, {"ReparsePoint", "{5BD5298E-22D1-46C4-A9EF-8F531E2F372F}"}},
         {105, {"OperationHook", "{5A38A4E1-060F-44FB-AEBF-1AF62FD6D493}"}},
-        {106, {"PropNTFS", "{C7B88FC2-749C-446A-9917-7ECB171F10E6}"}},
-    };
+        {106, {"PropNTFS", "{C7B88FC2-749C-446A-9917-7ECB171F10E6}"}}};
     for (auto& [id, cls] : scripts) {
-        std::vector<BYTE> bytes = Resource(L"REGISTRY", id);
-        std::string script(bytes.begin(), bytes.end());
+        std::string script = Resource(L"REGISTRY", id);
         EXPECT_EQ(script, ExpectedScript(cls.first, cls.second)) << "script " << id;
         EXPECT_EQ(script.find('\0'), std::string::npos);
     }
@@ -167,21 +149,19 @@ TEST_F(DllResources, TypeLibraryDescribesFourDualInterfacesAndFourClasses) {
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
     EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_KESTRUNELib));
-    EXPECT_EQ(attributes->wMajorVerNum, 1);
-    EXPECT_EQ(attributes->wMinorVerNum, 0);
+    EXPECT_EQ(std::make_pair(attributes->wMajorVerNum, attributes->wMinorVerNum), std::make_pair(WORD{1}, WORD{0}));
     library->ReleaseTLibAttr(attributes);
-    BSTR name = nullptr, help = nullptr;
-    ASSERT_EQ(library->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
-    EXPECT_EQ(std::wstring(name), L"KESTRUNELib");
-    EXPECT_EQ(std::wstring(help ? help : L""), L"Kestrune 1.0 \uFF80\uFF72\uFF8C\uFF9F \uFF97\uFF72\uFF8C\uFF9E\uFF97\uFF98");
-    SysFreeString(name);
-    SysFreeString(help);
-    struct Expected {
-        const GUID* guid;
-        const wchar_t* name;
-        const wchar_t* help;
-        TYPEKIND kind;
-    } expected[] = {
+    auto documentation = [](auto* of, int index) { // of the library (-1) or a type (MEMBERID_NIL): "name / help"
+        BSTR name = nullptr, help = nullptr;
+        EXPECT_EQ(of->GetDocumentation(index, &name, &help, nullptr, nullptr), S_OK);
+        std::wstring both = std::wstring(name ? name : L"") + L" / " + (help ? help : L"");
+        SysFreeString(name);
+        SysFreeString(help);
+        return both;
+    };
+    EXPECT_EQ(documentation(library, -1),
+              L"KESTRUNELib / Kestrune 1.0 \uFF80\uFF72\uFF8C\uFF9F \uFF97\uFF72\uFF8C\uFF9E\uFF97\uFF98");
+    const struct { const GUID* guid; const wchar_t *name, *help; TYPEKIND kind; } expected[] = {
         {&IID_IHardLink, L"IHardLink", L"IHardLink Interface", TKIND_DISPATCH},
         {&IID_IReparsePoint, L"IReparsePoint", L"IReparsePoint Interface", TKIND_DISPATCH},
         {&IID_IOperationHook, L"IOperationHook", L"IOperationHook Interface", TKIND_DISPATCH},
@@ -189,8 +169,7 @@ TEST_F(DllResources, TypeLibraryDescribesFourDualInterfacesAndFourClasses) {
         {&CLSID_HardLink, L"HardLink", L"HardLink Class", TKIND_COCLASS},
         {&CLSID_ReparsePoint, L"ReparsePoint", L"ReparsePoint Class", TKIND_COCLASS},
         {&CLSID_OperationHook, L"OperationHook", L"OperationHook Class", TKIND_COCLASS},
-        {&CLSID_PropNTFS, L"PropNTFS", L"PropNTFS Class", TKIND_COCLASS},
-    };
+        {&CLSID_PropNTFS, L"PropNTFS", L"PropNTFS Class", TKIND_COCLASS}};
     EXPECT_EQ(library->GetTypeInfoCount(), 8u);
     for (auto& e : expected) {
         ITypeInfo* info = nullptr;
@@ -198,23 +177,14 @@ TEST_F(DllResources, TypeLibraryDescribesFourDualInterfacesAndFourClasses) {
         TYPEATTR* typeAttributes = nullptr;
         info->GetTypeAttr(&typeAttributes);
         EXPECT_EQ(typeAttributes->typekind, e.kind) << e.name;
-        if (e.kind == TKIND_DISPATCH) {
-            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FDUAL) << e.name;
-            EXPECT_EQ(typeAttributes->cFuncs, 7) << "IDispatch's members only";
-        } else {
-            EXPECT_TRUE(typeAttributes->wTypeFlags & TYPEFLAG_FCANCREATE) << e.name;
-            EXPECT_EQ(typeAttributes->cImplTypes, 1);
-            INT flags = 0;
-            info->GetImplTypeFlags(0, &flags);
-            EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
-        }
+        // An interface is dual with IDispatch's members only; a class is creatable, its one interface the default.
+        bool dispatch = e.kind == TKIND_DISPATCH;
+        INT flags = 0;
+        EXPECT_TRUE(typeAttributes->wTypeFlags & (dispatch ? TYPEFLAG_FDUAL : TYPEFLAG_FCANCREATE)) << e.name;
+        EXPECT_EQ(dispatch ? typeAttributes->cFuncs : typeAttributes->cImplTypes, dispatch ? 7 : 1) << e.name;
+        EXPECT_TRUE(dispatch || (info->GetImplTypeFlags(0, &flags) == S_OK && flags & IMPLTYPEFLAG_FDEFAULT)) << e.name;
         info->ReleaseTypeAttr(typeAttributes);
-        BSTR typeName = nullptr, typeHelp = nullptr;
-        info->GetDocumentation(MEMBERID_NIL, &typeName, &typeHelp, nullptr, nullptr);
-        EXPECT_EQ(std::wstring(typeName), e.name);
-        EXPECT_EQ(std::wstring(typeHelp ? typeHelp : L""), e.help);
-        SysFreeString(typeName);
-        SysFreeString(typeHelp);
+        EXPECT_EQ(documentation(info, MEMBERID_NIL), std::wstring(e.name) + L" / " + e.help);
         info->Release();
     }
     library->Release();

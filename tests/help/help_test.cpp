@@ -73,23 +73,6 @@ TEST(HelpThroughStandIn, PopUpsAtTheCursorAndTheManualBesideTheLibraryWhateverTh
     _exit(::testing::Test::HasFailure() ? 1 : 0);
 }
 
-// In a fresh loader, with the current folder at the second plant: the request reaches `serving`
-// and nothing planted; with nothing to serve, it returns nothing and never tries again.
-void RequestFromFreshLoader(const std::wstring& registered, DWORD type, DWORD terminator, const std::wstring& serving,
-                            const std::wstring (&plants)[2]) {
-    ScratchRegistry registry(L"FreshHelp");
-    RegisterControl(registered, type, terminator);
-    SetCurrentDirectoryW(plants[1].substr(0, plants[1].rfind(L'\\')).c_str());
-    HWND result = CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
-    EXPECT_TRUE(!GetModuleHandleW(plants[0].c_str()) && !GetModuleHandleW(plants[1].c_str()));
-    EXPECT_EQ(CallsOf(kStandIn).size(), serving == kStandIn ? 1u : 0u);
-    EXPECT_TRUE(serving.empty() || GetModuleHandleW(serving.c_str()));
-    if (!serving.empty()) return;
-    RegisterControl(kStandIn);
-    EXPECT_TRUE(!result && !CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0) && !GetModuleHandleW(kStandIn.c_str()));
-    EXPECT_EQ(GetModuleHandleW(L"hhctrl.ocx"), nullptr);
-}
-
 TEST(FreshHelpLoader, TakesTheRegisteredControlOrTheSystemsAndNothingPlanted) {
     wchar_t system[MAX_PATH], temp[MAX_PATH];
     std::wstring hhctrl = std::wstring(system, GetSystemDirectoryW(system, MAX_PATH)) + L"\\hhctrl.ocx";
@@ -100,12 +83,26 @@ TEST(FreshHelpLoader, TakesTheRegisteredControlOrTheSystemsAndNothingPlanted) {
         {L"%KESTRUNE_HELP_FOLDER%help_stand_in.dll", REG_EXPAND_SZ, 1, kStandIn}, {kStandIn, REG_SZ, 0, kStandIn},
         {L"hhctrl.ocx", REG_SZ, 1, hhctrl}, {Beside(L"help_stand_in_unnumbered.dll"), REG_SZ, 1, L""},
         {Beside(L"absent.ocx"), REG_SZ, 1, L""}};
+    // In a fresh loader, with the current folder at the second plant: the request reaches `serving`
+    // and nothing planted; with nothing to serve, it returns nothing and never tries again.
+    auto request = [&](const auto& c) {
+        ScratchRegistry registry(L"FreshHelp");
+        RegisterControl(c.registered, c.type, c.terminator);
+        SetCurrentDirectoryW(plants[1].substr(0, plants[1].rfind(L'\\')).c_str());
+        HWND result = CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
+        EXPECT_TRUE(!GetModuleHandleW(plants[0].c_str()) && !GetModuleHandleW(plants[1].c_str()));
+        EXPECT_EQ(CallsOf(kStandIn).size(), c.serving == kStandIn ? 1u : 0u);
+        EXPECT_TRUE(c.serving.empty() || GetModuleHandleW(c.serving.c_str()));
+        if (!c.serving.empty()) return;
+        RegisterControl(kStandIn);
+        EXPECT_TRUE(!result && !CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0) && !GetModuleHandleW(kStandIn.c_str()));
+        EXPECT_EQ(GetModuleHandleW(L"hhctrl.ocx"), nullptr);
+    };
     // Wine's loader override for this executable, read when a child starts, takes Wine's control away.
     const wchar_t overrides[] = L"Software\\Wine\\AppDefaults\\help_tests.exe\\DllOverrides";
     for (auto& c : cases) {
         if (&c == &cases[4]) RegSetKeyValueW(HKEY_CURRENT_USER, overrides, L"hhctrl.ocx", REG_SZ, L"", 2);
-        EXPECT_EXIT((RequestFromFreshLoader(c.registered, c.type, c.terminator, c.serving, plants), ExitWithResult()),
-                    ::testing::ExitedWithCode(0), "") << "case " << &c - cases;
+        EXPECT_EXIT((request(c), ExitWithResult()), ::testing::ExitedWithCode(0), "") << "case " << &c - cases;
         RegDeleteKeyValueW(HKEY_CURRENT_USER, overrides, L"hhctrl.ocx");
     }
     for (auto& plant : plants) DeleteFileW(plant.c_str());

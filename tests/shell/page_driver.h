@@ -7,7 +7,6 @@
 #include <dlgs.h>
 #include <shlobj.h>
 
-#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,19 +14,13 @@
 namespace kestrune::testing {
 
 // The answer to the next dialog: a button, after typing the text (a stream name, a file path).
-struct Answer {
-    int button;
-    std::wstring text;
-};
+struct Answer { int button; std::wstring text; };
 inline Answer Press(int button) { return {button, L""}; }
 inline Answer Type(const std::wstring& text) { return {IDOK, text}; }
 
 class DialogScript {
 public:
-    explicit DialogScript(std::vector<Answer> answers) : answers_(answers.begin(), answers.end()) {
-        current_ = this;
-        hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
-    }
+    explicit DialogScript(std::vector<Answer> answers) : answers_(std::move(answers)) { current_ = this; }
     ~DialogScript() {
         UnhookWindowsHookEx(hook_);
         current_ = nullptr;
@@ -44,16 +37,10 @@ private:
     }
     static std::wstring TextOf(HWND window) {
         wchar_t text[1024] = {};
-        GetWindowTextW(window, text, 1024);
-        return text;
+        return std::wstring(text, GetWindowTextW(window, text, 1024));
     }
     // Unscripted dialogs get No or Cancel: the test fails instead of hanging.
-    Answer Next() {
-        if (answers_.empty()) return Answer{IDNO, L""};
-        Answer next = answers_.front();
-        answers_.pop_front();
-        return next;
-    }
+    Answer Next() { return next_ < answers_.size() ? answers_[next_++] : Answer{IDNO, L""}; }
     void TypeAndClose(HWND dialog, bool nameDialog) {
         Answer next = Next();
         if (nameDialog) SetDlgItemTextW(dialog, 204, next.text.c_str());
@@ -80,8 +67,9 @@ private:
     }
 
     static inline DialogScript* current_ = nullptr;
-    HHOOK hook_ = nullptr;
-    std::deque<Answer> answers_;
+    HHOOK hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+    std::vector<Answer> answers_;
+    size_t next_ = 0;
     std::set<HWND> handled_;
 };
 
@@ -102,10 +90,8 @@ struct Sheet {
         extension->AddPages([](HPROPSHEETPAGE added, LPARAM to) -> BOOL {
             return reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(to)->push_back(added), TRUE;
         }, reinterpret_cast<LPARAM>(&pages));
-        PROPSHEETHEADERW header = {};
-        header.dwSize = sizeof header;
-        header.dwFlags = PSH_MODELESS;
-        header.nPages = static_cast<UINT>(pages.size());
+        UINT count = static_cast<UINT>(pages.size());
+        PROPSHEETHEADERW header = {sizeof header, PSH_MODELESS, nullptr, nullptr, {}, nullptr, count, {}, {}, nullptr, {}, nullptr, {}};
         header.phpage = pages.data();
         window = pages.empty() ? nullptr : reinterpret_cast<HWND>(PropertySheetW(&header));
         page = PropSheet_IndexToHwnd(window, 0);
@@ -116,16 +102,13 @@ struct Sheet {
     }
     std::wstring Text(int id) {
         wchar_t text[2048] = {};
-        GetDlgItemTextW(page, id, text, 2048);
-        return text;
+        return std::wstring(text, GetDlgItemTextW(page, id, text, 2048));
     }
-    std::vector<std::wstring> Items(int list) {
-        std::vector<std::wstring> items(SendDlgItemMessageW(page, list, LB_GETCOUNT, 0, 0));
+    template <typename List = std::vector<std::wstring>> List Items(int list) {
+        List items;
         wchar_t text[MAX_PATH];
-        for (size_t i = 0; i < items.size(); ++i) {
-            SendDlgItemMessageW(page, list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-            items[i] = text;
-        }
+        for (LRESULT i = 0; i < SendDlgItemMessageW(page, list, LB_GETCOUNT, 0, 0); ++i)
+            items.insert(items.end(), std::wstring(text, SendDlgItemMessageW(page, list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text))));
         return items;
     }
     void Select(int list, const std::wstring& prefix) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "kestrune_h.h"
@@ -37,14 +39,8 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     bool ntfs3g = GetFileAttributesW(L"N:\\") != INVALID_FILE_ATTRIBUTES;
     std::wstring root = ntfs3g ? L"N:\\" : L"K:\\", file = root + L"page.txt", link = root + L"page-link.txt";
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring source = temp + std::wstring(L"kestrune.txt");
-    for (auto& path : {file, source}) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(h, "from a file", 11, &written, nullptr);
-        CloseHandle(h);
-    }
+    std::wstring source = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kestrune.txt";
+    for (auto& path : {file, source}) std::ofstream(path.c_str(), std::ios::binary) << "from a file";
     CoInitialize(nullptr);
     DllModule dll;
     IClassFactory* factory = nullptr;
@@ -63,16 +59,11 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
         EXPECT_EQ(sheet.Text(201), L"リンク数 : 2");
         sheet.Command(202);
         EXPECT_TRUE(PumpUntil([&] { return sheet.Text(202) == kEnumerate; }));
-        std::vector<std::wstring> links = sheet.Items(204);
-        EXPECT_EQ(std::set<std::wstring>(links.begin(), links.end()), (std::set<std::wstring>{file, link}));
+        EXPECT_EQ(sheet.Items<std::set<std::wstring>>(204), (std::set<std::wstring>{file, link}));
         DialogScript script({Type(source), Type(L"note")});
         sheet.Command(32768); // a real named stream from the file
-        HANDLE stream = CreateFileW((file + L": note").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        char content[32] = {};
-        DWORD read = 0;
-        ReadFile(stream, content, sizeof content, &read, nullptr);
-        CloseHandle(stream);
-        EXPECT_STREQ(content, "from a file");
+        std::ifstream stream((file + L": note").c_str(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "from a file");
     }
     extension->Release();
     EXPECT_EQ(dll.canUnloadNow(), S_OK);
@@ -83,16 +74,11 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     const wchar_t clsid[] = L"{C7B88FC2-749C-446A-9917-7ECB171F10E6}";
     ASSERT_EQ(dll.registerServer(), S_OK);
     RegSetKeyValueW(HKEY_CLASSES_ROOT, handler, nullptr, REG_SZ, clsid, sizeof clsid);
-    std::thread watcher([] {
-        for (int i = 0; i < 500 && !tabSeen; ++i, Sleep(20)) EnumWindows(FindSheet, 0);
-    });
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    IShellFolder* folder = nullptr;
-    PCUITEMID_CHILD child = nullptr;
+    std::thread watcher([] { for (int i = 0; i < 500 && !tabSeen; ++i, Sleep(20)) EnumWindows(FindSheet, 0); });
+    IShellItem* item = nullptr;
     IContextMenu* menu = nullptr;
-    SHParseDisplayName(file.c_str(), nullptr, &pidl, 0, nullptr);
-    SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child);
-    folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
+    SHCreateItemFromParsingName(file.c_str(), nullptr, IID_IShellItem, reinterpret_cast<void**>(&item));
+    item->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(&menu));
     HMENU popup = CreatePopupMenu();
     menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
     CMINVOKECOMMANDINFO info = {sizeof info, 0, nullptr, "properties", nullptr, nullptr, SW_SHOW, 0, nullptr};
@@ -102,8 +88,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
     EXPECT_TRUE(pageSeen) << "the tab does not hold dialog 205";
     DestroyMenu(popup);
     menu->Release();
-    folder->Release();
-    CoTaskMemFree(pidl);
+    item->Release();
     RegDeleteKeyW(HKEY_CLASSES_ROOT, handler);
     dll.unregisterServer();
     for (auto& path : {file, link, source}) DeleteFileW(path.c_str());

@@ -23,32 +23,32 @@ constexpr uint64_t kHugeSize = (4ull << 30) + 3;
 // kHugeSize bytes, and a target that only counts the bytes reaching it.
 enum class Fault { FailWrites, EndEarly, Huge, Count };
 struct Faults {
-    static inline const KernelApi* fake;
     static inline std::vector<std::pair<std::wstring, Fault>> byPath;
     static inline std::map<HANDLE, Fault> open;
     static inline uint64_t hugeRead, counted;
     static HANDLE WINAPI Create(LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-        HANDLE h = fake->CreateFileW(path, a, s, sa, d, f, t);
+        HANDLE h = Fake().CreateFileW(path, a, s, sa, d, f, t);
         for (auto& [marker, fault] : byPath)
             if (!marker.empty() && wcsstr(path, marker.c_str())) open[h] = fault;
         return h;
     }
+    static const KernelApi& Fake() { return FakeVolumeSet::Active()->Api(); }
     static bool Is(HANDLE h, Fault fault) { return open.count(h) && open[h] == fault; }
     static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED o) {
-        if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return fake->ReadFile(h, data, bytes, read, o);
+        if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return Fake().ReadFile(h, data, bytes, read, o);
         *read = Is(h, Fault::Huge) ? static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - hugeRead)) : 0;
         memset(data, 'H', *read);
         hugeRead += *read;
         return TRUE;
     }
     static BOOL WINAPI Write(HANDLE h, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED o) {
-        if (!Is(h, Fault::Count) && !Is(h, Fault::FailWrites)) return fake->WriteFile(h, data, bytes, written, o);
+        if (!Is(h, Fault::Count) && !Is(h, Fault::FailWrites)) return Fake().WriteFile(h, data, bytes, written, o);
         *written = Is(h, Fault::Count) ? bytes : 0;
         counted += *written;
         return Is(h, Fault::Count);
     }
     static BOOL WINAPI SizeEx(HANDLE h, PLARGE_INTEGER size) {
-        return Is(h, Fault::Huge) ? (size->QuadPart = kHugeSize, TRUE) : fake->GetFileSizeEx(h, size);
+        return Is(h, Fault::Huge) ? (size->QuadPart = kHugeSize, TRUE) : Fake().GetFileSizeEx(h, size);
     }
 };
 
@@ -59,7 +59,6 @@ protected:
         volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
         volumes.MakeFolder(L"D:\\docs");
         volumes.MakeFile(kItem, "item");
-        Faults::fake = &volumes.Api();
         Faults::byPath.clear();
         Faults::open.clear(); // handle values start anew with each volume set
         api_ = volumes.Api();
@@ -69,8 +68,7 @@ protected:
         api_.GetFileSizeEx = Faults::SizeEx;
         previous_ = ReplaceKernelApi(&api_);
         wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        temp_ = temp;
+        temp_.assign(temp, GetTempPathW(MAX_PATH, temp));
         // The common dialogs see the real folder; the page opens the same path on the test volumes.
         volumes.AddVolume(temp_[0]);
         for (size_t end = temp_.find(L'\\', 3); end != std::wstring::npos; end = temp_.find(L'\\', end + 1))
@@ -120,46 +118,37 @@ protected:
 TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     volumes.MakeFile(L"F:\\fat.txt");
     EXPECT_EQ(Open({L"F:\\fat.txt"}), E_INVALIDARG);
-    IShellExtInit* init = nullptr;
-    CreateComObject<PropNtfsObject>(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&init));
-    init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
+    CreateComObject<PropNtfsObject>(nullptr, IID_IShellPropSheetExt, reinterpret_cast<void**>(&extension));
     EXPECT_EQ(extension->AddPages([](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; }, 0), S_OK);
-    EXPECT_EQ(init->Release(), 1u); // the page's reference went with the refused page
+    EXPECT_EQ(extension->AddRef(), 2u) << "the page's reference went with the refused page";
+    extension->Release();
 }
 
-// The label, the links the worker lists, and deleting one of them: once asked, or twice for the last.
+// The label, the links the worker lists, and deleting one of them (the target, with the answers): once
+// asked, or twice for the last.
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(kItem, L"s", "stream");
     volumes.MakeLink(kItem, L"D:\\b.txt");
     const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
-    struct Case {
-        std::wstring item, label;
-        std::set<std::wstring> links;
-        std::wstring target; // deleted with the answers
-        std::vector<int> answers;
-        Texts told;
-        std::wstring labelAfter;
-    } cases[] = {
+    struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
+                  Texts told; std::wstring labelAfter; } cases[] = {
         {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
-        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDNO}, {ask}, L"リンク数 : 2"},
-        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {IDYES}, {ask}, L"リンク数 : 1"},
-        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDNO}, {ask, last}, L"リンク数 : 1"},
-        {kItem, L"リンク数 : 1", {kItem}, kItem, {IDYES, IDYES}, {ask, last}, L"リンク数 : 0"}};
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
+        {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
+        {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDYES)}, {ask, last}, L"リンク数 : 0"}};
     for (auto& c : cases) {
         ASSERT_EQ(Open({c.item}), S_OK);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
-        std::vector<Answer> answers;
-        for (int answer : c.answers) answers.push_back(Press(answer));
-        DialogScript script(answers);
+        DialogScript script(c.answers);
         sheet->Command(kEnumerateButton);
         EXPECT_TRUE(Idle());
-        Texts listed = sheet->Items(kLinkList);
-        EXPECT_EQ(std::set<std::wstring>(listed.begin(), listed.end()), c.links);
+        EXPECT_EQ(sheet->Items<std::set<std::wstring>>(kLinkList), c.links);
         sheet->Select(kLinkList, c.target);
         sheet->Command(kDeleteLinkButton);
         EXPECT_EQ(script.told, c.told);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.labelAfter);
-        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back() == IDNO);
+        EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back().button == IDNO);
         EXPECT_EQ(sheet->Items(kStreamList).empty(), c.labelAfter != L"リンク数 : 1" && c.labelAfter != L"リンク数 : 2");
         Close();
     }
@@ -201,13 +190,12 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.MakeStreamOfSize(kItem, L"big", 5000);
     ASSERT_EQ(Open(), S_OK);
     EXPECT_EQ(sheet->Items(kStreamList), (Texts{L"s1", L"big"}));
-    static std::vector<std::vector<bool>> grayed; // per opening of the menu, which is closed at once
+    static std::vector<bool> grayed; // new, save and rename, per opening of the menu, which is closed at once
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, [](int code, WPARAM w, LPARAM l) -> LRESULT {
         auto* m = reinterpret_cast<CWPSTRUCT*>(l);
         if (m->message == WM_INITMENUPOPUP) {
-            grayed.emplace_back();
             for (UINT id : {kNewStreamCommand, kSaveStreamCommand, kRenameStreamCommand})
-                grayed.back().push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
+                grayed.push_back(GetMenuState(reinterpret_cast<HMENU>(m->wParam), id, MF_BYCOMMAND) & MF_GRAYED);
             PostMessageW(m->hwnd, WM_CANCELMODE, 0, 0);
         }
         return CallNextHookEx(nullptr, code, w, l);
@@ -217,11 +205,10 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     EXPECT_EQ(sheet->Text(kStreamPreview), L"ab c");
     sheet->Command(kEditStreamButton);
     UnhookWindowsHookEx(hook);
-    EXPECT_EQ(grayed, (std::vector<std::vector<bool>>{{false, true, true}, {false, false, false}}));
+    EXPECT_EQ(grayed, (std::vector<bool>{false, true, true, false, false, false}));
     sheet->Select(kStreamList, L"big");
     EXPECT_EQ(sheet->Text(kStreamPreview), std::wstring(1024, L'Z'));
-    HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                            nullptr);
+    HANDLE busy = volumes.Api().CreateFileW((kItem + L":big").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DialogScript script({Press(IDNO), Press(IDYES), Press(IDOK), Press(IDYES)});
     sheet->Command(kDeleteStreamButton);
     sheet->Command(kDeleteStreamButton); // in use
@@ -234,7 +221,8 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
 }
 
-// New, save and rename: what the user is told, and where the content is afterwards.
+// New, save and rename of a stream made with the content: what the user is told, the name the save
+// dialog offers, and where the content is afterwards.
 TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     const std::wstring source = temp_ + L"kestrune-source.txt", saved = temp_ + L"kestrune-saved.bin";
     const std::wstring folder = temp_ + L"kestrune-folder.bin", note = kItem + L": note", s1 = kItem + L":s1";
@@ -242,16 +230,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     const std::string content(300000, 'c');
     volumes.MakeFile(source, content);
     volumes.MakeFolder(folder); // the real folder holds no such name: the dialog lets it pass
-    struct Case {
-        int command;
-        std::wstring stream; // made with the content before the command
-        std::vector<Answer> answers;
-        std::pair<std::wstring, Fault> fault;
-        std::wstring offered; // by the save dialog
-        Texts told;
-        std::wstring where; // the path holding the content afterwards
-        Texts streams;
-    } cases[] = {
+    struct Case { int command; std::wstring stream; std::vector<Answer> answers; std::pair<std::wstring, Fault> fault;
+                  std::wstring offered; Texts told; std::wstring where; Texts streams; } cases[] = {
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L": note", Fault::FailWrites}, L"",
          {kStreamWriteFailedText}, s1, {L"s1"}},
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L" note"}},
@@ -260,11 +240,9 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
          {kStreamReadFailedText}, s1, {L"s1"}},
         {kRenameStreamCommand, L"s1", {Type(L"t")}, {L": t", Fault::FailWrites}, L"", {kRenameKeptOldText}, s1, {L"s1"}},
-        {kRenameStreamCommand, L"s1",
-         {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')), Press(IDOK), Type(L"note")},
-         {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
-        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}, // the same stream: kept
-    };
+        {kRenameStreamCommand, L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')),
+         Press(IDOK), Type(L"note")}, {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
+        {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}}; // the same stream: kept
     for (auto& c : cases) {
         volumes.MakeStream(kItem, c.stream, content);
         ASSERT_EQ(Open(), S_OK);
