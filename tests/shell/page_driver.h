@@ -49,7 +49,7 @@ private:
     }
     void Respond(HWND dialog) {
         if (!handled_.insert(dialog).second) return; // the sheet, active again, among them
-        wchar_t spec[MAX_PATH] = {};
+        wchar_t typedName[MAX_PATH] = {};
         if (HWND message = GetDlgItem(dialog, 0xFFFF)) {
             told.push_back(TextOf(message));
             auto icon = reinterpret_cast<HICON>(SendDlgItemMessageW(dialog, 0x440, STM_GETICON, 0, 0));
@@ -60,8 +60,8 @@ private:
         } else if (TextOf(dialog) == kNameDialog) {
             TypeAndClose(dialog, true);
         } else if (GetDlgItem(dialog, cmb13)) {
-            SendMessageW(dialog, CDM_GETSPEC, MAX_PATH, reinterpret_cast<LPARAM>(spec));
-            offered = spec;
+            SendMessageW(dialog, CDM_GETSPEC, MAX_PATH, reinterpret_cast<LPARAM>(typedName));
+            offered = typedName;
             TypeAndClose(dialog, false);
         }
     }
