@@ -74,13 +74,19 @@ start_wine_services() {
 
 wine_session_start() {
   local display
+  # A display whose socket files are free may still be taken through its abstract socket (by a
+  # server of another /tmp, a chroot's or the host's): such an Xvfb exits, and the next is tried.
   for display in $(seq 97 140); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
+    sleep 0.2
+    kill -0 "$xvfb_pid" 2>/dev/null && break
+    wait "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
   done
   export DISPLAY=":$display"
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   mkdir -p "$WINEPREFIX"
   start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
