@@ -51,7 +51,9 @@ void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget
         }
         removed = true;
     }
-    if (MountTarget(folderPath_, target) == 0) {
+    // A target reached through the old mount went with it: a junction to it would lead through
+    // itself. Such a target counts as one that cannot be set.
+    if (IsExistingFolder(target) && MountTarget(folderPath_, target) == 0) {
         AddTrailingBackslash(target);
         SetDlgItemTextW(dialog, kTargetEdit, target);
         Say(dialog, kChanged, MB_ICONINFORMATION);

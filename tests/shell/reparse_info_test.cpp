@@ -25,6 +25,10 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     volumes.MakeFolder(lost);
     CreateDirectoryW(lost.c_str(), nullptr);
     volumes.MakeMount(lost, L"\\\\?\\" + lostVolume);
+    // A folder of the mounted target, reached through the junction: gone once the junction is.
+    const std::wstring inside = junction + L"\\sub";
+    volumes.MakeFolder(inside);
+    CreateDirectoryW(inside.c_str(), nullptr);
     const auto remove = InfoDialogOwner::Press(201), change = InfoDialogOwner::Press(202);
     const auto deny = [&](HWND) { volumes.SetDenied(junction); };
     const std::wstring kept = data + L"\\", volume = volumeC.substr(4);
@@ -52,6 +56,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         {"old junction restored", junction, {change}, {L"Z:\\"}, {kRestored}, {kept, kept}, kept, 1, data},
         {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {volume, volume}, volume, 1, volumeMount},
         {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 1, lost},
+        {"a target inside the old mount", junction, {change}, {inside}, {kRestored}, {kept, kept}, kept, 1, data},
         {"old mount kept", junction, {deny, change}, {other}, {kOldKept}, {kept, kept, kept}, kept, 0, data},
     };
     for (const Case& c : cases) {
@@ -73,6 +78,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         volumes.MakeJunction(junction, data);
     }
     RemoveDirectoryW(lost.c_str());
+    RemoveDirectoryW(inside.c_str());
 }
 
 TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
