@@ -25,8 +25,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     volumes.MakeFolder(lost);
     CreateDirectoryW(lost.c_str(), nullptr);
     volumes.MakeMount(lost, L"\\\\?\\" + lostVolume);
-    // A folder of the mounted target, reached through the junction: gone once the junction is.
-    const std::wstring inside = junction + L"\\sub";
+    const std::wstring inside = junction + L"\\sub"; // in the mounted target: gone with the junction
     volumes.MakeFolder(inside);
     CreateDirectoryW(inside.c_str(), nullptr);
     const auto remove = InfoDialogOwner::Press(201), change = InfoDialogOwner::Press(202);
