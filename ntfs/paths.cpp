@@ -139,6 +139,11 @@ int IsFolderEmpty(const wchar_t* folder) {
     return 1;
 }
 
+int HasReparsePoint(const wchar_t* path) {
+    DWORD attributes = Kernel().GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
+}
+
 int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path) {
     wchar_t fullAncestor[MAX_PATH];
     wchar_t fullPath[MAX_PATH];

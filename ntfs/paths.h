@@ -17,6 +17,8 @@ int IsExistingFile(const wchar_t* path);
 int GetHardLinkCount(const wchar_t* path);
 int IsExistingFolder(const wchar_t* path);
 int IsFolderEmpty(const wchar_t* folder);
+// 1 when the attributes of `path` can be read and carry FILE_ATTRIBUTE_REPARSE_POINT, else 0.
+int HasReparsePoint(const wchar_t* path);
 int IsAncestorPath(const wchar_t* ancestor, const wchar_t* path);
 // 1 when both name the same place as NTFS compares names: without regard to case or a
 // trailing backslash (D:\A\ is D:\a). 0 when they differ or either does not fit MAX_PATH.

@@ -146,10 +146,8 @@ ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int rec
             wchar_t path[MAX_PATH];
             wcscpy(path, node->folder);
             wcscat(path, node->name);
-            DWORD childAttributes = Kernel().GetFileAttributesW(path);
             // Junctions and mount points lead elsewhere: they are listed but not entered.
-            if (childAttributes != INVALID_FILE_ATTRIBUTES && (childAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
+            if (HasReparsePoint(path)) continue;
             node->child = ScanFolderTree(path, patterns, 1, event);
             if (!ShouldGoOn(event)) return Discard(nodes);
         }

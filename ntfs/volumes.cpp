@@ -41,9 +41,7 @@ int ResolveVolumeRoot(const wchar_t* path, wchar_t* root) {
         CutToParentFolder(work);
         if (wcslen(work) <= 3) break;
         RemoveTrailingBackslash(work);
-        DWORD attributes = Kernel().GetFileAttributesW(work);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
+        // GetReparseTarget fails on a folder without a reparse point as on unreadable data.
         wchar_t target[MAX_PATH];
         if (GetReparseTarget(work, target) != 0) continue;
         if (wcsncmp(target, L"Volume{", 7) == 0) {
@@ -102,8 +100,7 @@ int IsNTFSVolume(const wchar_t* path) {
 }
 
 int GetReparseTarget(const wchar_t* path, wchar_t* target) {
-    DWORD attributes = Kernel().GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return -1;
+    if (!HasReparsePoint(path)) return -1;
     ScopedHandle folder(Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                              nullptr));

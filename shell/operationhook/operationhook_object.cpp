@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
 #include "server/module.h"
 #include "shell/bounded_text.h"
 
@@ -23,9 +23,7 @@ const InterfaceEntry<OperationHookObject> operationHookRows[] = {
 
 // The disk's attributes decide, not the caller's; a drive root (3 characters) never counts.
 bool IsGuardedFolder(const wchar_t* path) {
-    if (!path || wcsnlen(path, 4) <= 3) return false;
-    DWORD attributes = Kernel().GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return path && wcsnlen(path, 4) > 3 && HasReparsePoint(path);
 }
 
 } // namespace

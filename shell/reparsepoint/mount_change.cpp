@@ -5,7 +5,6 @@
 
 #include <cwchar>
 
-#include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/reparse.h"
 #include "ntfs/volumes.h"
@@ -42,8 +41,7 @@ void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget
     wchar_t oldTarget[MAX_PATH] = {};
     bool removed = false;
     bool restorable = false;
-    DWORD attributes = Kernel().GetFileAttributesW(folderPath_);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (HasReparsePoint(folderPath_)) {
         restorable = GetReparseTarget(folderPath_, oldTarget) == 0;
         if (RemoveReparsePoint(folderPath_) != 0) {
             Say(dialog, kRemoveFailed, MB_ICONWARNING);

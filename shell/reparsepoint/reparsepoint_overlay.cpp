@@ -3,7 +3,6 @@
 
 #include <cwchar>
 
-#include "ntfs/kernel.h"
 #include "ntfs/volumes.h"
 #include "shell/overlay_icon.h"
 
@@ -11,8 +10,7 @@ namespace kestrune {
 
 HRESULT ReparsePointObject::IsMemberOf(LPCWSTR path, DWORD) {
     if (!path) return S_FALSE;
-    DWORD attributes = Kernel().GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return S_FALSE;
+    // One attribute read: GetReparseTarget fails at once on anything but a reparse point.
     wchar_t target[MAX_PATH];
     if (GetReparseTarget(path, target) != 0) return S_FALSE;
     return wcsncmp(target, L"Volume{", 7) == 0 ? S_FALSE : S_OK;
