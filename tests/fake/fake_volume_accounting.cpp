@@ -19,6 +19,11 @@ void FakeVolumeSet::SetNameCallsPresent(bool present) {
         impl_->api.FindNextFileNameW = nullptr;
     }
 }
+void FakeVolumeSet::SetByNameQueryPresent(bool present) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    BindByNameQuery(impl_->api, present);
+}
+
 FakeVolumeSet* FakeVolumeSet::Active() { return Impl::active; }
 
 int FakeVolumeSet::OpenHandles() {

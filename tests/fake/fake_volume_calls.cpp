@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 
 namespace kestrune::testing {
 namespace {
@@ -69,9 +70,24 @@ DWORD WINAPI FakeGetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
     return static_cast<DWORD>(list.size());
 }
 
+// Remote for shares and the letters mapped to them; a SUBST letter has its target's type; a drive
+// without its medium is removable. Never asks the drive itself.
+UINT WINAPI FakeGetDriveTypeW(LPCWSTR root) {
+    Guard g;
+    std::wstring path = root ? root : L"";
+    auto alias = path.size() >= 2 && path[1] == L':' ? g.impl->aliases.find(static_cast<wchar_t>(towupper(path[0])))
+                                                     : g.impl->aliases.end();
+    if (alias != g.impl->aliases.end()) path = alias->second;
+    if (path.rfind(L"\\\\", 0) == 0) return path.rfind(L"\\\\?\\", 0) == 0 ? DRIVE_FIXED : DRIVE_REMOTE;
+    Volume* volume = path.size() >= 2 && path[1] == L':' ? g.impl->VolumeByLetter(path[0]) : nullptr;
+    if (!volume) return DRIVE_NO_ROOT_DIR;
+    return volume->options.ready ? DRIVE_FIXED : DRIVE_REMOVABLE;
+}
+
 } // namespace
 
 void BindVolumeCalls(KernelApi& api) {
+    api.GetDriveTypeW = FakeGetDriveTypeW;
     api.GetDiskFreeSpaceExW = FakeGetDiskFreeSpaceExW;
     api.SetThreadErrorMode = FakeSetThreadErrorMode;
     api.GetVolumeInformationW = FakeGetVolumeInformationW;

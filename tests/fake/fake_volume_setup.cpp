@@ -57,6 +57,11 @@ void FakeVolumeSet::AddShare(const std::wstring& uncRoot) {
     MakeVolume(*impl_, 0, uncRoot, VolumeOptions{});
 }
 
+void FakeVolumeSet::AddDriveAlias(wchar_t letter, const std::wstring& target) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->aliases[static_cast<wchar_t>(towupper(letter))] = target;
+}
+
 void FakeVolumeSet::SetReady(wchar_t letter, bool ready) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->VolumeByLetter(letter)->options.ready = ready;
@@ -113,8 +118,8 @@ void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& vo
     SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
 }
 
-void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target) {
-    MakeFile(path);
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder) {
+    folder ? MakeFolder(path) : MakeFile(path);
     std::wstring substitute = L"\\??\\" + target;
     std::vector<uint8_t> bytes(20 + (substitute.size() + 2) * 2, 0);
     auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());

@@ -58,6 +58,8 @@ public:
     std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
     void AddShare(const std::wstring& uncRoot); // \\server\share
     void SetReady(wchar_t letter, bool ready);
+    // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
+    void AddDriveAlias(wchar_t letter, const std::wstring& target);
 
     // Content, by full path. Parents must exist. Paths pass through junctions like any open.
     void MakeFolder(const std::wstring& path);
@@ -67,7 +69,7 @@ public:
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
-    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target); // a file link to D:\x.txt
+    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false); // to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
@@ -103,6 +105,8 @@ public:
 
     // false: the table lacks FindFirstFileNameW and FindNextFileNameW, as on systems before Vista.
     void SetNameCallsPresent(bool present);
+    // true: the table has GetFileInformationByName, as on Windows 11 24H2.
+    void SetByNameQueryPresent(bool present);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();
 
