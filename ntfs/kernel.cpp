@@ -24,7 +24,8 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeInformationW, ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
-        ::GetFinalPathNameByHandleW, ::GetDriveTypeW, nullptr,
+        nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
+        ::GetFinalPathNameByHandleW, nullptr,
     };
     api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
@@ -33,6 +34,12 @@ KernelApi MakeSystemKernel() {
     if (!api.FindFirstFileNameW || !api.FindNextFileNameW) {
         api.FindFirstFileNameW = nullptr;
         api.FindNextFileNameW = nullptr;
+    }
+    api.FindFirstStreamW = OptionalKernelExport<decltype(api.FindFirstStreamW)>("FindFirstStreamW");
+    api.FindNextStreamW = OptionalKernelExport<decltype(api.FindNextStreamW)>("FindNextStreamW");
+    if (!api.FindFirstStreamW || !api.FindNextStreamW) {
+        api.FindFirstStreamW = nullptr;
+        api.FindNextStreamW = nullptr;
     }
     return api;
 }

@@ -49,9 +49,16 @@ struct KernelApi {
     // system lacks them, so that the library still loads there.
     HANDLE(WINAPI* FindFirstFileNameW)(LPCWSTR, DWORD, LPDWORD, PWSTR);
     BOOL(WINAPI* FindNextFileNameW)(HANDLE, LPDWORD, PWSTR);
+    // The named streams of one item, closed with FindClose; looked up at run time like the names.
+    HANDLE(WINAPI* FindFirstStreamW)(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
+    BOOL(WINAPI* FindNextStreamW)(HANDLE, LPVOID);
+    // Replacing a file, removing a folder or a link to one, drive kinds, the mount manager's removal.
+    BOOL(WINAPI* MoveFileExW)(LPCWSTR, LPCWSTR, DWORD);
+    BOOL(WINAPI* RemoveDirectoryW)(LPCWSTR);
+    UINT(WINAPI* GetDriveTypeW)(LPCWSTR);
+    BOOL(WINAPI* DeleteVolumeMountPointW)(LPCWSTR);
     // Where an open handle really lies: its volume's GUID path or a DOS path, and the path on.
     DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
-    UINT(WINAPI* GetDriveTypeW)(LPCWSTR);
     // A file's facts by its name, without an open (Windows 11 24H2); null where the system lacks it.
     BOOL(WINAPI* GetFileInformationByName)(LPCWSTR, int, LPVOID, ULONG);
 };

@@ -116,9 +116,9 @@ void SetReachedRoot(const wchar_t* opened, HANDLE handle, const wchar_t* inside,
 int LocateVolume(const wchar_t* path, VolumePlace& place) {
     wchar_t opened[MAX_PATH];
     if (!path || BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, opened)) return -1;
+    ScopedNoCriticalErrorDialog quiet;
     place.network = IsNetworkPath(opened) != 0;
     if (place.network) return SetNetworkRoot(opened, place) ? 0 : -1;
-    ScopedNoCriticalErrorDialog quiet;
     // The path as it lies (a junction is where its folder is); a path not there yet (a name about to
     // be made) lies where its nearest existing folder leads.
     ScopedHandle handle(OpenForQuery(opened, true));

@@ -111,6 +111,36 @@ BOOL WINAPI FakeSetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volumeName) {
     if (!at.record->children.empty() || !at.record->reparse.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
     at.record->reparse = Impl::MountPointBytes(L"\\??\\" + volumePath.substr(4));
     at.record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    volume->mountedAt.push_back(full);
+    return TRUE;
+}
+
+// Removes the mount from the folder and from the mount manager's list; a raw reparse delete
+// (FSCTL_DELETE_REPARSE_POINT) removes the folder's record alone and leaves the list stale.
+BOOL WINAPI FakeDeleteVolumeMountPointW(LPCWSTR mountPoint) {
+    Guard g;
+    Impl* impl = g.impl;
+    std::wstring full;
+    if (!mountPoint || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
+        !impl->Canonical(mountPoint, full))
+        return Fail(ERROR_INVALID_NAME, FALSE);
+    Located at;
+    DWORD error = 0;
+    if (!impl->Locate(full, false, at, error)) return Fail(error, FALSE);
+    if (!at.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    const std::vector<uint8_t>& data = at.record->reparse;
+    const auto* header = reinterpret_cast<const MountPointRecord*>(data.data());
+    if (data.size() < 16 || header->reparseTag != kMountPointTag ||
+        16u + header->substituteNameOffset + header->substituteNameLength > data.size())
+        return Fail(ERROR_NOT_A_REPARSE_POINT, FALSE);
+    std::wstring substitute(reinterpret_cast<const wchar_t*>(data.data() + 16 + header->substituteNameOffset),
+                            header->substituteNameLength / 2);
+    Volume* mounted = substitute.rfind(L"\\??\\Volume{", 0) == 0 ? impl->VolumeByGuidPath(L"\\\\?\\" + substitute.substr(4)) : nullptr;
+    if (!mounted) return Fail(ERROR_INVALID_PARAMETER, FALSE); // a junction is no volume mount
+    auto entry = Impl::MountEntry(mounted, full);
+    if (entry != mounted->mountedAt.end()) mounted->mountedAt.erase(entry);
+    at.record->reparse.clear();
+    at.record->attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
     return TRUE;
 }
 
@@ -120,6 +150,7 @@ void BindReparseCalls(KernelApi& api) {
     api.DeviceIoControl = FakeDeviceIoControl;
     api.GetVolumeNameForVolumeMountPointW = FakeGetVolumeNameForVolumeMountPointW;
     api.SetVolumeMountPointW = FakeSetVolumeMountPointW;
+    api.DeleteVolumeMountPointW = FakeDeleteVolumeMountPointW;
 }
 
 } // namespace kestrune::testing

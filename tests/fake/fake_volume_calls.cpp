@@ -70,28 +70,32 @@ DWORD WINAPI FakeGetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
     return static_cast<DWORD>(list.size());
 }
 
-// Remote for shares and the letters mapped to them; a SUBST letter has its target's type; a drive
-// without its medium is removable. Never asks the drive itself.
+// A root ("D:\", "\\server\share\", a volume's GUID path) or a folder a volume is mounted on,
+// always with its trailing backslash; null asks for the current folder's root.
 UINT WINAPI FakeGetDriveTypeW(LPCWSTR root) {
     Guard g;
-    std::wstring path = root ? root : L"";
-    auto alias = path.size() >= 2 && path[1] == L':' ? g.impl->aliases.find(static_cast<wchar_t>(towupper(path[0])))
+    std::wstring path = root ? root : Impl::RootPrefix(g.impl->currentDirectory) + L"\\";
+    // A mapped network drive is remote; a SUBST letter has its target's drive's type.
+    auto alias = path.size() == 3 && path[1] == L':' ? g.impl->aliases.find(static_cast<wchar_t>(towupper(path[0])))
                                                      : g.impl->aliases.end();
-    if (alias != g.impl->aliases.end()) path = alias->second;
-    if (path.rfind(L"\\\\", 0) == 0) return path.rfind(L"\\\\?\\", 0) == 0 ? DRIVE_FIXED : DRIVE_REMOTE;
-    Volume* volume = path.size() >= 2 && path[1] == L':' ? g.impl->VolumeByLetter(path[0]) : nullptr;
-    if (!volume) return DRIVE_NO_ROOT_DIR;
-    return volume->options.ready ? DRIVE_FIXED : DRIVE_REMOVABLE;
+    if (alias != g.impl->aliases.end())
+        return alias->second.rfind(L"\\\\", 0) == 0 ? DRIVE_REMOTE : FakeGetDriveTypeW(alias->second.substr(0, 3).c_str());
+    Located at;
+    DWORD error = 0;
+    if (path.empty() || path.back() != L'\\' || !g.impl->LocatePath(path.c_str(), true, at, error) || !at.record ||
+        at.record != at.record->volume->root)
+        return DRIVE_NO_ROOT_DIR;
+    return at.record->volume->uncRoot.empty() ? at.record->volume->options.driveType : DRIVE_REMOTE;
 }
 
 } // namespace
 
 void BindVolumeCalls(KernelApi& api) {
-    api.GetDriveTypeW = FakeGetDriveTypeW;
     api.GetDiskFreeSpaceExW = FakeGetDiskFreeSpaceExW;
     api.SetThreadErrorMode = FakeSetThreadErrorMode;
     api.GetVolumeInformationW = FakeGetVolumeInformationW;
     api.GetLogicalDriveStringsW = FakeGetLogicalDriveStringsW;
+    api.GetDriveTypeW = FakeGetDriveTypeW;
 }
 
 } // namespace kestrune::testing
