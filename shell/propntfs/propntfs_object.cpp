@@ -8,6 +8,7 @@ const wchar_t kEnumerateText[] = L"ﾘﾝｸの列挙(&N)";
 const wchar_t kStopText[] = L"中断(&S)";
 const wchar_t kLinkCountFormat[] = L"リンク数 : %d";
 const wchar_t kEnumerationFailedText[] = L"列挙に失敗しました。";
+const wchar_t kNetworkLinksText[] = L"ネットワークドライブ上のファイルのリンクは列挙できません。";
 const wchar_t kDeleteLinkQuestion[] = L"このハードリンクを削除してもよろしいですか？";
 const wchar_t kLastLinkQuestion[] =
     L"このファイルは唯一のリンクです。\n削除するとファイルは完全に失われますがよろしいですか？";

@@ -41,8 +41,7 @@ private:
     void FinishEnumeration(HWND page);
     void EndWorker();
     void DeleteLink(HWND page);
-    static DWORD WINAPI WorkerMain(void* self);
-    void Enumerate();
+    static DWORD WINAPI WorkerMain(void* work);
 
     // Stream section (propntfs_streams.cpp).
     void FillStreamList(HWND page);
@@ -72,15 +71,11 @@ private:
     // Page references taken by AddPages and not yet given back by the page's release.
     int pageReferences_ = 0;
 
-    // Written by the user-interface thread only; the worker reads runEvent_ and filePath_.
+    // One enumeration: its thread, and what it shares with the object (propntfs_links.cpp), which
+    // the last of the two to let go frees, so a worker stuck in a slow call can be left behind.
+    struct LinkWork;
     HANDLE enumThread_ = nullptr;
-    HANDLE runEvent_ = nullptr;
-    HWND workerPage_ = nullptr;
-    HMODULE workerLibrary_ = nullptr;
-    // What the worker found, read by the user-interface thread once the worker has ended.
-    enum class Outcome { CountFailed, SingleLink, Scanned } outcome_ = Outcome::CountFailed;
-    int foundCount_ = -1;
-    wchar_t* found_ = nullptr;
+    LinkWork* work_ = nullptr;
 
     wchar_t nameDialogResult_[MAX_PATH];
 };
@@ -117,6 +112,7 @@ extern const wchar_t kEnumerateText[];
 extern const wchar_t kStopText[];
 extern const wchar_t kLinkCountFormat[];
 extern const wchar_t kEnumerationFailedText[];
+extern const wchar_t kNetworkLinksText[];
 extern const wchar_t kDeleteLinkQuestion[];
 extern const wchar_t kLastLinkQuestion[];
 extern const wchar_t kDeleteFailedText[];
