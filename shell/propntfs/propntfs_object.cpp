@@ -24,6 +24,7 @@ const wchar_t kFileCreateFailedText[] = L"ファイルを作成出来ません�
 const wchar_t kFileWriteFailedText[] = L"ファイルの書き込みに失敗しました。";
 const wchar_t kRenameKeptOldText[] = L"ストリーム名を変更出来ませんでした。元のストリームはそのまま残っています。";
 const wchar_t kNameTooLongText[] = L"ストリーム名が長すぎます。";
+const wchar_t kStreamExistsText[] = L"同じ名前のストリームが既にあります。別の名前を指定して下さい。";
 const wchar_t kEmptyNameText[] = L"ストリーム名を入力して下さい。";
 const wchar_t kInvalidNameText[] = L"ストリーム名に以下の文字は使用できません。\n\\ / : , ; * ? \" < > |";
 

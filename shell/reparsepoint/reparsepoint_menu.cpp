@@ -36,8 +36,7 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
         folderPath_[0] = L'\0';
         return selected;
     }
-    // A share's folders are the server's: mounts there would lead to the server's own drives.
-    if (IsNetworkPath(folderPath_) || !IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
+    if (!IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
     return FolderHasReparsePoint() || IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
 }
 

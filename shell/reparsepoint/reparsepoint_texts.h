@@ -18,6 +18,12 @@ inline constexpr wchar_t kAncestorWarning[] =
 inline constexpr wchar_t kMountSet[] = L"リパースポイントを設定しました。";
 inline constexpr wchar_t kMountNotSet[] = L"リパースポイントを設定出来ませんでした。";
 
+inline constexpr wchar_t kSymbolicLinkLabel[] = L"このフォルダは以下のフォルダへのシンボリックリンクです。";
+inline constexpr wchar_t kLinkRemoved[] = L"シンボリックリンクを削除しました。";
+inline constexpr wchar_t kLinkRemoveFailed[] = L"シンボリックリンクの削除に失敗しました。";
+inline constexpr wchar_t kNotLocalTarget[] =
+    L"ネットワークドライブなど、ローカルドライブ以外のフォルダはマウントできません。\n"
+    L"このコンピュータの固定ディスクかリムーバブルディスク上のフォルダを指定して下さい。";
 inline constexpr wchar_t kReadFailed[] = L"リパースポイント情報の読み取りに失敗しました。";
 inline constexpr wchar_t kRemoved[] = L"リパースポイント属性を解除しました。";
 inline constexpr wchar_t kRemoveFailed[] = L"リパースポイント属性の解除に失敗しました。";

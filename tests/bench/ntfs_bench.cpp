@@ -200,20 +200,18 @@ void OverlayFigures(bool byName) {
     const std::pair<const char*, int (*)(const wchar_t*, DWORD)> overlays[] = {{"hardlink", HasHardLinkOverlay},
                                                                                 {"reparsepoint", HasJunctionOverlay}};
     for (const auto& [overlay, isMember] : overlays) {
-        std::map<std::string, FakeStats> costs;
-        std::map<std::string, int> counts;
+        std::map<std::string, FakeStats> costs; // the number of items in `allocations`
         for (const auto& [path, kind] : items) {
             DWORD attributes = volumes.Attributes(path);
             volumes.ResetStats();
             isMember(path.c_str(), attributes);
-            costs[kind].kernelCalls += volumes.Stats().kernelCalls;
-            costs[kind].fileOpens += volumes.Stats().fileOpens;
-            ++counts[kind];
+            FakeStats& cost = costs[kind];
+            cost.kernelCalls += volumes.Stats().kernelCalls, cost.fileOpens += volumes.Stats().fileOpens, ++cost.allocations;
         }
         for (const char* kind : {"file", "folder", "offline file", "reparse folder"})
             printf("%soverlay %s %s: %.2f kernel calls per item, %.2f opens per item\n", byName ? "with GetFileInformationByName: " : "",
-                   overlay, kind, static_cast<double>(costs[kind].kernelCalls) / counts[kind],
-                   static_cast<double>(costs[kind].fileOpens) / counts[kind]);
+                   overlay, kind, static_cast<double>(costs[kind].kernelCalls) / costs[kind].allocations,
+                   static_cast<double>(costs[kind].fileOpens) / costs[kind].allocations);
     }
 }
 

@@ -278,17 +278,12 @@ DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer, DWORD s
 BOOL WINAPI FakeGetFileInformationByName(LPCWSTR path, int kind, LPVOID buffer, ULONG size) {
     Guard g;
     Located at;
-    DWORD error = 0;
-    if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (!g.impl->LocatePath(path, true, at, error)) return Fail(error, FALSE);
-    if (!at.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    auto* stat = static_cast<FileStatBasicInformation*>(buffer);
-    *stat = FileStatBasicInformation{};
-    stat->fileId.QuadPart = static_cast<LONGLONG>(at.record->index);
-    stat->fileAttributes = at.record->attributes;
-    stat->reparseTag = Impl::TagOf(at.record);
-    stat->numberOfLinks = static_cast<ULONG>(at.record->links);
-    stat->volumeSerialNumber.QuadPart = at.record->volume->options.serial;
+    DWORD error = ERROR_INVALID_PARAMETER;
+    if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation) ||
+        !g.impl->LocatePath(path, true, at, error) || !at.record)
+        return Fail(at.volume ? ERROR_FILE_NOT_FOUND : error, FALSE);
+    *static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{};
+    static_cast<FileStatBasicInformation*>(buffer)->numberOfLinks = static_cast<ULONG>(at.record->links);
     return TRUE;
 }
 

@@ -115,31 +115,26 @@ BOOL WINAPI FakeSetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volumeName) {
     return TRUE;
 }
 
-// Removes the mount from the folder and from the mount manager's list; a raw reparse delete
-// (FSCTL_DELETE_REPARSE_POINT) removes the folder's record alone and leaves the list stale.
+// Removes a volume's mount point from the folder and from the mount manager's list; a raw
+// reparse delete (FSCTL_DELETE_REPARSE_POINT) removes the folder's record alone.
 BOOL WINAPI FakeDeleteVolumeMountPointW(LPCWSTR mountPoint) {
     Guard g;
-    Impl* impl = g.impl;
     std::wstring full;
-    if (!mountPoint || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
-        !impl->Canonical(mountPoint, full))
-        return Fail(ERROR_INVALID_NAME, FALSE);
     Located at;
-    DWORD error = 0;
-    if (!impl->Locate(full, false, at, error)) return Fail(error, FALSE);
-    if (!at.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    const std::vector<uint8_t>& data = at.record->reparse;
+    DWORD error = ERROR_INVALID_NAME;
+    if (!mountPoint || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
+        !g.impl->Canonical(mountPoint, full) || !g.impl->Locate(full, false, at, error) || !at.record)
+        return Fail(error, FALSE);
+    std::vector<uint8_t>& data = at.record->reparse;
     const auto* header = reinterpret_cast<const MountPointRecord*>(data.data());
     if (data.size() < 16 || header->reparseTag != kMountPointTag ||
-        16u + header->substituteNameOffset + header->substituteNameLength > data.size())
-        return Fail(ERROR_NOT_A_REPARSE_POINT, FALSE);
-    std::wstring substitute(reinterpret_cast<const wchar_t*>(data.data() + 16 + header->substituteNameOffset),
-                            header->substituteNameLength / 2);
-    Volume* mounted = substitute.rfind(L"\\??\\Volume{", 0) == 0 ? impl->VolumeByGuidPath(L"\\\\?\\" + substitute.substr(4)) : nullptr;
-    if (!mounted) return Fail(ERROR_INVALID_PARAMETER, FALSE); // a junction is no volume mount
-    auto entry = Impl::MountEntry(mounted, full);
-    if (entry != mounted->mountedAt.end()) mounted->mountedAt.erase(entry);
-    at.record->reparse.clear();
+        16u + header->substituteNameOffset + header->substituteNameLength > data.size() ||
+        std::wstring(reinterpret_cast<const wchar_t*>(data.data() + 16 + header->substituteNameOffset),
+                     header->substituteNameLength / 2).rfind(L"\\??\\Volume{", 0) != 0)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE); // a junction is no volume mount
+    for (auto& v : g.impl->volumes)
+        if (Impl::MountEntry(v.get(), full) != v->mountedAt.end()) v->mountedAt.erase(Impl::MountEntry(v.get(), full));
+    data.clear();
     at.record->attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
     return TRUE;
 }

@@ -33,7 +33,9 @@ std::wstring Upper(const std::wstring& s) {
 
 bool SameName(const std::wstring& a, const std::wstring& b) { return Upper(a) == Upper(b); }
 
-bool HasWildcards(const std::wstring& s) { return s.find_first_of(L"*?") != std::wstring::npos; }
+bool HasWildcards(const std::wstring& s) {
+    return s.find_first_of(L"*?", s.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0) != std::wstring::npos; // past a "\\?\" prefix
+}
 
 bool MatchesPattern(const std::wstring& pattern, const std::wstring& name) {
     if (pattern == L"*.*" || pattern == L"*") return true;

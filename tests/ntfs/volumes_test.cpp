@@ -127,28 +127,6 @@ TEST_F(VolumeChecks, AnEmptyCardReaderBeforeTheMatchDoesNotHideIt) {
     EXPECT_EQ(Root(L"D:\\mnt\\f.txt"), L"D:\\mnt\\");
 }
 
-TEST_F(VolumeChecks, SameVolumeComparesResolvedRoots) {
-    EXPECT_EQ(IsSameVolume(L"D:\\a", L"d:\\b"), 1);
-    EXPECT_EQ(IsSameVolume(L"D:\\a", L"E:\\b"), 0);
-    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"E:\\data\\x.txt"), 1);
-    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"D:\\docs\\a.txt"), 0);
-    EXPECT_EQ(IsSameVolume(L"D:\\lost\\x", L"D:\\lost\\y"), 1);
-    EXPECT_EQ(IsSameVolume(L"D:\\lost\\x", L"D:\\docs\\a.txt"), 0);
-}
-
-TEST_F(VolumeChecks, NtfsIsToldByTheResolvedVolume) {
-    volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
-    volumes.MakeFolder(L"G:\\onFat");
-    volumes.MakeFolder(L"D:\\toFat");
-    volumes.MakeJunction(L"D:\\toFat", L"G:\\onFat");
-    EXPECT_EQ(IsNTFSVolume(L"D:\\docs\\a.txt"), 1);
-    EXPECT_EQ(IsNTFSVolume(L"D:\\"), 1);
-    EXPECT_EQ(IsNTFSVolume(L"G:\\onFat\\x"), 0);
-    EXPECT_EQ(IsNTFSVolume(L"D:\\toFat\\x"), 0);
-    EXPECT_EQ(IsNTFSVolume(L"A:\\x"), 0); // no medium; no system dialog either
-    EXPECT_EQ(IsNTFSVolume(L"Q:\\x"), 0); // no such drive
-}
-
 // Each row: where a path lands, its file system, and whether it shares D:\docs\a.txt's volume.
 TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
     volumes.MakeSymbolicLink(L"D:\\dirLink", L"E:\\data", true);
@@ -159,7 +137,15 @@ TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
     volumes.AddDriveAlias(L'S', L"D:\\docs");
     volumes.AddDriveAlias(L'T', L"D:\\");
     volumes.AddDriveAlias(L'Z', L"\\\\server\\share");
+    volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
     const struct { const char* name; const wchar_t* path; const wchar_t* root; int ntfs, sameAsDocs; } rows[] = {
+        {"drive root", L"D:\\", L"D:\\", 1, 1},
+        {"the letter in either case", L"d:\\b", L"D:\\", 1, 1},
+        {"another volume", L"E:\\b", L"E:\\", 1, 0},
+        {"behind a junction", L"D:\\link\\dummy.tmp", L"E:\\", 1, 0},
+        {"FAT", L"G:\\onFat\\x", L"G:\\", 0, 0},
+        {"no medium, and no system dialog", L"A:\\x", L"untouched", 0, 0},
+        {"no such drive", L"Q:\\x", L"untouched", 0, 0},
         {"directory link to E", L"D:\\dirLink\\f.txt", L"E:\\", 1, 0},
         {"junction to FAT", L"D:\\toFat\\f.txt", L"G:\\", 0, 0},
         {"junction back to its root", L"D:\\docs\\back\\docs\\a.txt", L"D:\\", 1, 1},
