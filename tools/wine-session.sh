@@ -87,6 +87,8 @@ wine_session_start() {
     xvfb_pid=""
   done
   export DISPLAY=":$display"
+  # kestrune-try refuses windows that would wait on this display, which nobody sees.
+  export KESTRUNE_HIDDEN_DISPLAY="$DISPLAY"
   mkdir -p "$WINEPREFIX"
   start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then

@@ -2,10 +2,12 @@
 # Opens a Wine session on the build tree's prefix (build/wineprefix, or the folder given with
 # --session DIR, e.g. build/demo/session for the demo's prefix) and runs COMMAND in it, or an
 # interactive shell when no command is given; stops the session when that ends.
-# Windows programs then run with tools/wine-run.sh PROGRAM (or plain `wine`). Without a DISPLAY
-# the session shows its windows on its own Xvfb; with one, set KESTRUNE_DISPLAY=$DISPLAY to see them.
+# Windows programs then run with tools/wine-run.sh PROGRAM (or plain `wine`). Their windows show on
+# KESTRUNE_DISPLAY, else on the caller's DISPLAY; without either on the session's own Xvfb, where
+# nobody sees them (kestrune-try then refuses what would wait for a person).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+visible_display=${KESTRUNE_DISPLAY:-${DISPLAY:-}}
 if [ "${1:-}" = "--session" ]; then
   export KESTRUNE_SESSION_DIR=$(mkdir -p "$2" && cd "$2" && pwd)
   shift 2
@@ -13,10 +15,16 @@ fi
 source "$here/tools/wine-session.sh"
 trap wine_session_stop EXIT
 wine_session_start
-if [ -n "${KESTRUNE_DISPLAY:-}" ]; then export DISPLAY="$KESTRUNE_DISPLAY"; fi
+if [ -n "$visible_display" ]; then
+  export DISPLAY="$visible_display"
+  where="windows show on display $DISPLAY"
+else
+  where="windows go to the session's own Xvfb $DISPLAY, where nobody sees them: drive them with kestrune-try's --pick, --answer and --steps, or start with KESTRUNE_DISPLAY set"
+fi
 if [ $# -gt 0 ]; then
   "$@"
 else
-  echo "Wine session on $WINEPREFIX (display $DISPLAY): run Windows programs with tools/wine-run.sh PROGRAM; exit to stop it."
+  echo "Wine session on $WINEPREFIX ($where); drives K: = $scratch_drive, N: = $ntfs_mount (NTFS, where FUSE works)."
+  echo "Run Windows programs with tools/wine-run.sh PROGRAM; exit to stop it."
   PS1='(kestrune wine) \w\$ ' bash --norc -i
 fi
