@@ -66,14 +66,16 @@ try --pick 1 drop "$file" "$drive\\デモ\\保管"
 say "the overlay identifiers Explorer would ask about the file:"
 try overlay "$file"
 
-# Photographs the Kestrune page of FILE's Properties in the current prefix as NAME.png, and after
-# "ﾘﾝｸの列挙(N)" as NAME-links.png with every link in view; fails when a control of the page lies
-# outside the sheet. One call per prefix and user language.
+# Photographs the Kestrune page of FILE's Properties in the current prefix as NAME.png, after
+# "ﾘﾝｸの列挙(N)" as NAME-links.png (the list's first two links), and with the third link selected
+# (the list scrolled to it) as NAME-link-3.png; fails when a control of the page lies outside the
+# sheet or the third link is not in view. One call per prefix and user language.
 photograph_page() {
   local file=$1 name=$2
-  local tab="$out/$name.bmp" links="$out/$name-links.bmp"
+  local tab="$out/$name.bmp" links="$out/$name-links.bmp" third="$out/$name-link-3.bmp"
   say "opening the Properties of $file in Wine's shell ..."
-  if try --answer yes --steps "window ${file##*\\}; page 202; shot $(windows_path "$tab"); click 202; wait-list 204; shot $(windows_path "$links"); close" \
+  if try --answer yes --steps "window ${file##*\\}; page 202; shot $(windows_path "$tab"); click 202; wait-list 204;
+      shot $(windows_path "$links"); select-item 204 3; shot $(windows_path "$third"); close" \
       properties "$file"; then
     say "the Kestrune tab, before and after listing the links, is photographed ($name.png, $name-links.png)"
   elif ready PropNTFS; then
@@ -83,13 +85,12 @@ photograph_page() {
     say "the Properties sheet has no Kestrune tab: PropNTFS is not in this build yet."
     say "The picture properties-without-kestrune-tab.png shows the sheet as Wine's shell opens it."
     mv "$tab" "$out/properties-without-kestrune-tab.bmp" 2>/dev/null || true
-    rm -f "$links"
+    rm -f "$links" "$third"
   fi
 }
 
 # A Japanese Windows draws its dialogs (and the shell's property sheet) in "MS UI Gothic": "MS Shell
-# Dlg" resolves to it there, so the sheet is sized in the same font as our page. The caption
-# buttons keep Wine's Marlett.
+# Dlg" resolves to it there, so the sheet is sized in the same font as our page.
 japanese_dialog_fonts() {
   local reg="$KESTRUNE_SESSION_DIR/dialog-fonts.reg"
   {

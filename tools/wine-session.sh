@@ -104,6 +104,9 @@ wine_session_start() {
   fi
   map_scratch_drive
   map_ntfs_drive
+  # The caption buttons are Marlett's glyphs; Debian's Wine does not find the copy fonts-wine
+  # brings (the close button reads "r"), so the prefix gets its own.
+  [ -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   export KESTRUNE_SESSION="$session_dir"
 }
 

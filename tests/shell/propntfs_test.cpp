@@ -138,6 +138,7 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDYES)}, {ask, last}, L"リンク数 : 0"}};
     for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         ASSERT_EQ(Open({c.item}), S_OK);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
         DialogScript script(c.answers);
@@ -244,6 +245,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
          Press(IDOK), Type(L"note")}, {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
         {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}}; // the same stream: kept
     for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         volumes.MakeStream(kItem, c.stream, content);
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, c.stream);

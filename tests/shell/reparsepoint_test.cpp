@@ -21,9 +21,10 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
     };
     for (auto& [paths, expected] : cases) {
+        SCOPED_TRACE(Narrow(paths.empty() ? L"(no path)" : paths[0]));
         IShellExtInit* init = New<IShellExtInit>();
         HDropDataObject selection(paths);
-        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), expected) << Narrow(paths.empty() ? L"" : paths[0]);
+        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), expected) ;
         EXPECT_EQ(selection.OutstandingMedia(), 0);
         HDropDataObject refusing({folder}, true);
         EXPECT_EQ(init->Initialize(nullptr, &refusing, nullptr), E_FAIL);

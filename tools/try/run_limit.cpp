@@ -8,6 +8,7 @@
 namespace kestrune::trying {
 namespace {
 
+volatile bool runEnding = false;
 constexpr DWORD kPollMs = 100;
 constexpr DWORD kUnseenMs = 1000;
 constexpr DWORD kCloseGraceMs = 5000; // for the closed windows' loops to end before the process does
@@ -41,6 +42,8 @@ bool CancelWindow(HWND window) {
     if (lstrcmpW(className, L"#32768") == 0) return PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); // a popup menu
     return PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
+
+bool RunEnding() { return runEnding; }
 
 void CloseProcessWindows() { EnumWindows(&CancelOne, 0); }
 
@@ -81,6 +84,7 @@ unsigned __stdcall RunLimit::Watch(void* self) {
         } else {
             continue;
         }
+        runEnding = true;
         // Close until the command returns; a loop that ignores every close ends with the process.
         for (DWORD waited = 0; waited < kCloseGraceMs; waited += 500) {
             CloseProcessWindows();

@@ -13,6 +13,9 @@ bool CancelWindow(HWND window);
 // Cancels every visible top-level window of this process (dialogs, sheets, message boxes, menus).
 void CloseProcessWindows();
 
+// True once the run's windows are being closed: steps that wait give up.
+bool RunEnding();
+
 class RunLimit {
 public:
     // `limitMs` for the whole run; `hiddenDisplay` names the display when windows would open

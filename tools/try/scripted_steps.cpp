@@ -19,7 +19,7 @@ constexpr DWORD kWindowWaitMs = 30000;
 constexpr DWORD kListWaitMs = 60000;
 constexpr DWORD kPollMs = 100;
 constexpr int kStepFailedExitCode = 5;
-constexpr size_t kColoursOfAPicture = 4; // fewer: a blank window, or one without text and frame
+constexpr size_t kColoursOfAPicture = 2; // one colour inside the frame: nothing was drawn
 constexpr int kBrowserStatusId = 0x3743; // the folder browser's status line
 
 std::wstring Trim(const std::wstring& text) {
@@ -90,12 +90,14 @@ private:
     HGDIOBJ previous_ = nullptr;
 };
 
-// Distinct colours among the pixels, counted up to `enough`.
+// Distinct colours inside the window's frame (4 pixels in), counted up to `enough`.
 size_t CountColours(const std::vector<BYTE>& pixels, DWORD rowBytes, LONG width, size_t enough) {
+    constexpr LONG kFrame = 4;
     std::vector<DWORD> seen;
-    for (size_t row = 0; row + rowBytes <= pixels.size() && seen.size() < enough; row += rowBytes)
-        for (LONG x = 0; x < width && seen.size() < enough; ++x) {
-            const BYTE* pixel = &pixels[row + x * 3];
+    size_t rows = pixels.size() / rowBytes;
+    for (size_t row = kFrame; row + kFrame < rows && seen.size() < enough; ++row)
+        for (LONG x = kFrame; x + kFrame < width && seen.size() < enough; ++x) {
+            const BYTE* pixel = &pixels[row * rowBytes + x * 3];
             DWORD colour = pixel[0] | pixel[1] << 8 | pixel[2] << 16;
             if (std::find(seen.begin(), seen.end(), colour) == seen.end()) seen.push_back(colour);
         }
@@ -143,7 +145,7 @@ ScriptedSteps::~ScriptedSteps() {
 
 std::wstring ScriptedSteps::Parse(const std::wstring& script) {
     static const wchar_t* const kVerbs[] = {L"window", L"menu",  L"page",  L"click", L"wait-list",
-                                            L"select", L"shot", L"sleep", L"close"};
+                                            L"select", L"select-item", L"shot", L"sleep", L"close"};
     size_t start = 0;
     while (start <= script.size()) {
         size_t end = script.find(L';', start);
@@ -194,7 +196,7 @@ unsigned __stdcall ScriptedSteps::Run(void* self) {
 }
 
 bool ScriptedSteps::FindWindow(const std::wstring& text) {
-    for (DWORD waited = 0; waited < kWindowWaitMs; waited += kPollMs) {
+    for (DWORD waited = 0; waited < kWindowWaitMs && !RunEnding(); waited += kPollMs) {
         WindowSearch search{&text, nullptr, nullptr};
         EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
@@ -212,7 +214,7 @@ bool ScriptedSteps::FindWindow(const std::wstring& text) {
 
 bool ScriptedSteps::FindMenu() {
     std::wstring any;
-    for (DWORD waited = 0; waited < kWindowWaitMs; waited += kPollMs) {
+    for (DWORD waited = 0; waited < kWindowWaitMs && !RunEnding(); waited += kPollMs) {
         WindowSearch search{&any, L"#32768", nullptr};
         EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
@@ -280,14 +282,20 @@ bool ScriptedSteps::PageInsideSheet() const {
     return all;
 }
 
-bool ScriptedSteps::ListInView(HWND list) const {
-    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    RECT client, last = {};
+// Selects item `number` (1 = the first) of list box `id`, as a click would, and checks that the
+// list shows it.
+bool ScriptedSteps::SelectItem(const std::wstring& argument) {
+    size_t space = argument.find(L' ');
+    int id = ControlId(argument), number = space == std::wstring::npos ? 0 : ControlId(argument.substr(space + 1));
+    HWND list = Control(id);
+    if (!list || number < 1 || SendMessageW(list, LB_SETCURSEL, number - 1, 0) == LB_ERR) return false;
+    SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    RECT client, item = {};
     GetClientRect(list, &client);
-    SendMessageW(list, LB_GETITEMRECT, count - 1, reinterpret_cast<LPARAM>(&last));
-    bool all = SendMessageW(list, LB_GETTOPINDEX, 0, 0) == 0 && last.bottom <= client.bottom;
-    (all ? Print : PrintError)((all ? L"all " : L"not all ") + std::to_wstring(count) + L" items in view");
-    return all;
+    SendMessageW(list, LB_GETITEMRECT, number - 1, reinterpret_cast<LPARAM>(&item));
+    bool inView = item.top >= client.top && item.bottom <= client.bottom;
+    (inView ? Print : PrintError)(L"item " + std::to_wstring(number) + (inView ? L" selected, in view" : L" selected, out of view"));
+    return inView;
 }
 
 // Wine's browser at times ignores BFFM_SETSELECTIONW while it still fills its tree: asked again
@@ -295,7 +303,7 @@ bool ScriptedSteps::ListInView(HWND list) const {
 bool ScriptedSteps::SelectFolder(const std::wstring& path) {
     HWND tree = FindWindowExW(window_, nullptr, WC_TREEVIEWW, nullptr);
     std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
-    for (DWORD waited = 0; tree && waited < kWindowWaitMs; waited += 5 * kPollMs) {
+    for (DWORD waited = 0; tree && waited < kWindowWaitMs && !RunEnding(); waited += 5 * kPollMs) {
         SendMessageW(window_, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
         Sleep(5 * kPollMs);
         wchar_t status[MAX_PATH] = {}, text[MAX_PATH] = {};
@@ -307,6 +315,7 @@ bool ScriptedSteps::SelectFolder(const std::wstring& path) {
         item.cchTextMax = MAX_PATH;
         if (item.hItem && TreeView_GetItem(tree, &item) && lstrcmpiW(status, path.c_str()) == 0 && name == text) {
             TreeView_EnsureVisible(tree, item.hItem);
+            SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tree), TRUE); // shows the selection
             Print(L"selected folder " + path + L" (\"" + text + L"\" in the tree)");
             return true;
         }
@@ -344,12 +353,13 @@ bool ScriptedSteps::Perform(const Step& step) {
     if (step.verb == L"page") return SelectPage(ControlId(step.argument));
     if (step.verb == L"shot") return Shoot(step.argument);
     if (step.verb == L"select") return SelectFolder(step.argument);
+    if (step.verb == L"select-item") return SelectItem(step.argument);
     if (step.verb == L"close") return CancelWindow(window_);
     HWND control = Control(ControlId(step.argument));
     if (!control) return false;
     if (step.verb == L"click") return PostMessageW(control, BM_CLICK, 0, 0);
     // wait-list
-    for (DWORD waited = 0; waited < kListWaitMs; waited += kPollMs) {
+    for (DWORD waited = 0; waited < kListWaitMs && !RunEnding(); waited += kPollMs) {
         LRESULT count = SendMessageW(control, LB_GETCOUNT, 0, 0);
         if (count > 0) {
             Sleep(500); // the worker may still be adding lines
@@ -360,7 +370,7 @@ bool ScriptedSteps::Perform(const Step& step) {
                     SendMessageW(control, LB_GETTEXT, index, reinterpret_cast<LPARAM>(line));
                 Print(std::wstring(L"  ") + line);
             }
-            return ListInView(control);
+            return true;
         }
         Sleep(kPollMs);
     }

@@ -5,7 +5,8 @@
 //   page ID        on a property sheet, select the page that holds control ID; fails when a
 //                  control of the page lies outside the sheet
 //   click ID       press button ID of the page (or window)
-//   wait-list ID   wait until list box ID has items, and print them; fails unless all are in view
+//   wait-list ID   wait until list box ID has items, and print them
+//   select-item ID N  select item N (1 = the first) of list box ID; fails unless it is in view
 //   select PATH    in a folder browser, select the folder PATH and wait until it shows selected
 //   shot FILE      save the window as a 24-bit BMP; fails for a blank picture
 //   sleep MS, close (cancels the window)
@@ -43,7 +44,7 @@ private:
     bool FindMenu();
     bool SelectPage(int id);
     bool PageInsideSheet() const;
-    bool ListInView(HWND list) const;
+    bool SelectItem(const std::wstring& argument);
     bool SelectFolder(const std::wstring& path);
     bool Shoot(const std::wstring& path);
     HWND Control(int id) const;
