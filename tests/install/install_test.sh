@@ -90,8 +90,9 @@ done <<'ROWS'
 1|kestrune-try: option --pick after the command|overlay 'K:\t\a.txt' --pick 1
 1|--pick 7: no such item in this menu|--pick 7 drop 'K:\t\a.txt' 'K:\t\sub'
 6|the path is too long|--pick 1 menu "$long"
-3|K:\t\guarded is still there|--answer yes delete 'K:\t\guarded'
+3|cannot drop K:\t\missing.txt on K:\t\sub: 0x80070002 (File not found)|--pick 1 drop 'K:\t\missing.txt' 'K:\t\sub'
 4|answers IDNO|--answer no copy 'K:\t\guarded' 'K:\t\copies'
+0|deleted K:\t\guarded|--answer yes delete 'K:\t\guarded'
 5|step failed: page 999|--steps 'window; page 999' properties 'K:\t\a.txt'
 6|nothing to offer here: K:\t\full is not empty|--pick 1 menu 'K:\t\full'
 6|on another volume, C:\|--pick 1 drop 'K:\t\a.txt' 'C:\'

@@ -129,6 +129,15 @@ UINT Choose(const std::vector<MenuItem>& items, const Options& options, HMENU me
     return 0;
 }
 
+// The shell cannot even name the item: a reason the handlers would refuse it for (a path too long)
+// makes that "nothing to offer", anything else a failure.
+int CannotSelect(const std::wstring& what, HRESULT result, const std::wstring& why) {
+    PrintError(what + L": " + ResultText(result));
+    if (why.empty()) return kFailed;
+    PrintError(L"nothing to offer here: " + why);
+    return kNothingOffered;
+}
+
 // Shows the menu (or takes the picked item) and runs the chosen item; `ran` tells whether an item
 // of a handler ran. `whyNothing` is printed when the handlers offer nothing.
 int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLIST_ABSOLUTE folder, IDataObject* data,
@@ -185,10 +194,7 @@ int DropCommand(const Options& options, const std::wstring& file, const std::wst
     ComPtr<IDataObject> data;
     HRESULT result = FAILED(dragged.Result()) ? dragged.Result() : target.Result();
     if (SUCCEEDED(result)) result = dragged.DataObject(data);
-    if (FAILED(result)) {
-        PrintError(L"cannot drop " + file + L" on " + folder + L": " + ResultText(result));
-        return kFailed;
-    }
+    if (FAILED(result)) return CannotSelect(L"cannot drop " + file + L" on " + folder, result, WhyNoDropOffer(file, folder));
     std::vector<std::wstring> keys = target.ClassKeys();
     Print(L"right-drag of " + dragged.Path() + L" onto " + target.Path() + L":");
     int before = LinkCount(dragged.Path());
@@ -210,10 +216,7 @@ int MenuCommand(const Options& options, const std::wstring& folder) {
     ComPtr<IDataObject> data;
     HRESULT result = item.Result();
     if (SUCCEEDED(result)) result = item.DataObject(data);
-    if (FAILED(result)) {
-        PrintError(L"cannot select " + folder + L": " + ResultText(result));
-        return kFailed;
-    }
+    if (FAILED(result)) return CannotSelect(L"cannot select " + folder, result, WhyNoMenuOffer(folder));
     std::vector<std::wstring> keys = item.ClassKeys();
     Print(L"context menu of " + item.Path() + L":");
     bool ran = false;
