@@ -13,6 +13,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 ntfs_mount="$session_dir/ntfs-mount"
 scratch_drive="$session_dir/wine-drive-k"
+fat_mount="$session_dir/fat-mount"
 
 # Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL.
 wine_ja() { env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$@"; }
@@ -51,6 +52,18 @@ map_ntfs_drive() {
   mkntfs -F -Q -q "$session_dir/ntfs.img" >/dev/null 2>&1 || return 0
   ntfs-3g -o streams_interface=windows "$session_dir/ntfs.img" "$ntfs_mount" >/dev/null 2>&1 || return 0
   ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
+}
+
+# F: is a small FAT volume (an mtools image mounted with fusefat) where the machine allows it:
+# a drive whose file system is not NTFS, to try the handlers' refusals on by hand.
+map_fat_drive() {
+  rm -f "$WINEPREFIX/dosdevices/f:"
+  command -v mformat >/dev/null && command -v fusefat >/dev/null && [ -e /dev/fuse ] || return 0
+  mkdir -p "$fat_mount"
+  rm -f "$session_dir/fat.img"
+  mformat -C -f 1440 -v KESTRUNE -i "$session_dir/fat.img" :: >/dev/null 2>&1 || return 0
+  fusefat -o rw+ "$session_dir/fat.img" "$fat_mount" >/dev/null 2>&1 || return 0
+  ln -sfn "$fat_mount" "$WINEPREFIX/dosdevices/f:"
 }
 
 # Japanese dialog fonts of Windows, resolved to the IPA fonts the install step brings.
@@ -113,6 +126,7 @@ wine_session_start() {
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
   unmount_ntfs_drive
+  if mountpoint -q "$fat_mount" 2>/dev/null; then fusermount3 -u "$fat_mount" 2>/dev/null || fusermount -u "$fat_mount" 2>/dev/null || true; fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
   wait 2>/dev/null || true
 }

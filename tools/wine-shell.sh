@@ -15,6 +15,21 @@ fi
 source "$here/tools/wine-session.sh"
 trap wine_session_stop EXIT
 wine_session_start
+map_fat_drive
+# Wine reads a drive's file system through its mount manager, which knows only the drives it found
+# at start: restarted with F: mapped, F: reads as FAT.
+if [ -e "$WINEPREFIX/dosdevices/f:" ]; then
+  wineserver -k >/dev/null 2>&1 || true
+  start_wine_services
+fi
+# Something to try on each drive: a file to drop, a folder to drop it on, an empty folder to mount
+# and one that is not empty.
+for root in "$scratch_drive" "$ntfs_mount" "$fat_mount"; do
+  [ "$root" = "$scratch_drive" ] || mountpoint -q "$root" || continue
+  mkdir -p "$root/folder" "$root/empty" "$root/full"
+  printf 'Kestrune\r\n' >"$root/a.txt"
+  printf 'Kestrune\r\n' >"$root/full/b.txt"
+done
 if [ -n "$visible_display" ]; then
   export DISPLAY="$visible_display"
   where="windows show on display $DISPLAY"
@@ -24,7 +39,8 @@ fi
 if [ $# -gt 0 ]; then
   "$@"
 else
-  echo "Wine session on $WINEPREFIX ($where); drives K: = $scratch_drive, N: = $ntfs_mount (NTFS, where FUSE works)."
+  echo "Wine session on $WINEPREFIX ($where)."
+  echo "K: is $scratch_drive; N: is $ntfs_mount (NTFS through ntfs-3g, where FUSE works). F: is $fat_mount (FAT through fusefat, where FUSE works). Each holds a.txt, folder, empty and full."
   echo "Run Windows programs with tools/wine-run.sh PROGRAM; exit to stop it."
   PS1='(kestrune wine) \w\$ ' bash --norc -i
 fi
