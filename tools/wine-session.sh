@@ -57,13 +57,14 @@ map_ntfs_drive() {
 # F: is a small FAT volume (an mtools image mounted with fusefat) where the machine allows it:
 # a drive whose file system is not NTFS, to try the handlers' refusals on by hand.
 map_fat_drive() {
-  rm -f "$WINEPREFIX/dosdevices/f:"
+  rm -f "$WINEPREFIX/dosdevices/f:" "$WINEPREFIX/dosdevices/f::"
   command -v mformat >/dev/null && command -v fusefat >/dev/null && [ -e /dev/fuse ] || return 0
   mkdir -p "$fat_mount"
   rm -f "$session_dir/fat.img"
   mformat -C -f 1440 -v KESTRUNE -i "$session_dir/fat.img" :: >/dev/null 2>&1 || return 0
   fusefat -o rw+ "$session_dir/fat.img" "$fat_mount" >/dev/null 2>&1 || return 0
   ln -sfn "$fat_mount" "$WINEPREFIX/dosdevices/f:"
+  ln -sfn "$session_dir/fat.img" "$WINEPREFIX/dosdevices/f::" # its device, for the mount manager (tools/wine-shell.sh)
 }
 
 # Japanese dialog fonts of Windows, resolved to the IPA fonts the install step brings.

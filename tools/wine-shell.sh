@@ -16,11 +16,13 @@ source "$here/tools/wine-session.sh"
 trap wine_session_stop EXIT
 wine_session_start
 map_fat_drive
-# Wine reads a drive's file system through its mount manager, which knows only the drives it found
-# at start: restarted with F: mapped, F: reads as FAT.
+# Wine's mount manager learns a drive and its device (f::, the image) when it starts; F: reads as
+# FAT only when the services start with both in place and the device link is gone afterwards
+# (measured: with f:: still there, or F: mapped after the start, Wine reports NTFS).
 if [ -e "$WINEPREFIX/dosdevices/f:" ]; then
   wineserver -k >/dev/null 2>&1 || true
   start_wine_services
+  rm -f "$WINEPREFIX/dosdevices/f::"
 fi
 # Something to try on each drive: a file to drop, a folder to drop it on, an empty folder to mount
 # and one that is not empty.

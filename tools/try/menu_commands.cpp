@@ -120,7 +120,7 @@ UINT Choose(const std::vector<MenuItem>& items, const Options& options, HMENU me
     }
     int number = _wtoi(options.pick.c_str());
     for (size_t index = 0; index < items.size(); ++index) {
-        bool byNumber = number > 0 && static_cast<size_t>(number) == index + 1;
+        bool byNumber = number > 0 && static_cast<size_t>(number) == index + 1 && items[index].id != kCancelCommand;
         bool byText = items[index].text == options.pick || WithoutAccelerator(items[index].text) == options.pick;
         if ((byNumber || byText) && items[index].id) return items[index].id;
     }
