@@ -15,10 +15,9 @@ msi=$(ls "$here"/build/Kestrune-*-x64.msi 2>/dev/null | head -1)
 
 say() { printf 'demo: %s\n' "$*"; }
 windows_path() { local path="Z:$1"; printf '%s' "${path//\//\\}"; }
-# kestrune-try's own lines, without Wine's note on the volume label of Z: (the Unix root).
 try() {
   local status=0
-  "$here/tools/wine-run.sh" "$try_exe" "$@" 2>&1 | sed -e '/^wine: Read access denied for device/d' -e 's/^/  | /' ||
+  "$here/tools/wine-run.sh" "$try_exe" "$@" 2>&1 | sed -e 's/^/  | /' ||
     status=${PIPESTATUS[0]}
   return "$status"
 }

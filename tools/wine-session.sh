@@ -79,6 +79,13 @@ substitute_japanese_fonts() {
   wine_ja wine regedit /S "$reg" </dev/null >/dev/null 2>&1 || true
 }
 
+# Wine reads the volume label of Z: (the Unix root) from the root's disk whenever the drives are
+# listed (the folder browser), and where that disk may not be read it prints "wine: Read access
+# denied for device ..." unconditionally, past WINEDEBUG. An empty device for Z: has no label to read.
+give_z_a_device() {
+  [ -d "$WINEPREFIX/dosdevices" ] && ln -sfn /dev/null "$WINEPREFIX/dosdevices/z::" || true
+}
+
 start_wine_services() {
   wine_ja wineserver -p </dev/null >/dev/null 2>&1
   # wineboot starts Wine's services with their output on /dev/null: started by a test instead,
@@ -104,6 +111,7 @@ wine_session_start() {
   # kestrune-try refuses windows that would wait on this display, which nobody sees.
   export KESTRUNE_HIDDEN_DISPLAY="$DISPLAY"
   mkdir -p "$WINEPREFIX"
+  give_z_a_device
   start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
     # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
@@ -112,6 +120,7 @@ wine_session_start() {
     # The services of a brand-new prefix started before the drives existed: the shell's folder
     # browser then finds neither K: nor any folder on it. Restart them once with the drives mapped.
     map_scratch_drive
+    give_z_a_device
     wineserver -k >/dev/null 2>&1 || true
     start_wine_services
     touch "$WINEPREFIX/.kestrune-ready"
