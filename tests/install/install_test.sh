@@ -92,6 +92,7 @@ done <<'ROWS'
 6|the path is too long|--pick 1 menu "$long"
 3|cannot drop K:\t\missing.txt on K:\t\sub: 0x80070002 (File not found)|--pick 1 drop 'K:\t\missing.txt' 'K:\t\sub'
 4|answers IDNO|--answer no copy 'K:\t\guarded' 'K:\t\copies'
+8|opened on display|delete 'K:\t\guarded'
 0|deleted K:\t\guarded|--answer yes delete 'K:\t\guarded'
 5|step failed: page 999|--steps 'window; page 999' properties 'K:\t\a.txt'
 6|nothing to offer here: K:\t\full is not empty|--pick 1 menu 'K:\t\full'

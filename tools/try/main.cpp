@@ -112,16 +112,7 @@ int PropertiesCommand(const Options& options, const std::wstring& path) {
     for (DWORD waited = 0;; waited += 100) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        bool open = false;
-        EnumWindows(
-            [](HWND window, LPARAM found) -> BOOL {
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-                *reinterpret_cast<bool*>(found) = true;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&open));
+        bool open = FirstVisibleWindow() != nullptr;
         seen = seen || open;
         if (!open && (seen || waited >= kSheetWaitMs)) return kDone;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);

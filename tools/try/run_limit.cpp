@@ -20,6 +20,17 @@ BOOL CALLBACK CancelOne(HWND window, LPARAM) {
     return TRUE;
 }
 
+} // namespace
+
+bool CancelWindow(HWND window) {
+    wchar_t className[32] = {};
+    GetClassNameW(window, className, 32);
+    if (lstrcmpW(className, L"#32768") == 0) return PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); // a popup menu
+    // A yes/no question has no Cancel: No is its safe answer.
+    int button = !GetDlgItem(window, IDCANCEL) && GetDlgItem(window, IDNO) ? IDNO : IDCANCEL;
+    return PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+}
+
 HWND FirstVisibleWindow() {
     HWND found = nullptr;
     EnumWindows(
@@ -32,15 +43,6 @@ HWND FirstVisibleWindow() {
         },
         reinterpret_cast<LPARAM>(&found));
     return found;
-}
-
-} // namespace
-
-bool CancelWindow(HWND window) {
-    wchar_t className[32] = {};
-    GetClassNameW(window, className, 32);
-    if (lstrcmpW(className, L"#32768") == 0) return PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); // a popup menu
-    return PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 bool RunEnding() { return runEnding; }

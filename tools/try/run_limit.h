@@ -8,8 +8,11 @@
 
 namespace kestrune::trying {
 
-// Cancels the window as its Cancel button or Escape would (a dialog, a sheet, a message box, a menu).
+// Cancels the window as its Cancel button or Escape would (a dialog, a sheet, a message box, a
+// menu); a yes/no question is answered No.
 bool CancelWindow(HWND window);
+// The first visible top-level window of this process, or nullptr.
+HWND FirstVisibleWindow();
 // Cancels every visible top-level window of this process (dialogs, sheets, message boxes, menus).
 void CloseProcessWindows();
 
