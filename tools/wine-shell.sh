@@ -15,23 +15,26 @@ fi
 source "$here/tools/wine-session.sh"
 trap wine_session_stop EXIT
 wine_session_start
-map_fat_drive
-# Wine's mount manager learns a drive and its device (f::, the image) when it starts; F: reads as
-# FAT only when the services start with both in place and the device link is gone afterwards
-# (measured: with f:: still there, or F: mapped after the start, Wine reports NTFS).
-if [ -e "$WINEPREFIX/dosdevices/f:" ]; then
-  wineserver -k >/dev/null 2>&1 || true
-  start_wine_services
-  rm -f "$WINEPREFIX/dosdevices/f::"
-fi
-# Something to try on each drive: a file to drop, a folder to drop it on, an empty folder to mount
-# and one that is not empty.
-for root in "$scratch_drive" "$ntfs_mount" "$fat_mount"; do
-  [ "$root" = "$scratch_drive" ] || mountpoint -q "$root" || continue
-  mkdir -p "$root/folder" "$root/empty" "$root/full"
-  printf 'Kestrune\r\n' >"$root/a.txt"
-  printf 'Kestrune\r\n' >"$root/full/b.txt"
-done
+# For trying by hand (an interactive session only, so that programs run with a command see the
+# drives as the tests do): the FAT drive F: and, on each drive, a file to drop, a folder to drop it
+# on, an empty folder to mount and one that is not empty.
+prepare_drives_to_try() {
+  map_fat_drive
+  # Wine's mount manager learns a drive and its device (f::, the image) when it starts; F: reads as
+  # FAT only when the services start with both in place and the device link is gone afterwards
+  # (measured: with f:: still there, or F: mapped after the start, Wine reports NTFS).
+  if [ -e "$WINEPREFIX/dosdevices/f:" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    start_wine_services
+    rm -f "$WINEPREFIX/dosdevices/f::"
+  fi
+  for root in "$scratch_drive" "$ntfs_mount" "$fat_mount"; do
+    [ "$root" = "$scratch_drive" ] || mountpoint -q "$root" || continue
+    mkdir -p "$root/folder" "$root/empty" "$root/full"
+    printf 'Kestrune\r\n' >"$root/a.txt"
+    printf 'Kestrune\r\n' >"$root/full/b.txt"
+  done
+}
 if [ -n "$visible_display" ]; then
   export DISPLAY="$visible_display"
   where="windows show on display $DISPLAY"
@@ -41,8 +44,12 @@ fi
 if [ $# -gt 0 ]; then
   "$@"
 else
+  prepare_drives_to_try
   echo "Wine session on $WINEPREFIX ($where)."
-  echo "K: is $scratch_drive; N: is $ntfs_mount (NTFS through ntfs-3g, where FUSE works). F: is $fat_mount (FAT through fusefat, where FUSE works). Each holds a.txt, folder, empty and full."
+  echo "K: is $scratch_drive (Wine's own drive)"
+  [ -e "$WINEPREFIX/dosdevices/n:" ] && echo "N: is $ntfs_mount (NTFS through ntfs-3g)" || echo "N: is absent (no FUSE)"
+  [ -e "$WINEPREFIX/dosdevices/f:" ] && echo "F: is $fat_mount (FAT through fusefat)" || echo "F: is absent (no FUSE, mtools or fusefat)"
+  echo "Each holds a.txt, folder\\, empty\\ and full\\ (holding b.txt)."
   echo "Run Windows programs with tools/wine-run.sh PROGRAM; exit to stop it."
   PS1='(kestrune wine) \w\$ ' bash --norc -i
 fi
