@@ -11,7 +11,9 @@ namespace {
 volatile bool runEnding = false;
 constexpr DWORD kPollMs = 100;
 constexpr DWORD kUnseenMs = 1000;
-constexpr DWORD kCloseGraceMs = 5000; // for the closed windows' loops to end before the process does
+// For the closed windows' loops to end before the process does; longer than the wait for a
+// Properties sheet that may still be on its way (main.cpp).
+constexpr DWORD kCloseGraceMs = 10000;
 
 BOOL CALLBACK CancelOne(HWND window, LPARAM) {
     DWORD process = 0;
@@ -92,7 +94,9 @@ unsigned __stdcall RunLimit::Watch(void* self) {
             CloseProcessWindows();
             if (WaitForSingleObject(limit->done_, 500) == WAIT_OBJECT_0) return 0;
         }
-        PrintError(L"the windows did not close: ending the process");
+        wchar_t title[256] = L"none is left open";
+        if (HWND left = FirstVisibleWindow()) GetWindowTextW(left, title, 256);
+        PrintError(L"the command did not end (windows: " + std::wstring(title) + L"): ending the process");
         ExitProcess(limit->timedOut_ ? kTimedOut : kNoDisplay);
     }
     return 0;

@@ -346,7 +346,7 @@ bool ScriptedSteps::Perform(const Step& step) {
     if (step.verb == L"window") return FindWindow(step.argument);
     if (step.verb == L"menu") return FindMenu();
     if (step.verb == L"sleep") {
-        Sleep(static_cast<DWORD>(ControlId(step.argument)));
+        for (DWORD slept = 0; slept < static_cast<DWORD>(ControlId(step.argument)) && !RunEnding(); slept += kPollMs) Sleep(kPollMs);
         return true;
     }
     if (!window_ || !IsWindow(window_)) return false;
