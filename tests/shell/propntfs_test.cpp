@@ -172,6 +172,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
     }
     volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
     for (bool closeSheet : {false, true}) {
+        SCOPED_TRACE(closeSheet ? "closing the sheet" : "pressing the button");
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);
         sheet->Command(kEnumerateButton);
@@ -272,6 +273,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     volumes.MakeStream(kItem, L"huge", "");
     Faults::byPath = {{L":huge", Fault::Huge}, {L"huge-copy", Fault::Count}};
     for (long long failAllocation : {0, 1}) {
+        SCOPED_TRACE("failing allocation " + std::to_string(failAllocation));
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, L"huge");
         DialogScript script({Type(temp_ + L"huge-copy.bin")});

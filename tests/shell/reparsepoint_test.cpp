@@ -53,6 +53,7 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
         std::wstring help = texts[mounted][1];
         wchar_t wide[65];
         for (auto [type, chars] : {std::pair{GCS_HELPTEXTW, 64u}, {GCS_VERBW, 64u}, {GCS_HELPTEXTW, 5u}}) {
+            SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(chars) + " characters");
             wmemset(wide, L'#', 65);
             EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), chars), S_OK);
             EXPECT_EQ(std::wstring(wide), help.substr(0, chars - 1));
@@ -64,6 +65,7 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
         EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, 128), S_OK);
         EXPECT_EQ(std::string(ansi), whole);
         for (UINT bytes : {1u, 6u, 7u, 12u}) { // never past cchMax, never half a double-byte character
+            SCOPED_TRACE(std::to_string(bytes) + " bytes");
             memset(ansi, '#', sizeof ansi);
             EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, bytes), S_OK);
             std::string cut = ansi;
