@@ -38,6 +38,7 @@ const wchar_t kUsageText[] =
 
 constexpr DWORD kSheetWaitMs = 5000;
 constexpr DWORD kDefaultLimitSeconds = 300;
+constexpr int kLongestLimitSeconds = 86400; // a day: in milliseconds, still far inside a DWORD
 
 class OwnerWindow {
 public:
@@ -164,8 +165,9 @@ int Run(int argc, wchar_t** argv) {
         if (option == L"--pick") options.pick = value;
         else if (option == L"--steps") steps = value;
         else if (option == L"--answer" && (value == L"yes" || value == L"no")) answer = value == L"yes" ? IDYES : IDNO;
-        else if (option == L"--timeout" && _wtoi(value.c_str()) > 0) limitSeconds = static_cast<DWORD>(_wtoi(value.c_str()));
-        else return Usage(option + L" takes " + (option == L"--answer" ? L"yes or no" : L"a number of seconds") + L", not \"" + value + L"\"");
+        else if (option == L"--timeout" && _wtoi(value.c_str()) > 0 && _wtoi(value.c_str()) <= kLongestLimitSeconds)
+            limitSeconds = static_cast<DWORD>(_wtoi(value.c_str()));
+        else return Usage(option + L" takes " + (option == L"--answer" ? L"yes or no" : L"1 to 86400 seconds") + L", not \"" + value + L"\"");
     }
     if (at >= argc) return Usage(L"no command given");
     std::wstring command = argv[at];
