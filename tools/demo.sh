@@ -76,7 +76,7 @@ photograph_page() {
   if try --answer yes --steps "window ${file##*\\}; page 202; shot $(windows_path "$tab"); click 202; wait-list 204;
       shot $(windows_path "$links"); select-item 204 3; shot $(windows_path "$third"); close" \
       properties "$file"; then
-    say "the Kestrune tab, before and after listing the links, is photographed ($name.png, $name-links.png)"
+    say "the Kestrune tab, before and after listing the links, is photographed ($name.png, $name-links.png, $name-link-3.png)"
   elif ready PropNTFS; then
     say "the Kestrune tab did not load, or does not fit its sheet, although PropNTFS is in this build"
     return 1
