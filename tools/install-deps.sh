@@ -14,8 +14,8 @@ packages=(
   locales fonts-ipafont-gothic
   # the manual (chmcmd) and the installer (wixl, msibuild)
   fp-utils wixl msitools
-  # the real NTFS drive N:
-  ntfs-3g fuse3
+  # the real NTFS drive N:, and the FAT drive F: of a session by hand
+  ntfs-3g fuse3 mtools fusefat
 )
 missing=()
 for package in "${packages[@]}"; do

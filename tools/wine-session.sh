@@ -13,6 +13,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 ntfs_mount="$session_dir/ntfs-mount"
 scratch_drive="$session_dir/wine-drive-k"
+fat_mount="$session_dir/fat-mount"
 
 # Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL.
 wine_ja() { env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$@"; }
@@ -53,6 +54,19 @@ map_ntfs_drive() {
   ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
 }
 
+# F: is a small FAT volume (an mtools image mounted with fusefat) where the machine allows it:
+# a drive whose file system is not NTFS, to try the handlers' refusals on by hand.
+map_fat_drive() {
+  rm -f "$WINEPREFIX/dosdevices/f:" "$WINEPREFIX/dosdevices/f::"
+  command -v mformat >/dev/null && command -v fusefat >/dev/null && [ -e /dev/fuse ] || return 0
+  mkdir -p "$fat_mount"
+  rm -f "$session_dir/fat.img"
+  mformat -C -f 1440 -v KESTRUNE -i "$session_dir/fat.img" :: >/dev/null 2>&1 || return 0
+  fusefat -o rw+ "$session_dir/fat.img" "$fat_mount" >/dev/null 2>&1 || return 0
+  ln -sfn "$fat_mount" "$WINEPREFIX/dosdevices/f:"
+  ln -sfn "$session_dir/fat.img" "$WINEPREFIX/dosdevices/f::" # its device, for the mount manager (tools/wine-shell.sh)
+}
+
 # Japanese dialog fonts of Windows, resolved to the IPA fonts the install step brings.
 substitute_japanese_fonts() {
   local reg="$session_dir/fonts.reg"
@@ -63,6 +77,13 @@ substitute_japanese_fonts() {
     printf '"%s"="IPAGothic"\r\n' 'ＭＳ ゴシック' 'MS Gothic'
   } | iconv -f UTF-8 -t UTF-16 >"$reg"
   wine_ja wine regedit /S "$reg" </dev/null >/dev/null 2>&1 || true
+}
+
+# Wine reads the volume label of Z: (the Unix root) from the root's disk whenever the drives are
+# listed (the folder browser), and where that disk may not be read it prints "wine: Read access
+# denied for device ..." unconditionally, past WINEDEBUG. An empty device for Z: has no label to read.
+give_z_a_device() {
+  [ -d "$WINEPREFIX/dosdevices" ] && ln -sfn /dev/null "$WINEPREFIX/dosdevices/z::" || true
 }
 
 start_wine_services() {
@@ -87,7 +108,10 @@ wine_session_start() {
     xvfb_pid=""
   done
   export DISPLAY=":$display"
+  # kestrune-try refuses windows that would wait on this display, which nobody sees.
+  export KESTRUNE_HIDDEN_DISPLAY="$DISPLAY"
   mkdir -p "$WINEPREFIX"
+  give_z_a_device
   start_wine_services
   if [ ! -f "$WINEPREFIX/.kestrune-ready" ]; then
     # Without a window manager, dialogs close in 40 ms instead of 2 s when Wine does not manage them.
@@ -96,18 +120,23 @@ wine_session_start() {
     # The services of a brand-new prefix started before the drives existed: the shell's folder
     # browser then finds neither K: nor any folder on it. Restart them once with the drives mapped.
     map_scratch_drive
+    give_z_a_device
     wineserver -k >/dev/null 2>&1 || true
     start_wine_services
     touch "$WINEPREFIX/.kestrune-ready"
   fi
   map_scratch_drive
   map_ntfs_drive
+  # The caption buttons are Marlett's glyphs; Debian's Wine does not find the copy fonts-wine
+  # brings (the close button reads "r"), so the prefix gets its own.
+  [ -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   export KESTRUNE_SESSION="$session_dir"
 }
 
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1 || true
   unmount_ntfs_drive
+  if mountpoint -q "$fat_mount" 2>/dev/null; then fusermount3 -u "$fat_mount" 2>/dev/null || fusermount -u "$fat_mount" 2>/dev/null || true; fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 || true
   wait 2>/dev/null || true
 }

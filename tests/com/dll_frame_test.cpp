@@ -67,6 +67,7 @@ TEST_F(DllFrame, UnknownClassesAndInterfacesAreRefused) {
                             &IID_IShellIconOverlayIdentifier};
     const IID* hook[] = {&kICopyHookW};
     for (auto [clsid, answered, count] : {std::tuple{&CLSID_ReparsePoint, reparse, 5}, {&CLSID_OperationHook, hook, 1}}) {
+        SCOPED_TRACE(clsid == &CLSID_ReparsePoint ? "ReparsePoint" : "OperationHook");
         IClassFactory* factory = Factory(*clsid);
         IUnknown* object = nullptr;
         ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);

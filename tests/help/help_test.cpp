@@ -47,10 +47,11 @@ TEST(HelpThroughStandIn, PopUpsAtTheCursorAndTheManualBesideTheLibraryWhateverTh
         {kPropertyPageHelp, 209, 114}, {kPropertyPageHelp, -1, 0}, {kPropertyPageHelp, 200, 0}, {kPropertyPageHelp, 213, 0},
         {kReparseInfoHelp, 203, 102}, {kReparseInfoHelp, -1, 0}};
     for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         size_t before = CallsOf(kStandIn).size();
         ShowContextHelp(GetDesktopWindow(), c.table, c.control);
         std::vector<HelpCall> calls = CallsOf(kStandIn);
-        ASSERT_EQ(calls.size(), before + (c.text != 0)) << c.control;
+        ASSERT_EQ(calls.size(), before + (c.text != 0));
         const HH_POPUP& p = calls.back().popup;
         EXPECT_TRUE(!c.text || (calls.back().command == HH_DISPLAY_TEXT_POPUP && calls.back().caller == GetDesktopWindow() && p.cbStruct == sizeof p && p.idString == c.text &&
                                 p.hinst == GetModuleHandleW(nullptr) && p.pt.x == cursor.x && p.pt.y == cursor.y &&

@@ -73,6 +73,35 @@ else
   skipped=1
 fi
 
+echo "== kestrune-try's exit codes and messages (code | text | arguments), on a display nobody sees"
+long="t\\$(printf 'd%.0s' {1..200})\\$(printf 'e%.0s' {1..60})"
+mkdir -p "$scratch_drive/t/full/x" "$scratch_drive/t/empty" "$scratch_drive/t/behind/x" "$scratch_drive/${long//\\//}"
+ln -s "$scratch_drive/t/behind" "$scratch_drive/t/guarded"
+long="K:\\$long"
+while IFS='|' read -r code text arguments; do
+  status=0
+  out=$(eval "try $arguments") || status=$?
+  [ "$status" = "$code" ] && grep -qF -- "$text" <<<"$out" || fail "kestrune-try $arguments: exit $status, expected $code, \"$text\": $out"
+done <<'ROWS'
+0|Kestrune is installed: |status
+1|kestrune-try: unknown command "frobnicate"|frobnicate
+1|kestrune-try: --answer takes yes or no, not "maybe"|--answer maybe delete 'K:\t\guarded'
+1|kestrune-try: drop takes 2 argument(s), drop FILE FOLDER; got 1|drop 'K:\t\a.txt'
+1|kestrune-try: option --pick after the command|overlay 'K:\t\a.txt' --pick 1
+1|--pick 7: no such item in this menu|--pick 7 drop 'K:\t\a.txt' 'K:\t\sub'
+6|the path is too long|--pick 1 menu "$long"
+3|cannot drop K:\t\missing.txt on K:\t\sub: 0x80070002 (File not found)|--pick 1 drop 'K:\t\missing.txt' 'K:\t\sub'
+4|answers IDNO|--answer no copy 'K:\t\guarded' 'K:\t\copies'
+8|opened on display|delete 'K:\t\guarded'
+0|deleted K:\t\guarded|--answer yes delete 'K:\t\guarded'
+5|step failed: page 999|--steps 'window; page 999' properties 'K:\t\a.txt'
+6|nothing to offer here: K:\t\full is not empty|--pick 1 menu 'K:\t\full'
+6|on another volume, C:\|--pick 1 drop 'K:\t\a.txt' 'C:\'
+7|timed out after 2 s|--timeout 2 --steps 'window no such title' properties 'K:\t\a.txt'
+8|is the session's own Xvfb|properties 'K:\t\a.txt'
+8|opened on display|--pick 1 menu 'K:\t\empty'
+ROWS
+
 echo "== reinstall, a rebuilt package of the same version over it, repair after damage"
 wine_text msiexec /i "$msi" /qn || fail "second msiexec /i"
 rebuilt="$KESTRUNE_SESSION_DIR/rebuilt.msi"

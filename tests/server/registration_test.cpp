@@ -243,6 +243,7 @@ TEST_F(SelfRegistration, Regsvr32RegistersAndUnregistersTheDll) {
     };
     ASSERT_EQ(run(L""), 0u);
     for (const ClassRow& row : classes) {
+        SCOPED_TRACE(row.name);
         std::wstring server = L"CLSID\\" + std::wstring(row.clsid) + L"\\InprocServer32";
         wchar_t value[MAX_PATH] = {};
         DWORD size = sizeof value;
@@ -256,6 +257,7 @@ TEST_F(SelfRegistration, Regsvr32RegistersAndUnregistersTheDll) {
     }
     ASSERT_EQ(run(L"/u"), 0u);
     for (const ClassRow& row : classes) {
+        SCOPED_TRACE(row.name);
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + std::wstring(row.clsid)));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrune." + std::wstring(row.name)));
     }

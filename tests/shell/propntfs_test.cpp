@@ -144,6 +144,7 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDYES)}, {ask, last}, L"リンク数 : 0"}};
     for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         ASSERT_EQ(Open({c.item}), S_OK);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
         DialogScript script(c.answers);
@@ -178,6 +179,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
     volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
     api_.FindFirstFileNameW = nullptr; // the scan itself, which takes long enough to be stopped
     for (bool closeSheet : {false, true}) {
+        SCOPED_TRACE(closeSheet ? "closing the sheet" : "pressing the button");
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);
         sheet->Command(kEnumerateButton);
@@ -252,6 +254,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
          Press(IDOK), Type(L"note")}, {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L"note"}},
         {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L"note"}}}; // a leading space is its own name
     for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         volumes.MakeStream(kItem, c.stream, content);
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, c.stream);
@@ -278,6 +281,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     volumes.MakeStream(kItem, L"huge", "");
     Faults::byPath = {{L":huge", Fault::Huge}, {L"huge-copy", Fault::Count}};
     for (long long failAllocation : {0, 1}) {
+        SCOPED_TRACE("failing allocation " + std::to_string(failAllocation));
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, L"huge");
         DialogScript script({Type(temp_ + L"huge-copy.bin")});

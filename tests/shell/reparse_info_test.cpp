@@ -112,6 +112,7 @@ TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
     IContextMenu* vanished = Selected<IContextMenu>(folder);
     volumes.SetDenied(root); // the folder's attributes cannot be read any more: it counts as mounted
     for (IContextMenu* menu : {unreadable, vanished}) {
+        SCOPED_TRACE(menu == unreadable ? "unreadable" : "vanished");
         ShellUiScript ui;
         InfoDialogOwner owner({});
         EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
@@ -132,6 +133,7 @@ TEST_F(ReparseInfo, TheDialogCentresOnTheFolderTreesFrameOrOnItsOwner) {
     HWND lonelyTree = make(WC_TREEVIEWW, nullptr, 500, 400, 300, 200); // no third ancestor
     HWND plain = make(L"STATIC", nullptr, 300, 200, 400, 300);
     for (auto [owned, reference] : {std::pair{tree, frame}, {lonelyTree, lonelyTree}, {plain, plain}}) {
+        SCOPED_TRACE(owned == tree ? "tree" : owned == lonelyTree ? "lonely tree" : "plain");
         InfoDialogOwner owner({}, owned);
         IContextMenu* menu = Selected<IContextMenu>(junction);
         EXPECT_EQ(Invoke(menu, owned), S_OK);

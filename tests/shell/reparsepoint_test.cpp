@@ -26,9 +26,10 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
     };
     for (auto& [paths, expected] : cases) {
+        SCOPED_TRACE(Narrow(paths.empty() ? L"(no path)" : paths[0]));
         IShellExtInit* init = New<IShellExtInit>();
         HDropDataObject selection(paths);
-        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), expected) << Narrow(paths.empty() ? L"" : paths[0]);
+        EXPECT_EQ(init->Initialize(nullptr, &selection, nullptr), expected) ;
         EXPECT_EQ(selection.OutstandingMedia(), 0);
         HDropDataObject refusing({folder}, true);
         EXPECT_EQ(init->Initialize(nullptr, &refusing, nullptr), E_FAIL);
@@ -57,6 +58,7 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
         std::wstring help = texts[mounted][1];
         wchar_t wide[65];
         for (auto [type, chars] : {std::pair{GCS_HELPTEXTW, 64u}, {GCS_VERBW, 64u}, {GCS_HELPTEXTW, 5u}}) {
+            SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(chars) + " characters");
             wmemset(wide, L'#', 65);
             EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), chars), S_OK);
             EXPECT_EQ(std::wstring(wide), help.substr(0, chars - 1));
@@ -68,6 +70,7 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
         EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, 128), S_OK);
         EXPECT_EQ(std::string(ansi), whole);
         for (UINT bytes : {1u, 6u, 7u, 12u}) { // never past cchMax, never half a double-byte character
+            SCOPED_TRACE(std::to_string(bytes) + " bytes");
             memset(ansi, '#', sizeof ansi);
             EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTA, nullptr, ansi, bytes), S_OK);
             std::string cut = ansi;

@@ -10,15 +10,23 @@ enum ExitCode {
     kDone = 0,
     kUsage = 1,
     kNotInstalled = 2,
-    kFailed = 3,       // a handler refused, offered nothing, or the operation failed
-    kHookSaidNo = 4,   // a copy hook kept the folder: Explorer would not touch it either
-    kStepFailed = 5,   // a scripted step (--steps) failed
+    kFailed = 3,        // a handler failed, or the operation failed or did not take effect
+    kHookSaidNo = 4,    // a copy hook kept the folder: Explorer would not touch it either
+    kStepFailed = 5,    // a scripted step (--steps) failed
+    kNothingOffered = 6, // the handlers offer nothing for these paths (the reason is printed)
+    kTimedOut = 7,      // the run outlived its time limit; its windows were closed
+    kNoDisplay = 8,     // a window would open where nobody sees it and nothing drives it
 };
 
 struct Options {
     std::wstring pick; // menu item, by number or text; empty: show the menu
     HWND owner = nullptr;
 };
+
+// Why the handlers offer nothing for a file dropped on a folder, or for a folder's menu, in words
+// (other volume, not NTFS, folder not empty, path too long); empty when no such reason is found.
+std::wstring WhyNoDropOffer(const std::wstring& file, const std::wstring& folder);
+std::wstring WhyNoMenuOffer(const std::wstring& folder);
 
 int DropCommand(const Options& options, const std::wstring& file, const std::wstring& folder);
 int MenuCommand(const Options& options, const std::wstring& folder);

@@ -1,6 +1,7 @@
 #include "tools/try/console.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace kestrune::trying {
 namespace {
@@ -38,8 +39,6 @@ const NamedResult kNames[] = {
     {CLASS_E_CLASSNOTAVAILABLE, L"CLASS_E_CLASSNOTAVAILABLE"},
     {CLASS_E_NOAGGREGATION, L"CLASS_E_NOAGGREGATION"},
     {REGDB_E_CLASSNOTREG, L"REGDB_E_CLASSNOTREG"},
-    {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), L"the DLL cannot be loaded"},
-    {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"file not found"},
 };
 
 } // namespace
@@ -50,9 +49,26 @@ void PrintError(const std::wstring& text) { WriteLine(STD_ERROR_HANDLE, text); }
 std::wstring ResultText(HRESULT result) {
     wchar_t text[64];
     swprintf(text, 64, L"0x%08lX", static_cast<unsigned long>(result));
+    std::wstring line = text;
     for (const NamedResult& named : kNames)
-        if (named.result == result) return std::wstring(text) + L" " + named.name;
-    return text;
+        if (named.result == result) line += std::wstring(L" ") + named.name;
+    std::wstring message = SystemMessage(result);
+    return message.empty() ? line : line + L" (" + message + L")";
+}
+
+std::wstring SystemMessage(HRESULT result) {
+    // English first: this is a developer's tool, whatever the prefix's user language.
+    wchar_t* buffer = nullptr;
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD length = 0;
+    for (DWORD language : {DWORD(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), DWORD(0)}) {
+        length = FormatMessageW(flags, nullptr, static_cast<DWORD>(result), language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        if (length) break;
+    }
+    std::wstring message = length ? std::wstring(buffer, length) : L"";
+    if (buffer) LocalFree(buffer);
+    while (!message.empty() && (iswspace(message.back()) || message.back() == L'.')) message.pop_back();
+    return message;
 }
 
 } // namespace kestrune::trying

@@ -57,7 +57,8 @@ int RunOperation(const Options& options, UINT operation, const std::wstring& fol
     std::wstring source = FullPath(folder);
     DWORD attributes = GetFileAttributesW(source.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        PrintError(source + L" is no folder: Explorer asks copy hooks about folders only");
+        PrintError(source + (attributes == INVALID_FILE_ATTRIBUTES ? L" does not exist: " + SystemMessage(HRESULT_FROM_WIN32(GetLastError()))
+                                                                   : L" is no folder: Explorer asks copy hooks about folders only"));
         return kFailed;
     }
     wchar_t text[16];
@@ -78,10 +79,20 @@ int RunOperation(const Options& options, UINT operation, const std::wstring& fol
     operationInfo.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI | FOF_SILENT;
     int error = SHFileOperationW(&operationInfo);
     if (error != 0 || operationInfo.fAnyOperationsAborted) {
-        PrintError(L"the shell's file operation failed: error " + std::to_wstring(error));
+        PrintError(L"the shell's file operation failed: error " + std::to_wstring(error) +
+                   (operationInfo.fAnyOperationsAborted ? L", aborted" : L""));
         return kFailed;
     }
-    Print(operation == FO_DELETE ? L"deleted " + source : L"copied " + source + L" into " + target);
+    // The shell's word is not enough (Wine's reports a linked folder deleted that is still there).
+    std::wstring copy = target + L"\\" + source.substr(source.find_last_of(L'\\') + 1);
+    bool tookEffect = operation == FO_DELETE ? GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES
+                                             : GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!tookEffect) {
+        PrintError(L"the shell's file operation reported success, but " +
+                   (operation == FO_DELETE ? source + L" is still there" : copy + L" does not exist"));
+        return kFailed;
+    }
+    Print(operation == FO_DELETE ? L"deleted " + source : L"copied " + source + L" to " + copy);
     return kDone;
 }
 

@@ -11,6 +11,7 @@
 #include "tools/try/console.h"
 #include "tools/try/handlers.h"
 #include "tools/try/message_answers.h"
+#include "tools/try/run_limit.h"
 #include "tools/try/scripted_steps.h"
 #include "tools/try/shell_items.h"
 
@@ -18,7 +19,7 @@ namespace kestrune::trying {
 namespace {
 
 const wchar_t kUsageText[] =
-    L"usage: kestrune-try [--pick ITEM] [--answer yes|no] [--steps SCRIPT] COMMAND ARGUMENTS\n"
+    L"usage: kestrune-try [--pick ITEM] [--answer yes|no] [--steps SCRIPT] [--timeout SECONDS] COMMAND ARGUMENTS\n"
     L"  status             where Kestrune is installed and which of its classes this build has\n"
     L"  drop FILE FOLDER   the right-drag menu of FILE dropped on FOLDER; runs the chosen item\n"
     L"  menu FOLDER        the folder's context menu from the installed handlers; runs the chosen item\n"
@@ -27,13 +28,17 @@ const wchar_t kUsageText[] =
     L"  overlay PATH       which overlay identifiers claim PATH, and their icons\n"
     L"  properties PATH    opens PATH's Properties through the shell's own \"properties\" verb\n"
     L"options:\n"
-    L"  --pick ITEM        choose the menu item by its number or text instead of showing the menu\n"
+    L"  --pick ITEM        choose the menu item by its number (as listed; 0 cancels) or text instead of showing the menu\n"
     L"  --answer yes|no    answer the handlers' message boxes (and print them) instead of waiting\n"
-    L"  --steps SCRIPT     drive and photograph the windows the command opens (try/scripted_steps.h)\n"
-    L"exit codes: 0 done, 1 usage, 2 not installed, 3 refused or failed, 4 a copy hook said no,\n"
-    L"  5 a scripted step failed";
+    L"  --steps SCRIPT     drive and photograph the windows the command opens (tools/try/scripted_steps.h)\n"
+    L"  --timeout SECONDS  end the run, closing its windows, after this long (default 300)\n"
+    L"exit codes: 0 done, 1 usage, 2 not installed, 3 failed or without effect, 4 a copy hook said no,\n"
+    L"  5 a scripted step failed, 6 nothing to offer here (the reason is printed), 7 timed out,\n"
+    L"  8 a window would open on a display nobody sees";
 
 constexpr DWORD kSheetWaitMs = 5000;
+constexpr DWORD kDefaultLimitSeconds = 300;
+constexpr int kLongestLimitSeconds = 86400; // a day: in milliseconds, still far inside a DWORD
 
 class OwnerWindow {
 public:
@@ -108,45 +113,91 @@ int PropertiesCommand(const Options& options, const std::wstring& path) {
     for (DWORD waited = 0;; waited += 100) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        bool open = false;
-        EnumWindows(
-            [](HWND window, LPARAM found) -> BOOL {
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-                *reinterpret_cast<bool*>(found) = true;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&open));
+        bool open = FirstVisibleWindow() != nullptr;
         seen = seen || open;
         if (!open && (seen || waited >= kSheetWaitMs)) return kDone;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
     }
 }
 
+struct Command {
+    const wchar_t* name;
+    int arguments;
+    const wchar_t* shape;
+};
+const Command kCommands[] = {{L"status", 0, L"status"},         {L"drop", 2, L"drop FILE FOLDER"},
+                             {L"menu", 1, L"menu FOLDER"},      {L"delete", 1, L"delete FOLDER"},
+                             {L"copy", 2, L"copy FOLDER DEST"}, {L"overlay", 1, L"overlay PATH"},
+                             {L"properties", 1, L"properties PATH"}};
+
+int Usage(const std::wstring& wrong) {
+    PrintError(L"kestrune-try: " + wrong);
+    PrintError(kUsageText);
+    return kUsage;
+}
+
+// The display the windows would open on when nobody can see it: the session's own Xvfb
+// (tools/wine-session.sh names it) or none at all. Empty on Windows and on a visible display.
+std::wstring HiddenDisplay() {
+    wchar_t hidden[64] = {}, display[256] = {};
+    if (!GetEnvironmentVariableW(L"KESTRUNE_HIDDEN_DISPLAY", hidden, 64)) return L"";
+    GetEnvironmentVariableW(L"DISPLAY", display, 256);
+    return display[0] == 0 ? L"(none)" : lstrcmpW(display, hidden) == 0 ? hidden : L"";
+}
+
+std::wstring VisibleDisplay() {
+    wchar_t display[256] = {};
+    return GetEnvironmentVariableW(L"DISPLAY", display, 256) ? display : L"";
+}
+
 int Run(int argc, wchar_t** argv) {
     Options options;
     int answer = 0;
     std::wstring steps;
+    DWORD limitSeconds = kDefaultLimitSeconds;
     int at = 1;
-    for (; at + 1 < argc && argv[at][0] == L'-' && argv[at][1] == L'-'; at += 2) {
-        std::wstring option = argv[at], value = argv[at + 1];
+    for (; at < argc && argv[at][0] == L'-'; at += 2) {
+        std::wstring option = argv[at];
+        if (option != L"--pick" && option != L"--steps" && option != L"--answer" && option != L"--timeout")
+            return Usage(L"unknown option " + option);
+        if (at + 1 >= argc) return Usage(option + L" needs a value");
+        std::wstring value = argv[at + 1];
         if (option == L"--pick") options.pick = value;
         else if (option == L"--steps") steps = value;
         else if (option == L"--answer" && (value == L"yes" || value == L"no")) answer = value == L"yes" ? IDYES : IDNO;
-        else break;
+        else if (option == L"--timeout" && _wtoi(value.c_str()) > 0 && _wtoi(value.c_str()) <= kLongestLimitSeconds)
+            limitSeconds = static_cast<DWORD>(_wtoi(value.c_str()));
+        else return Usage(option + L" takes " + (option == L"--answer" ? L"yes or no" : L"1 to 86400 seconds") + L", not \"" + value + L"\"");
     }
-    std::wstring command = at < argc ? argv[at] : L"";
+    if (at >= argc) return Usage(L"no command given");
+    std::wstring command = argv[at];
     int arguments = argc - at - 1;
-    bool known = (command == L"status" && arguments == 0) || (command == L"drop" && arguments == 2) ||
-                 (command == L"copy" && arguments == 2) ||
-                 ((command == L"menu" || command == L"delete" || command == L"overlay" || command == L"properties") &&
-                  arguments == 1);
+    const Command* known = nullptr;
+    for (const Command& candidate : kCommands)
+        if (command == candidate.name) known = &candidate;
+    if (!known) return Usage(L"unknown command \"" + command + L"\"");
+    for (int index = at + 1; index < argc; ++index)
+        if (argv[index][0] == L'-' && argv[index][1] == L'-')
+            return Usage(std::wstring(L"option ") + argv[index] + L" after the command: options come first");
+    if (arguments != known->arguments)
+        return Usage(command + L" takes " + std::to_wstring(known->arguments) + L" argument(s), " + known->shape + L"; got " +
+                     std::to_wstring(arguments));
     ScriptedSteps script;
-    if (!known || !script.Parse(steps)) {
-        PrintError(kUsageText);
-        return kUsage;
+    std::wstring wrongStep = script.Parse(steps);
+    if (!wrongStep.empty()) return Usage(L"--steps: " + wrongStep);
+    // Windows that only a person can answer, on a display nobody sees, would wait for ever.
+    std::wstring hidden = steps.empty() ? HiddenDisplay() : L"";
+    bool showsWindow = command == L"properties" || ((command == L"drop" || command == L"menu") && options.pick.empty());
+    if (showsWindow && !hidden.empty()) {
+        PrintError(L"kestrune-try: " + command + L" opens a window, and display " + hidden +
+                   L" is the session's own Xvfb, where nobody sees it. Choose the item with --pick ITEM, drive the window "
+                   L"with --steps 'window; shot C:\\a.bmp; close' (tools/try/scripted_steps.h), or show it on your display: "
+                   L"KESTRUNE_DISPLAY=$DISPLAY tools/wine-shell.sh");
+        return kNoDisplay;
     }
+    if (showsWindow && steps.empty() && !VisibleDisplay().empty())
+        Print(L"the window opens on display " + VisibleDisplay() + L"; this run ends by itself after " +
+              std::to_wstring(limitSeconds) + L" s");
     ComApartment apartment;
     if (FAILED(apartment.Result())) {
         PrintError(L"COM cannot start: " + ResultText(apartment.Result()));
@@ -163,6 +214,7 @@ int Run(int argc, wchar_t** argv) {
     OwnerWindow owner;
     options.owner = owner.Get();
     MessageAnswers answers(answer);
+    RunLimit limit(limitSeconds * 1000, hidden);
     if (!script.Start()) return kFailed;
     std::wstring first = argv[at + 1];
     int code = kFailed;
@@ -173,6 +225,8 @@ int Run(int argc, wchar_t** argv) {
     else if (command == L"overlay") code = OverlayCommand(first);
     else code = PropertiesCommand(options, first);
     int stepsCode = script.Finish();
+    if (limit.TimedOut()) return kTimedOut;
+    if (limit.WindowUnseen()) return kNoDisplay;
     return code == kDone && stepsCode ? stepsCode : code;
 }
 

@@ -120,20 +120,32 @@ UINT Choose(const std::vector<MenuItem>& items, const Options& options, HMENU me
     }
     int number = _wtoi(options.pick.c_str());
     for (size_t index = 0; index < items.size(); ++index) {
-        bool byNumber = number > 0 && static_cast<size_t>(number) == index + 1;
+        bool byNumber = number > 0 && static_cast<size_t>(number) == index + 1 && items[index].id != kCancelCommand;
         bool byText = items[index].text == options.pick || WithoutAccelerator(items[index].text) == options.pick;
         if ((byNumber || byText) && items[index].id) return items[index].id;
     }
     if (options.pick == L"0") return kCancelCommand;
-    PrintError(L"no item \"" + options.pick + L"\" in this menu");
+    PrintError(L"--pick " + options.pick + L": no such item in this menu (pick a number shown above, 0 to cancel, or an item's text)");
     return 0;
 }
 
+// The shell cannot even name the item: a reason the handlers would refuse it for (a path too long)
+// makes that "nothing to offer", anything else a failure.
+int CannotSelect(const std::wstring& what, HRESULT result, const std::wstring& why) {
+    PrintError(what + L": " + ResultText(result));
+    if (why.empty()) return kFailed;
+    PrintError(L"nothing to offer here: " + why);
+    return kNothingOffered;
+}
+
+// Shows the menu (or takes the picked item) and runs the chosen item; `ran` tells whether an item
+// of a handler ran. `whyNothing` is printed when the handlers offer nothing.
 int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLIST_ABSOLUTE folder, IDataObject* data,
-            const std::wstring& classKeyName) {
+            const std::wstring& classKeyName, const std::wstring& whyNothing, bool& ran) {
+    ran = false;
     if (handlers.empty()) {
-        PrintError(L"no handler is registered for this menu");
-        return kNotInstalled;
+        PrintError(L"nothing to offer here: no handler is registered under HKEY_CLASSES_ROOT\\" + classKeyName + L"\\shellex");
+        return kNothingOffered;
     }
     PopupMenu menu;
     RegistryKey classKey(HKEY_CLASSES_ROOT, classKeyName);
@@ -145,15 +157,17 @@ int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLI
     for (size_t index = 0; index < items.size(); ++index)
         Print(L"  " + std::to_wstring(items[index].id == kCancelCommand ? 0 : index + 1) + L"  " + items[index].text);
     if (!offered) {
-        PrintError(L"the handlers offer nothing here");
-        return kFailed;
+        PrintError(L"nothing to offer here: " + (whyNothing.empty() ? L"the handlers give no reason" : whyNothing));
+        return kNothingOffered;
     }
     UINT chosen = Choose(items, options, menu.Get());
-    if (chosen == 0 && !options.pick.empty()) return kFailed;
+    if (chosen == 0 && !options.pick.empty()) return kUsage;
     if (chosen == 0 || chosen == kCancelCommand) {
         Print(L"cancelled");
         return kDone;
     }
+    size_t number = 0;
+    while (number < items.size() && items[number].id != chosen) ++number;
     for (LoadedHandler& entry : loaded) {
         if (chosen < entry.first || chosen >= entry.first + entry.count) continue;
         UINT offset = chosen - entry.first;
@@ -165,7 +179,9 @@ int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLI
         info.lpVerbW = MAKEINTRESOURCEW(offset);
         info.nShow = SW_SHOWNORMAL;
         HRESULT result = entry.menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
-        Print(L"ran item " + std::to_wstring(offset) + L" of " + Describe(entry.handler) + L": " + ResultText(result));
+        ran = SUCCEEDED(result);
+        Print(L"ran " + std::to_wstring(number + 1) + L"  " + (number < items.size() ? items[number].text : L"") + L" (" +
+              Describe(entry.handler) + L"): " + ResultText(result));
         return SUCCEEDED(result) ? kDone : kFailed;
     }
     return kFailed;
@@ -178,17 +194,20 @@ int DropCommand(const Options& options, const std::wstring& file, const std::wst
     ComPtr<IDataObject> data;
     HRESULT result = FAILED(dragged.Result()) ? dragged.Result() : target.Result();
     if (SUCCEEDED(result)) result = dragged.DataObject(data);
-    if (FAILED(result)) {
-        PrintError(L"cannot drop " + file + L" on " + folder + L": " + ResultText(result));
-        return kFailed;
-    }
+    if (FAILED(result)) return CannotSelect(L"cannot drop " + file + L" on " + folder, result, WhyNoDropOffer(file, folder));
     std::vector<std::wstring> keys = target.ClassKeys();
     Print(L"right-drag of " + dragged.Path() + L" onto " + target.Path() + L":");
     int before = LinkCount(dragged.Path());
-    int code = RunMenu(options, ReadHandlers(keys, L"DragDropHandlers"), target.List(), data.Get(), keys[0]);
+    bool ran = false;
+    int code = RunMenu(options, ReadHandlers(keys, L"DragDropHandlers"), target.List(), data.Get(), keys[0],
+                       WhyNoDropOffer(dragged.Path(), target.Path()), ran);
     int after = LinkCount(dragged.Path());
-    if (code == kDone && before >= 0)
-        Print(L"links of " + dragged.Path() + L": " + std::to_wstring(before) + L" before, " + std::to_wstring(after) + L" after");
+    if (code != kDone || before < 0) return code;
+    Print(L"links of " + dragged.Path() + L": " + std::to_wstring(before) + L" before, " + std::to_wstring(after) + L" after");
+    if (ran && after <= before) {
+        PrintError(L"the handler said done, but no new link of " + dragged.Path() + L" was made");
+        return kFailed;
+    }
     return code;
 }
 
@@ -197,13 +216,12 @@ int MenuCommand(const Options& options, const std::wstring& folder) {
     ComPtr<IDataObject> data;
     HRESULT result = item.Result();
     if (SUCCEEDED(result)) result = item.DataObject(data);
-    if (FAILED(result)) {
-        PrintError(L"cannot select " + folder + L": " + ResultText(result));
-        return kFailed;
-    }
+    if (FAILED(result)) return CannotSelect(L"cannot select " + folder, result, WhyNoMenuOffer(folder));
     std::vector<std::wstring> keys = item.ClassKeys();
     Print(L"context menu of " + item.Path() + L":");
-    return RunMenu(options, ReadHandlers(keys, L"ContextMenuHandlers"), item.Parent(), data.Get(), keys[0]);
+    bool ran = false;
+    return RunMenu(options, ReadHandlers(keys, L"ContextMenuHandlers"), item.Parent(), data.Get(), keys[0],
+                   WhyNoMenuOffer(item.Path()), ran);
 }
 
 } // namespace kestrune::trying

@@ -3,11 +3,14 @@
 #include <commctrl.h>
 #include <process.h>
 #include <prsht.h>
+#include <shlobj.h>
 
 #include <cwchar>
 #include <cwctype>
+#include <algorithm>
 
 #include "tools/try/console.h"
+#include "tools/try/run_limit.h"
 
 namespace kestrune::trying {
 namespace {
@@ -16,6 +19,8 @@ constexpr DWORD kWindowWaitMs = 30000;
 constexpr DWORD kListWaitMs = 60000;
 constexpr DWORD kPollMs = 100;
 constexpr int kStepFailedExitCode = 5;
+constexpr size_t kColoursOfAPicture = 2; // one colour inside the frame: nothing was drawn
+constexpr int kBrowserStatusId = 0x3743; // the folder browser's status line
 
 std::wstring Trim(const std::wstring& text) {
     size_t begin = 0, end = text.size();
@@ -34,6 +39,7 @@ std::wstring WindowText(HWND window) {
 
 struct WindowSearch {
     const std::wstring* text;
+    const wchar_t* className; // nullptr: any class
     HWND found;
 };
 
@@ -43,6 +49,9 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam) {
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
     if (WindowText(window).find(*search->text) == std::wstring::npos) return TRUE;
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (search->className && lstrcmpW(className, search->className) != 0) return TRUE;
     search->found = window;
     return FALSE;
 }
@@ -81,9 +90,23 @@ private:
     HGDIOBJ previous_ = nullptr;
 };
 
+// Distinct colours inside the window's frame (4 pixels in), counted up to `enough`.
+size_t CountColours(const std::vector<BYTE>& pixels, DWORD rowBytes, LONG width, size_t enough) {
+    constexpr LONG kFrame = 4;
+    std::vector<DWORD> seen;
+    size_t rows = pixels.size() / rowBytes;
+    for (size_t row = kFrame; row + kFrame < rows && seen.size() < enough; ++row)
+        for (LONG x = kFrame; x + kFrame < width && seen.size() < enough; ++x) {
+            const BYTE* pixel = &pixels[row * rowBytes + x * 3];
+            DWORD colour = pixel[0] | pixel[1] << 8 | pixel[2] << 16;
+            if (std::find(seen.begin(), seen.end(), colour) == seen.end()) seen.push_back(colour);
+        }
+    return seen.size();
+}
+
 } // namespace
 
-bool SaveWindowPicture(HWND window, const std::wstring& path) {
+bool SaveWindowPicture(HWND window, const std::wstring& path, size_t& colours) {
     RECT rect;
     if (!GetWindowRect(window, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) return false;
     BITMAPINFOHEADER header = {};
@@ -98,6 +121,7 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     std::vector<BYTE> pixels(header.biSizeImage);
     ScreenCopy copy(header.biWidth, header.biHeight);
     if (!copy.Copy(rect) || !copy.Pixels(header, pixels)) return false;
+    colours = CountColours(pixels, rowBytes, header.biWidth, kColoursOfAPicture);
 
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42; // "BM"
@@ -119,8 +143,9 @@ ScriptedSteps::~ScriptedSteps() {
     }
 }
 
-bool ScriptedSteps::Parse(const std::wstring& script) {
-    static const wchar_t* const kVerbs[] = {L"window", L"page", L"click", L"wait-list", L"shot", L"sleep", L"close"};
+std::wstring ScriptedSteps::Parse(const std::wstring& script) {
+    static const wchar_t* const kVerbs[] = {L"window", L"menu",  L"page",  L"click", L"wait-list",
+                                            L"select", L"select-item", L"shot", L"sleep", L"close"};
     size_t start = 0;
     while (start <= script.size()) {
         size_t end = script.find(L';', start);
@@ -132,13 +157,10 @@ bool ScriptedSteps::Parse(const std::wstring& script) {
         Step step{text.substr(0, space), space == std::wstring::npos ? L"" : Trim(text.substr(space))};
         bool known = false;
         for (const wchar_t* verb : kVerbs) known = known || step.verb == verb;
-        if (!known) {
-            PrintError(L"unknown step \"" + step.verb + L"\" in --steps");
-            return false;
-        }
+        if (!known) return L"unknown step \"" + step.verb + L"\"";
         steps_.push_back(step);
     }
-    return true;
+    return L"";
 }
 
 bool ScriptedSteps::Start() {
@@ -168,12 +190,14 @@ unsigned __stdcall ScriptedSteps::Run(void* self) {
             PrintError(L"step failed: " + step.verb + L" " + step.argument);
         }
     }
+    // Later steps may have been meant to close what is open: nothing is left waiting for a person.
+    if (steps->failed_) CloseProcessWindows();
     return 0;
 }
 
 bool ScriptedSteps::FindWindow(const std::wstring& text) {
-    for (DWORD waited = 0; waited < kWindowWaitMs; waited += kPollMs) {
-        WindowSearch search{&text, nullptr};
+    for (DWORD waited = 0; waited < kWindowWaitMs && !RunEnding(); waited += kPollMs) {
+        WindowSearch search{&text, nullptr, nullptr};
         EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
             window_ = search.found;
@@ -185,6 +209,24 @@ bool ScriptedSteps::FindWindow(const std::wstring& text) {
         Sleep(kPollMs);
     }
     PrintError(L"no window \"" + text + L"\" appeared");
+    return false;
+}
+
+bool ScriptedSteps::FindMenu() {
+    std::wstring any;
+    for (DWORD waited = 0; waited < kWindowWaitMs && !RunEnding(); waited += kPollMs) {
+        WindowSearch search{&any, L"#32768", nullptr};
+        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            window_ = search.found;
+            page_ = nullptr;
+            Sleep(300);
+            Print(L"popup menu");
+            return true;
+        }
+        Sleep(kPollMs);
+    }
+    PrintError(L"no popup menu appeared");
     return false;
 }
 
@@ -206,11 +248,93 @@ bool ScriptedSteps::SelectPage(int id) {
             page_ = page;
             Sleep(300);
             Print(L"page \"" + std::wstring(title) + L"\"");
-            return true;
+            return PageInsideSheet();
         }
     }
     PrintError(L"no page of this sheet holds control " + std::to_wstring(id) + L"; its pages: " + titles);
     return false;
+}
+
+// Every visible control of the page within the sheet's page area (the tab control's display
+// rectangle): a page laid out wider or taller than its sheet loses its edges.
+bool ScriptedSteps::PageInsideSheet() const {
+    HWND tabs = PropSheet_GetTabControl(window_);
+    RECT area;
+    if (!tabs || !GetWindowRect(tabs, &area)) return false;
+    TabCtrl_AdjustRect(tabs, FALSE, &area);
+    int inside = 0;
+    bool all = true;
+    for (HWND control = GetWindow(page_, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+        RECT rect;
+        if (!IsWindowVisible(control) || !GetWindowRect(control, &rect)) continue;
+        if (rect.left >= area.left && rect.top >= area.top && rect.right <= area.right && rect.bottom <= area.bottom) {
+            ++inside;
+            continue;
+        }
+        all = false;
+        PrintError(L"control " + std::to_wstring(GetDlgCtrlID(control)) + L" (\"" + WindowText(control) +
+                   L"\") lies outside the sheet: " + std::to_wstring(rect.left) + L"," + std::to_wstring(rect.top) + L"-" +
+                   std::to_wstring(rect.right) + L"," + std::to_wstring(rect.bottom) + L" beyond the page area " +
+                   std::to_wstring(area.left) + L"," + std::to_wstring(area.top) + L"-" + std::to_wstring(area.right) + L"," +
+                   std::to_wstring(area.bottom));
+    }
+    if (all) Print(L"all " + std::to_wstring(inside) + L" controls of the page inside the sheet");
+    return all;
+}
+
+// Selects item `number` (1 = the first) of list box `id`, as a click would, and checks that the
+// list shows it.
+bool ScriptedSteps::SelectItem(const std::wstring& argument) {
+    size_t space = argument.find(L' ');
+    int id = ControlId(argument), number = space == std::wstring::npos ? 0 : ControlId(argument.substr(space + 1));
+    HWND list = Control(id);
+    if (!list || number < 1 || SendMessageW(list, LB_SETCURSEL, number - 1, 0) == LB_ERR) return false;
+    SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(id, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    RECT client, item = {};
+    GetClientRect(list, &client);
+    SendMessageW(list, LB_GETITEMRECT, number - 1, reinterpret_cast<LPARAM>(&item));
+    bool inView = item.top >= client.top && item.bottom <= client.bottom;
+    (inView ? Print : PrintError)(L"item " + std::to_wstring(number) + (inView ? L" selected, in view" : L" selected, out of view"));
+    return inView;
+}
+
+// Wine's browser at times ignores BFFM_SETSELECTIONW while it still fills its tree: asked again
+// until the status line and the tree show the folder.
+bool ScriptedSteps::SelectFolder(const std::wstring& path) {
+    HWND tree = FindWindowExW(window_, nullptr, WC_TREEVIEWW, nullptr);
+    std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    for (DWORD waited = 0; tree && waited < kWindowWaitMs && !RunEnding(); waited += 5 * kPollMs) {
+        SendMessageW(window_, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+        Sleep(5 * kPollMs);
+        wchar_t status[MAX_PATH] = {}, text[MAX_PATH] = {};
+        GetDlgItemTextW(window_, kBrowserStatusId, status, MAX_PATH);
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem = TreeView_GetSelection(tree);
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        if (item.hItem && TreeView_GetItem(tree, &item) && lstrcmpiW(status, path.c_str()) == 0 && name == text) {
+            TreeView_EnsureVisible(tree, item.hItem);
+            SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tree), TRUE); // shows the selection
+            Print(L"selected folder " + path + L" (\"" + text + L"\" in the tree)");
+            return true;
+        }
+    }
+    PrintError(L"the browser did not select " + path);
+    return false;
+}
+
+bool ScriptedSteps::Shoot(const std::wstring& path) {
+    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    size_t colours = 0;
+    if (!SaveWindowPicture(window_, path, colours)) return false;
+    if (colours < kColoursOfAPicture) {
+        PrintError(L"picture " + path + L" is blank (" + std::to_wstring(colours) + L" colours)");
+        return false;
+    }
+    Print(L"picture " + path);
+    return true;
 }
 
 HWND ScriptedSteps::Control(int id) const {
@@ -220,25 +344,22 @@ HWND ScriptedSteps::Control(int id) const {
 
 bool ScriptedSteps::Perform(const Step& step) {
     if (step.verb == L"window") return FindWindow(step.argument);
+    if (step.verb == L"menu") return FindMenu();
     if (step.verb == L"sleep") {
-        Sleep(static_cast<DWORD>(ControlId(step.argument)));
+        for (DWORD slept = 0; slept < static_cast<DWORD>(ControlId(step.argument)) && !RunEnding(); slept += kPollMs) Sleep(kPollMs);
         return true;
     }
     if (!window_ || !IsWindow(window_)) return false;
     if (step.verb == L"page") return SelectPage(ControlId(step.argument));
-    if (step.verb == L"shot") {
-        RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Sleep(300);
-        if (!SaveWindowPicture(window_, step.argument)) return false;
-        Print(L"picture " + step.argument);
-        return true;
-    }
-    if (step.verb == L"close") return PostMessageW(window_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    if (step.verb == L"shot") return Shoot(step.argument);
+    if (step.verb == L"select") return SelectFolder(step.argument);
+    if (step.verb == L"select-item") return SelectItem(step.argument);
+    if (step.verb == L"close") return CancelWindow(window_);
     HWND control = Control(ControlId(step.argument));
     if (!control) return false;
     if (step.verb == L"click") return PostMessageW(control, BM_CLICK, 0, 0);
     // wait-list
-    for (DWORD waited = 0; waited < kListWaitMs; waited += kPollMs) {
+    for (DWORD waited = 0; waited < kListWaitMs && !RunEnding(); waited += kPollMs) {
         LRESULT count = SendMessageW(control, LB_GETCOUNT, 0, 0);
         if (count > 0) {
             Sleep(500); // the worker may still be adding lines
