@@ -109,7 +109,7 @@ BOOL WINAPI FakeSetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volumeName) {
     if (!at.record->isDir) return Fail(ERROR_DIRECTORY, FALSE);
     if (!at.record->volume->IsNtfs()) return Fail(ERROR_INVALID_FUNCTION, FALSE);
     if (!at.record->children.empty() || !at.record->reparse.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
-    at.record->reparse = Impl::MountPointBytes(L"\\??\\" + volumePath.substr(4));
+    at.record->reparse = ReparseRecord(kMountPointTag, L"\\??\\" + volumePath.substr(4));
     at.record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     volume->mountedAt.push_back(full);
     return TRUE;

@@ -445,10 +445,6 @@ std::wstring FakeVolumeSet::Impl::DosRoot(Volume* volume, int depth) {
     return L"";
 }
 
-std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {
-    return ReparseRecord(kMountPointTag, substitute);
-}
-
 std::vector<std::wstring>::iterator FakeVolumeSet::Impl::MountEntry(Volume* volume, const std::wstring& folder) {
     auto& entries = volume->mountedAt;
     return std::find_if(entries.begin(), entries.end(), [&](const std::wstring& e) { return SameName(e, folder); });

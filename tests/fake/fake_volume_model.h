@@ -175,7 +175,6 @@ struct FakeVolumeSet::Impl {
     static std::vector<std::pair<std::wstring, Record*>> Listing(Record* folder);
     // The path of an entry from its volume's root, "\a\b.txt".
     static std::wstring VolumePath(Record* folder, const std::wstring& name);
-    static std::vector<uint8_t> MountPointBytes(const std::wstring& substitute);
     // The folder's entry in its volume's mount-manager list, or end().
     static std::vector<std::wstring>::iterator MountEntry(Volume* volume, const std::wstring& folder);
 

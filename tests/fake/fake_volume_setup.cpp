@@ -42,6 +42,11 @@ std::wstring MakeVolume(Impl& impl, wchar_t letter, const std::wstring& unc, con
     impl.volumes.push_back(std::move(volume));
     return name;
 }
+// What a path names, read or changed under the set's lock.
+template <typename Step> auto WithRecord(FakeVolumeSet::Impl& impl, const std::wstring& path, Step step) {
+    std::lock_guard<std::recursive_mutex> lock(impl.mutex);
+    return step(*impl.MustFind(path));
+}
 } // namespace
 
 std::wstring FakeVolumeSet::AddVolume(wchar_t letter, const VolumeOptions& options) {
@@ -118,11 +123,13 @@ void FakeVolumeSet::MakeLink(const std::wstring& existing, const std::wstring& n
 void FakeVolumeSet::MakeJunction(const std::wstring& folder, const std::wstring& target) {
     std::wstring substitute = L"\\??\\" + target;
     if (substitute.back() != L'\\') substitute += L'\\';
-    SetRawReparse(folder, Impl::MountPointBytes(substitute));
+    if (!Exists(folder)) MakeFolder(folder);
+    SetRawReparse(folder, ReparseRecord(kMountPointTag, substitute));
 }
 
 void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& volumeName) {
-    SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
+    if (!Exists(folder)) MakeFolder(folder);
+    SetRawReparse(folder, ReparseRecord(kMountPointTag, L"\\??\\" + volumeName.substr(4)));
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     if (Volume* volume = impl_->VolumeByGuidPath(volumeName)) volume->mountedAt.push_back(folder + L"\\");
 }
@@ -146,19 +153,12 @@ void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<ui
 }
 
 void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(path)->reparseUnreadable = true;
+    WithRecord(*impl_, path, [](Record& r) { r.reparseUnreadable = true; });
 }
 
-void FakeVolumeSet::SetDenied(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(path)->denied = true;
-}
+void FakeVolumeSet::SetDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.denied = true; }); }
 
-void FakeVolumeSet::SetListingDenied(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(path)->listDenied = true;
-}
+void FakeVolumeSet::SetListingDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.listDenied = true; }); }
 
 bool FakeVolumeSet::MountManagerLists(const std::wstring& folder) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
@@ -168,8 +168,7 @@ bool FakeVolumeSet::MountManagerLists(const std::wstring& folder) {
 }
 
 void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(folder)->refusesIdListing = true;
+    WithRecord(*impl_, folder, [](Record& r) { r.refusesIdListing = true; });
 }
 
 void FakeVolumeSet::SetIdListingRefused(bool refused) {
@@ -183,8 +182,7 @@ void FakeVolumeSet::Use(const LinkWay& way) {
 }
 
 void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    impl_->MustFind(path)->attributes |= attributes;
+    WithRecord(*impl_, path, [&](Record& r) { r.attributes |= attributes; });
 }
 
 void FakeVolumeSet::Remove(const std::wstring& path) {
@@ -202,19 +200,12 @@ bool FakeVolumeSet::Exists(const std::wstring& path) {
     return at.stream.empty() || impl_->StreamData(at.record, at.stream, false);
 }
 
-DWORD FakeVolumeSet::Attributes(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->MustFind(path)->attributes;
-}
+DWORD FakeVolumeSet::Attributes(const std::wstring& path) { return WithRecord(*impl_, path, [](Record& r) { return r.attributes; }); }
 
-int FakeVolumeSet::LinkCount(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->MustFind(path)->links;
-}
+int FakeVolumeSet::LinkCount(const std::wstring& path) { return WithRecord(*impl_, path, [](Record& r) { return r.links; }); }
 
 std::vector<uint8_t> FakeVolumeSet::ReparseData(const std::wstring& path) {
-    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    return impl_->MustFind(path)->reparse;
+    return WithRecord(*impl_, path, [](Record& r) { return r.reparse; });
 }
 
 std::vector<std::wstring> FakeVolumeSet::StreamNames(const std::wstring& path) {

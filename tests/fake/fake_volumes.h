@@ -77,7 +77,8 @@ public:
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
     void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
 
-    // Content, by full path. Parents must exist. Paths pass through junctions like any open.
+    // Content, by full path. Parents must exist (a junction or mount makes its own folder where
+    // missing). Paths pass through junctions like any open.
     void MakeFolder(const std::wstring& path);
     void MakeFile(const std::wstring& path, const std::string& data = "");
     void MakeStream(const std::wstring& path, const std::wstring& name, const std::string& data);

@@ -172,9 +172,7 @@ TEST_F(FakeVolumeSetTest, ReparseRequestsFollowTheRulesOfARealVolume) {
 
 TEST_F(FakeVolumeSetTest, PathsPassThroughJunctionsAndMountedVolumes) {
     std::wstring hidden = volumes.AddUnletteredVolume();
-    volumes.MakeFolder(L"D:\\link");
     volumes.MakeJunction(L"D:\\link", L"D:\\docs");
-    volumes.MakeFolder(L"D:\\mnt");
     volumes.MakeMount(L"D:\\mnt", hidden);
     volumes.MakeFile(L"D:\\mnt\\onHidden.txt");
     EXPECT_EQ(List(L"D:\\link\\*.txt"), std::vector<std::wstring>{L"a.txt"});

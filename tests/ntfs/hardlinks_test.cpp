@@ -142,10 +142,8 @@ TEST_F(HardLinkScan, DotFoldersAndReparseFilesCountButJunctionsAndMountsAreNotEn
     volumes.MakeLink(L"D:\\.git\\dedup.bin", L"D:\\real2.bin");
     volumes.MakeFolder(L"D:\\real");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\real\\g.txt");
-    volumes.MakeFolder(L"D:\\junction");
     volumes.MakeJunction(L"D:\\junction", L"D:\\real");
     std::wstring hidden = volumes.AddUnletteredVolume();
-    volumes.MakeFolder(L"D:\\mnt");
     volumes.MakeMount(L"D:\\mnt", hidden);
     volumes.MakeFile(L"D:\\mnt\\onOther.txt");
     // A cloud placeholder folder holds its children in place, but carries a reparse point all the same.
@@ -168,7 +166,6 @@ TEST_F(HardLinkScan, DotFoldersAndReparseFilesCountButJunctionsAndMountsAreNotEn
 TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
     volumes.MakeFile(L"D:\\sameIndexOnD.txt"); // first file of D: and of E: share their index
     volumes.MakeFile(L"E:\\onE.txt");
-    volumes.MakeFolder(L"D:\\toE");
     volumes.MakeJunction(L"D:\\toE", L"E:\\");
     // Reached through D:, the file lies on E: and is listed there; D:'s own file with that index
     // must not be offered.

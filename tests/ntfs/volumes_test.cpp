@@ -22,11 +22,8 @@ protected:
         volumes.MakeFolder(L"D:\\docs");
         volumes.MakeFile(L"D:\\docs\\a.txt");
         volumes.MakeFolder(L"E:\\data");
-        volumes.MakeFolder(L"D:\\link");
         volumes.MakeJunction(L"D:\\link", L"E:\\data");
-        volumes.MakeFolder(L"D:\\mnt");
         volumes.MakeMount(L"D:\\mnt", fGuid);
-        volumes.MakeFolder(L"D:\\lost");
         volumes.MakeMount(L"D:\\lost", hiddenGuid);
         volumes.MakeFolder(L"\\\\server\\share\\dir");
     }
@@ -55,9 +52,7 @@ TEST_F(VolumeChecks, JunctionsAndMountPointsAboveAPathAreFollowed) {
     EXPECT_EQ(Root(L"D:\\lost\\file.txt"), L"D:\\lost\\");     // a volume without a letter
     // A junction whose target lies below another junction: both are followed.
     volumes.MakeFolder(L"F:\\inner");
-    volumes.MakeFolder(L"E:\\data\\toF");
     volumes.MakeJunction(L"E:\\data\\toF", L"F:\\inner");
-    volumes.MakeFolder(L"D:\\chain");
     volumes.MakeJunction(L"D:\\chain", L"E:\\data\\toF\\");
     EXPECT_EQ(Root(L"D:\\chain\\x.txt"), L"F:\\");
 }
@@ -68,7 +63,6 @@ TEST_F(VolumeChecks, JunctionsLeadingIntoEachOtherEndTheWalk) {
     volumes.MakeJunction(L"D:\\p", L"E:\\q");
     volumes.MakeJunction(L"E:\\q", L"D:\\p");
     EXPECT_EQ(Root(L"D:\\p\\x", -1), L"untouched");
-    volumes.MakeFolder(L"D:\\self");
     volumes.MakeJunction(L"D:\\self", L"D:\\self");
     EXPECT_EQ(Root(L"D:\\self\\x", -1), L"untouched");
 }
@@ -130,9 +124,7 @@ TEST_F(VolumeChecks, AnEmptyCardReaderBeforeTheMatchDoesNotHideIt) {
 // Each row: where a path lands, its file system, and whether it shares D:\docs\a.txt's volume.
 TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
     volumes.MakeSymbolicLink(L"D:\\dirLink", L"E:\\data", true);
-    volumes.MakeFolder(L"D:\\toFat");
     volumes.MakeJunction(L"D:\\toFat", L"G:\\");
-    volumes.MakeFolder(L"D:\\docs\\back");
     volumes.MakeJunction(L"D:\\docs\\back", L"D:\\");
     volumes.AddDriveAlias(L'S', L"D:\\docs");
     volumes.AddDriveAlias(L'T', L"D:\\");

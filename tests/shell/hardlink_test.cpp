@@ -115,12 +115,9 @@ TEST_F(HardLinkHandler, InitializeRefusesEverythingElse) {
 }
 
 TEST_F(HardLinkHandler, FilesAndTargetsCountWithTheVolumeTheyLieOn) {
-    volumes.MakeFolder(L"E:\\toD");
     volumes.MakeJunction(L"E:\\toD", L"D:\\work");
-    volumes.MakeFolder(L"D:\\toE");
     volumes.MakeJunction(L"D:\\toE", L"E:\\other");
     volumes.MakeSymbolicLink(L"D:\\linkToE", L"E:\\other", true);
-    volumes.MakeFolder(L"D:\\mnt");
     volumes.MakeMount(L"D:\\mnt", volumes.AddUnletteredVolume());
     volumes.MakeFolder(L"D:\\mnt\\in");
     volumes.MakeFile(L"D:\\mnt\\f.txt");

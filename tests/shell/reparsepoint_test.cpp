@@ -158,7 +158,6 @@ TEST_F(ReparsePointMenu, TheCreateFlowNeedsTheFolderStillEmpty) {
 }
 
 TEST_F(ReparsePointMenu, TheOverlayMarksJunctionsOnly) {
-    volumes.MakeFolder(root + L"\\unreadable");
     volumes.MakeJunction(root + L"\\unreadable", data);
     volumes.SetReparseUnreadable(root + L"\\unreadable");
     IShellIconOverlayIdentifier* overlay = New<IShellIconOverlayIdentifier>(IID_IShellIconOverlayIdentifier);
