@@ -30,19 +30,19 @@ bool ReadListLine(HWND list, LRESULT index, wchar_t (&line)[MAX_PATH]) {
 
 void PropNtfsObject::ShowLinkCount(HWND page, const wchar_t* path) {
     wchar_t text[kCaptionChars];
-    swprintf(text, kCaptionChars, kLinkCountFormat, path ? GetHardLinkCount(path) : 0);
+    swprintf(text, kCaptionChars, UiText(kLinkCountFormat), path ? GetHardLinkCount(path) : 0);
     SetDlgItemTextW(page, kLinkCountLabel, text);
 }
 
 void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     wchar_t caption[kCaptionChars] = {};
     GetDlgItemTextW(page, kEnumerateButton, caption, kCaptionChars);
-    if (lstrcmpW(caption, kEnumerateText) != 0) {
+    if (lstrcmpW(caption, UiText(kEnumerateText)) != 0) {
         if (enumThread_) Kernel().ResetEvent(runEvent_);
         return;
     }
     if (enumThread_) return; // the last worker's end is still on its way
-    SetDlgItemTextW(page, kEnumerateButton, kStopText);
+    SetDlgItemTextW(page, kEnumerateButton, UiText(kStopText));
     SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
 
     // The worker holds a module lock and a reference to this library's file until its last
@@ -66,8 +66,8 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
         if (referenced) FreeLibrary(library);
         if (runEvent_) Kernel().CloseHandle(runEvent_);
         runEvent_ = nullptr;
-        SetDlgItemTextW(page, kEnumerateButton, kEnumerateText);
-        MessageBoxW(page, kEnumerationFailedText, caption_, MB_ICONERROR);
+        SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
+        MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
         return;
     }
     enumThread_ = thread;
@@ -120,8 +120,8 @@ void PropNtfsObject::FinishEnumeration(HWND page) {
             SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
         Kernel().GlobalFree(found);
     }
-    SetDlgItemTextW(page, kEnumerateButton, kEnumerateText);
-    if (outcome == Outcome::CountFailed) MessageBoxW(page, kEnumerationFailedText, caption_, MB_ICONERROR);
+    SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
+    if (outcome == Outcome::CountFailed) MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
 }
 
 // Stops the worker, waits for its end and releases what it used. The worker only posts to the
@@ -144,15 +144,15 @@ void PropNtfsObject::DeleteLink(HWND page) {
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
     wchar_t path[MAX_PATH];
     if (selected == LB_ERR || !ReadListLine(list, selected, path)) return;
-    if (MessageBoxW(page, kDeleteLinkQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
+    if (MessageBoxW(page, UiText(kDeleteLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (GetHardLinkCount(path) == 1) {
-        if (MessageBoxW(page, kLastLinkQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
+        if (MessageBoxW(page, UiText(kLastLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
         // The file's streams go with its last name.
         SendDlgItemMessageW(page, kStreamList, LB_RESETCONTENT, 0, 0);
         SetDlgItemTextW(page, kStreamPreview, L"");
     }
     if (!Kernel().DeleteFileW(path)) {
-        MessageBoxW(page, kDeleteFailedText, caption_, MB_ICONERROR);
+        Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
     }
     SendMessageW(list, LB_DELETESTRING, selected, 0);

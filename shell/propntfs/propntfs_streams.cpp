@@ -39,7 +39,7 @@ void ProposeSaveName(const wchar_t* item, wchar_t (&file)[MAX_PATH]) {
 
 } // namespace
 
-void PropNtfsObject::Tell(HWND owner, const wchar_t* text, UINT icon) { MessageBoxW(owner, text, caption_, icon); }
+void PropNtfsObject::Tell(HWND owner, UINT text, UINT icon) { MessageBoxW(owner, UiText(text), caption_, icon); }
 
 bool PropNtfsObject::SelectedStreamPath(HWND page, wchar_t (&name)[MAX_PATH], wchar_t (&path)[2 * MAX_PATH]) {
     HWND list = GetDlgItem(page, kStreamList);
@@ -92,7 +92,7 @@ void PropNtfsObject::PreviewStream(HWND page) {
 void PropNtfsObject::DeleteStream(HWND page) {
     wchar_t name[MAX_PATH], path[2 * MAX_PATH];
     if (!SelectedStreamPath(page, name, path)) return;
-    if (MessageBoxW(page, kDeleteStreamQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
+    if (MessageBoxW(page, UiText(kDeleteStreamQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (!Kernel().DeleteFileW(path)) {
         Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
@@ -105,7 +105,7 @@ void PropNtfsObject::DeleteStream(HWND page) {
 void PropNtfsObject::ShowStreamMenu(HWND page) {
     POINT cursor = {};
     GetCursorPos(&cursor);
-    HMENU menu = LoadMenuW(Module().instance, MAKEINTRESOURCEW(kStreamMenu));
+    HMENU menu = LoadUiMenu(kStreamMenu);
     if (!menu) return;
     HMENU popup = GetSubMenu(menu, 0);
     if (SendDlgItemMessageW(page, kStreamList, LB_GETCURSEL, 0, 0) == LB_ERR) {

@@ -4,12 +4,13 @@
 #include "ntfs/paths.h"
 #include "shell/reparsepoint/browse_for_target.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
 bool ReparsePointObject::ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]) {
     for (;;) {
-        if (!BrowseForTarget(owner, target, kBrowseTitle, initial)) return false;
+        if (!BrowseForTarget(owner, target, UiText(kBrowseTitle), initial)) return false;
         // NTFS names ignore case: D:\A chosen for D:\a is the folder itself.
         if (IsSamePath(target, folderPath_)) {
             Say(owner, kCannotMountItself, MB_ICONERROR);

@@ -7,6 +7,7 @@
 #include "shell/help/help.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
@@ -78,12 +79,12 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
 void ReparseInfoDialog(ReparsePointObject& object, HWND owner) {
     wchar_t target[MAX_PATH];
     if (GetReparseTarget(object.FolderPath(), target) != 0) {
-        MessageBoxW(owner, kReadFailed, object.Caption(), MB_ICONERROR);
+        object.Say(owner, kReadFailed, MB_ICONERROR);
         return;
     }
     ReparseInfoInit init = {&object, owner, target};
-    DialogBoxParamW(Module().instance, MAKEINTRESOURCEW(kInfoDialog), owner, InfoDialogProcedure,
-                    reinterpret_cast<LPARAM>(&init));
+    if (const DLGTEMPLATE* dialog = UiDialog(kInfoDialog))
+        DialogBoxIndirectParamW(Module().instance, dialog, owner, InfoDialogProcedure, reinterpret_cast<LPARAM>(&init));
 }
 
 void CenterOnWindow(HWND window, HWND reference) {

@@ -2,7 +2,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/reparse.h"
-#include "server/module.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
@@ -19,15 +19,15 @@ const InterfaceEntry<ReparsePointObject> reparsePointRows[] = {
 const InterfaceTable<ReparsePointObject> ReparsePointObject::interfaces = MakeInterfaceTable(reparsePointRows);
 
 ReparsePointObject::ReparsePointObject() : caption_{}, folderPath_{} {
-    LoadStringW(Module().instance, 101, caption_, 100);
+    LoadUiString(kCaptionText, caption_, 100);
 }
 
 bool ReparsePointObject::FolderHasReparsePoint() const {
     return (Kernel().GetFileAttributesW(folderPath_) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-int ReparsePointObject::Say(HWND owner, const wchar_t* text, UINT style) const {
-    return MessageBoxW(owner, text, caption_, style);
+int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {
+    return MessageBoxW(owner, UiText(text), caption_, style);
 }
 
 int MountTarget(const wchar_t* folder, const wchar_t* target) {

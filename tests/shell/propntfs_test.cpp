@@ -16,6 +16,7 @@ namespace kestrune::testing {
 namespace {
 
 using Texts = std::vector<std::wstring>;
+std::wstring Ui(UINT id) { return std::wstring(UiText(id)); } // the table's text in the test's language
 const std::wstring kItem = L"D:\\docs\\item.txt";
 constexpr uint64_t kHugeSize = (4ull << 30) + 3;
 
@@ -97,7 +98,7 @@ protected:
         if (extension) extension->Release();
         extension = nullptr;
     }
-    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; }); }
+    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == Ui(kEnumerateText); }); }
     std::string Content(const std::wstring& path) {
         HANDLE h = volumes.Api().CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         std::string content(1 << 20, '\0');
@@ -129,10 +130,10 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(kItem, L"s", "stream");
     volumes.MakeLink(kItem, L"D:\\b.txt");
-    const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
+    const std::wstring ask = Ui(kDeleteLinkQuestion), last = Ui(kLastLinkQuestion);
     struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
                   Texts told; std::wstring labelAfter; } cases[] = {
-        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
+        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {Ui(kEnumerationFailedText)}, L"リンク数 : -1"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
@@ -158,7 +159,7 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     api_.CreateEventW = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE { return nullptr; };
     DialogScript script({});
     sheet->Command(kEnumerateButton);
-    EXPECT_EQ(script.told, Texts{kEnumerationFailedText});
+    EXPECT_EQ(script.told, Texts{Ui(kEnumerationFailedText)});
     api_.CreateEventW = volumes.Api().CreateEventW;
     sheet->Command(kEnumerateButton);
     EXPECT_TRUE(Idle() && sheet->Items(kLinkList).size() == 1u);
@@ -174,7 +175,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);
         sheet->Command(kEnumerateButton);
-        EXPECT_EQ(sheet->Text(kEnumerateButton), kStopText);
+        EXPECT_EQ(sheet->Text(kEnumerateButton), Ui(kStopText));
         EXPECT_EQ(Module().lockCount, locks_ + 2) << "the object's lock and the worker's own";
         if (!closeSheet) sheet->Command(kEnumerateButton);
         EXPECT_TRUE(closeSheet || (Idle() && sheet->Items(kLinkList).empty()));
@@ -215,7 +216,7 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.Api().CloseHandle(busy);
     EXPECT_EQ(sheet->Items(kStreamList).size(), 2u);
     sheet->Command(kDeleteStreamButton);
-    EXPECT_EQ(script.told, (Texts{kDeleteStreamQuestion, kDeleteStreamQuestion, kDeleteFailedText, kDeleteStreamQuestion}));
+    EXPECT_EQ(script.told, (Texts{Ui(kDeleteStreamQuestion), Ui(kDeleteStreamQuestion), Ui(kDeleteFailedText), Ui(kDeleteStreamQuestion)}));
     EXPECT_EQ(script.errors, (std::vector<bool>{false, false, true, false}));
     EXPECT_EQ(sheet->Items(kStreamList), Texts{L"s1"});
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
@@ -233,15 +234,15 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     struct Case { int command; std::wstring stream; std::vector<Answer> answers; std::pair<std::wstring, Fault> fault;
                   std::wstring offered; Texts told; std::wstring where; Texts streams; } cases[] = {
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L": note", Fault::FailWrites}, L"",
-         {kStreamWriteFailedText}, s1, {L"s1"}},
+         {Ui(kStreamWriteFailedText)}, s1, {L"s1"}},
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L" note"}},
         {kSaveStreamCommand, L"s1", {Type(saved)}, {}, L"item.txt.Stream1", {}, saved, {L"s1"}},
-        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {kFileCreateFailedText}, s1, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {Ui(kFileCreateFailedText)}, s1, {L"s1"}},
         {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
-         {kStreamReadFailedText}, s1, {L"s1"}},
-        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L": t", Fault::FailWrites}, L"", {kRenameKeptOldText}, s1, {L"s1"}},
+         {Ui(kStreamReadFailedText)}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L": t", Fault::FailWrites}, L"", {Ui(kRenameKeptOldText)}, s1, {L"s1"}},
         {kRenameStreamCommand, L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')),
-         Press(IDOK), Type(L"note")}, {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L" note"}},
+         Press(IDOK), Type(L"note")}, {}, L"", {Ui(kEmptyNameText), Ui(kInvalidNameText), Ui(kNameTooLongText)}, note, {L" note"}},
         {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L" note"}}}; // the same stream: kept
     for (auto& c : cases) {
         volumes.MakeStream(kItem, c.stream, content);
@@ -253,7 +254,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         EXPECT_EQ(script.told, c.told);
         EXPECT_EQ(script.offered.substr(script.offered.rfind(L'\\') + 1), c.offered);
         for (size_t i = 0; i < c.told.size() && i < script.errors.size(); ++i)
-            EXPECT_EQ(script.errors[i], c.told[i] != kEmptyNameText) << "an empty name is a warning, all else errors";
+            EXPECT_EQ(script.errors[i], c.told[i] != Ui(kEmptyNameText)) << "an empty name is a warning, all else errors";
         EXPECT_TRUE(Content(c.where) == content) << Narrow(c.where);
         EXPECT_EQ(volumes.StreamNames(kItem), c.streams);
         EXPECT_EQ(sheet->Items(kStreamList), c.streams);
@@ -278,7 +279,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         volumes.FailAllocationAt(failAllocation);
         sheet->Command(kSaveStreamCommand);
         EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
-        EXPECT_EQ(script.told, failAllocation ? Texts{kOutOfMemoryText} : Texts{});
+        EXPECT_EQ(script.told, failAllocation ? Texts{Ui(kOutOfMemoryText)} : Texts{});
         EXPECT_LE(volumes.Stats().peakBytes, 65536) << "more than one chunk held";
         Close();
     }
