@@ -140,15 +140,17 @@ TEST_F(DllResources, EveryStringDialogAndMenuExistsInJapaneseAndEnglishWithTheSa
     }
 }
 
-TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
+TEST_F(DllResources, IconGroupsHoldSixteenColourImagesAndAlphaImagesOfEveryScale) {
+    std::vector<std::vector<int>> expected = {{32, 32, 16, 4}, {16, 16, 16, 4}}; // width, height, colours, bits
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) expected.push_back({size % 256, size % 256, 0, 32});
     for (UINT id : {201u, 202u, 203u}) {
-        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
-        ASSERT_GE(group.size(), 6u + 2 * 14) << "icon group " << id;
-        ASSERT_EQ(group[4] | (group[5] << 8), 2) << "two images";
-        auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; // of 14 bytes each: width, height, colours, ...
-        EXPECT_EQ((std::vector<int>{entry[0], entry[1], entry[2], entry[14], entry[15], entry[16]}),
-                  (std::vector<int>{32, 32, 16, 16, 16, 16})) << "32 and 16 pixels square, 16 colours";
-        EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0), nullptr);
+        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON: 6 bytes, then 14 per image
+        ASSERT_EQ(group.size(), 6 + 14 * expected.size()) << "icon group " << id;
+        std::vector<std::vector<int>> images;
+        for (auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; images.size() < expected.size(); entry += 14)
+            images.push_back({entry[0], entry[1], entry[2], entry[6]});
+        EXPECT_EQ(images, expected) << "icon group " << id;
+        for (int size : {16, 48, 256}) EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0), nullptr) << size;
     }
 }
 
