@@ -81,6 +81,8 @@ else
   rm -f "$links"
 fi
 
+source "$here/tools/demo_english.sh"
+
 if ready ReparsePoint; then
   say "the folder menu of the empty folder $drive\\デモ\\空のフォルダ, and its create flow:"
   try --answer no --pick 'リパースポイントの作成(&A)' --steps "window; shot $(windows_path "$out/create-flow.bmp"); close" \

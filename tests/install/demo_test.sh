@@ -14,7 +14,8 @@ for picture in "${pictures[@]}"; do
 done
 if grep -q 'PropNTFS {[^}]*}: ready' <<<"$log"; then
   grep -q '| page "Kestrune"' <<<"$log" || { echo "FAILED: the Properties sheet holds no Kestrune page"; exit 1; }
-  [ -s "$source_dir/build/demo/kestrune-tab.png" ] && [ -s "$source_dir/build/demo/kestrune-tab-links.png" ] ||
+  [ -s "$source_dir/build/demo/kestrune-tab.png" ] && [ -s "$source_dir/build/demo/kestrune-tab-links.png" ] &&
+    [ -s "$source_dir/build/demo/kestrune-tab-en.png" ] ||
     { echo "FAILED: the Kestrune tab was not photographed"; exit 1; }
 else
   echo "SKIPPED: this build has no PropNTFS yet: the Kestrune tab is not checked"
