@@ -4,6 +4,8 @@
 # are ASCII. The topics stay UTF-8; each says so in its own header.
 find_program(CHMCMD chmcmd REQUIRED)
 
+# Both manuals share the Japanese one's style sheet.
+set(shared_style ${CMAKE_SOURCE_DIR}/resources/help/html/kestrune.css)
 function(kestrune_manual target source chm charset)
   set(out ${CMAKE_BINARY_DIR}/help/${target})
   file(MAKE_DIRECTORY ${out})
@@ -15,11 +17,12 @@ function(kestrune_manual target source chm charset)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/${chm}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${source}/html ${out}/html
+    COMMAND ${CMAKE_COMMAND} -E copy ${shared_style} ${out}/html/kestrune.css
     ${project_files}
     COMMAND ${CHMCMD} --no-html-scan Kestrune.hhp > chmcmd.log
     COMMAND ${CMAKE_COMMAND} -E copy ${chm} ${CMAKE_BINARY_DIR}/${chm}
     WORKING_DIRECTORY ${out}
-    DEPENDS ${source}/Kestrune.hhp ${source}/Kestrune.hhc ${source}/Kestrune.hhk ${topics}
+    DEPENDS ${source}/Kestrune.hhp ${source}/Kestrune.hhc ${source}/Kestrune.hhk ${topics} ${shared_style}
     COMMENT "Help file ${chm}")
   add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${chm})
 endfunction()
