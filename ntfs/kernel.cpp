@@ -21,6 +21,7 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeInformationW, ::GetLogicalDriveStringsW, ::DeviceIoControl, ::BackupRead, ::BackupSeek,
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
+        nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
     };
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
     api.FindNextFileNameW = OptionalKernelExport<decltype(api.FindNextFileNameW)>("FindNextFileNameW");
@@ -28,6 +29,12 @@ KernelApi MakeSystemKernel() {
     if (!api.FindFirstFileNameW || !api.FindNextFileNameW) {
         api.FindFirstFileNameW = nullptr;
         api.FindNextFileNameW = nullptr;
+    }
+    api.FindFirstStreamW = OptionalKernelExport<decltype(api.FindFirstStreamW)>("FindFirstStreamW");
+    api.FindNextStreamW = OptionalKernelExport<decltype(api.FindNextStreamW)>("FindNextStreamW");
+    if (!api.FindFirstStreamW || !api.FindNextStreamW) {
+        api.FindFirstStreamW = nullptr;
+        api.FindNextStreamW = nullptr;
     }
     return api;
 }

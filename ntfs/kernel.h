@@ -49,6 +49,14 @@ struct KernelApi {
     // system lacks them, so that the library still loads there.
     HANDLE(WINAPI* FindFirstFileNameW)(LPCWSTR, DWORD, LPDWORD, PWSTR);
     BOOL(WINAPI* FindNextFileNameW)(HANDLE, LPDWORD, PWSTR);
+    // The named streams of one item, closed with FindClose; looked up at run time like the names.
+    HANDLE(WINAPI* FindFirstStreamW)(LPCWSTR, STREAM_INFO_LEVELS, LPVOID, DWORD);
+    BOOL(WINAPI* FindNextStreamW)(HANDLE, LPVOID);
+    // Replacing a file, removing a folder or a link to one, drive kinds, the mount manager's removal.
+    BOOL(WINAPI* MoveFileExW)(LPCWSTR, LPCWSTR, DWORD);
+    BOOL(WINAPI* RemoveDirectoryW)(LPCWSTR);
+    UINT(WINAPI* GetDriveTypeW)(LPCWSTR);
+    BOOL(WINAPI* DeleteVolumeMountPointW)(LPCWSTR);
 };
 
 // The table in force. Never null.

@@ -4,6 +4,7 @@
 #include "ntfs/paths.h"
 #include "ntfs/reparse_record.h"
 #include "ntfs/scoped.h"
+#include "ntfs/volumes.h"
 
 #include <cwchar>
 
@@ -62,6 +63,15 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
 
 int RemoveReparsePoint(const wchar_t* folder) {
     if (BoundedPathLength(folder) >= MAX_PATH) return -1;
+    // A volume mount is the mount manager's: removed behind its back, it would stay in its list.
+    wchar_t target[MAX_PATH];
+    int read = GetReparseTarget(folder, target);
+    if (read == -4) return -4;
+    if (read == 0 && wcsncmp(target, L"Volume{", 7) == 0) {
+        wchar_t mountPoint[MAX_PATH];
+        if (!CopyWithBackslash(folder, mountPoint)) return -1;
+        return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : -3;
+    }
     ScopedHandle handle(OpenForReparse(folder));
     if (!handle.Valid()) return -1;
     DWORD header[2] = {kMountPointTag, 0}; // tag; data length 0 and reserved 0
@@ -70,6 +80,15 @@ int RemoveReparsePoint(const wchar_t* folder) {
                                     &returned, nullptr)
                ? 0
                : -3;
+}
+
+int IsMountableTarget(const wchar_t* target) {
+    if (!target || BoundedPathLength(target) < 2 || target[1] != L':' || (target[2] != L'\\' && target[2] != L'\0'))
+        return 0;
+    const wchar_t root[] = {target[0], L':', L'\\', L'\0'};
+    // A drive that is not there at all passes: mounting on it fails later and is told as such.
+    UINT type = Kernel().GetDriveTypeW(root);
+    return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_NO_ROOT_DIR ? 1 : 0;
 }
 
 int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {

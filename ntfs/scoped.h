@@ -29,9 +29,14 @@ using ScopedFind = ScopedKernelHandle<&KernelApi::FindClose>;
 // A zero-filled GlobalAlloc block, freed when the owner goes.
 class ScopedGlobal {
 public:
+    ScopedGlobal() : block_(nullptr) {}
     explicit ScopedGlobal(SIZE_T bytes) : block_(Kernel().GlobalAlloc(GPTR, bytes)) {}
-    ~ScopedGlobal() {
+    ~ScopedGlobal() { Reset(0); }
+    // Frees the block held and takes a new one of `bytes` (none for 0); false when none was had.
+    bool Reset(SIZE_T bytes) {
         if (block_) Kernel().GlobalFree(block_);
+        block_ = bytes ? Kernel().GlobalAlloc(GPTR, bytes) : nullptr;
+        return block_ != nullptr;
     }
     ScopedGlobal(const ScopedGlobal&) = delete;
     ScopedGlobal& operator=(const ScopedGlobal&) = delete;

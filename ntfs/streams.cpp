@@ -12,7 +12,7 @@ namespace kestrune {
 namespace {
 
 constexpr DWORD kHeaderBytes = 20;           // WIN32_STREAM_ID up to its name
-constexpr DWORD kNameChars = MAX_PATH;       // ":name:$DATA" and its terminator
+constexpr DWORD kNameChars = kStreamNameChars + 7; // ":name:$DATA" and its terminator
 
 struct StreamHeader {
     DWORD streamId;
@@ -24,13 +24,26 @@ struct StreamHeader {
 };
 static_assert(sizeof(StreamHeader) == 24, "header buffer");
 
+// ":name:$DATA" becomes "name"; a rest without a colon stays whole.
+bool Bare(wchar_t* name) {
+    size_t length = wcslen(name);
+    size_t start = length > 0 && name[0] == L':' ? 1 : 0;
+    memmove(name, name + start, (length - start + 1) * sizeof(wchar_t));
+    if (wchar_t* colon = wcschr(name, L':')) *colon = L'\0';
+    return true;
+}
+
 // One backup walk over an item's streams; the context is released and the handle closed
-// however the walk ends.
+// however the walk ends. Opened with every sharing, so that a file another program writes
+// (an open document, a log) still lists its streams.
 class StreamWalk {
 public:
-    explicit StreamWalk(const wchar_t* path)
-        : item_(Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    StreamWalk() = default;
+    void Open(const wchar_t* path) {
+        item_.Reset(Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
+                                         nullptr));
+    }
     ~StreamWalk() {
         if (context_) {
             DWORD read = 0;
@@ -89,46 +102,97 @@ private:
         return true;
     }
 
-    // ":name:$DATA" becomes "name"; a rest without a colon stays whole.
-    static bool Bare(wchar_t* name) {
-        size_t length = wcslen(name);
-        size_t start = length > 0 && name[0] == L':' ? 1 : 0;
-        memmove(name, name + start, (length - start + 1) * sizeof(wchar_t));
-        if (wchar_t* colon = wcschr(name, L':')) *colon = L'\0';
-        return true;
-    }
-
     ScopedHandle item_;
     void* context_ = nullptr;
     bool ended_ = false;
 };
 
-} // namespace
+// The names through FindFirstStreamW, which reads no stream data and needs no access to the
+// content, so no other program's open stands in its way; where the system lacks it or the file
+// system refuses it, the backup walk.
+class StreamNames {
+public:
+    explicit StreamNames(const wchar_t* path) {
+        const KernelApi& kernel = Kernel();
+        if (kernel.FindFirstStreamW) {
+            search_.Reset(kernel.FindFirstStreamW(path, FindStreamInfoStandard, &found_, 0));
+            if (search_.Valid() || GetLastError() == ERROR_HANDLE_EOF) {
+                pending_ = search_.Valid();
+                return;
+            }
+        }
+        walking_ = true;
+        walk_.Open(path);
+    }
+    StreamNames(const StreamNames&) = delete;
+    StreamNames& operator=(const StreamNames&) = delete;
 
-int CountNamedStreams(const wchar_t* path) {
-    if (BoundedPathLength(path) >= MAX_PATH) return -1;
-    StreamWalk walk(path);
-    if (!walk.Opened()) return -1;
-    wchar_t name[kNameChars];
-    int count = 0;
-    while (walk.NextNamed(name)) ++count;
-    return count;
-}
+    bool Opened() const { return !walking_ || walk_.Opened(); }
 
-int ListNamedStreams(const wchar_t* path, wchar_t* buffer, size_t bufferChars) {
+    // Next named stream's bare name into `name` (kNameChars); false when the names end.
+    bool Next(wchar_t* name) {
+        if (walking_) return walk_.Opened() && walk_.NextNamed(name);
+        while (pending_) {
+            wcsncpy(name, found_.cStreamName, kNameChars - 1);
+            name[kNameChars - 1] = L'\0';
+            bool fits = wcsnlen(found_.cStreamName, kNameChars) < kNameChars;
+            pending_ = Kernel().FindNextStreamW(search_.Get(), &found_) != FALSE;
+            Bare(name);
+            if (fits && name[0] != L'\0') return true; // "::$DATA" is the unnamed stream
+        }
+        return false;
+    }
+
+private:
+    WIN32_FIND_STREAM_DATA found_ = {};
+    ScopedFind search_;
+    bool pending_ = false;
+    bool walking_ = false;
+    StreamWalk walk_;
+};
+
+// Runs `append(name)` for each named stream; the names appended, or -3 / -1 as ListNamedStreams.
+template <typename Append> int ListNames(const wchar_t* path, wchar_t* buffer, size_t bufferChars, Append append) {
     if (BoundedPathLength(path) >= MAX_PATH || !buffer || bufferChars == 0) return -1;
     if (!IsNTFSVolume(path)) return -3;
-    StreamWalk walk(path);
-    if (!walk.Opened()) return -1;
+    StreamNames names(path);
+    if (!names.Opened()) return -1;
     buffer[0] = L'\0';
     size_t used = 0;
     int count = 0;
     wchar_t name[kNameChars];
-    while (walk.NextNamed(name)) {
-        // A stream added since the caller counted finds no room and is left out.
-        if (AppendTextLine(buffer, bufferChars, used, name)) ++count;
-    }
+    // A stream added since the caller counted finds no room and is left out.
+    while (names.Next(name))
+        if (append(used, name)) ++count;
     return count;
+}
+
+} // namespace
+
+int CountNamedStreams(const wchar_t* path) {
+    if (BoundedPathLength(path) >= MAX_PATH) return -1;
+    StreamNames names(path);
+    if (!names.Opened()) return -1;
+    wchar_t name[kNameChars];
+    int count = 0;
+    while (names.Next(name)) ++count;
+    return count;
+}
+
+int ListNamedStreams(const wchar_t* path, wchar_t* buffer, size_t bufferChars) {
+    return ListNames(path, buffer, bufferChars,
+                     [&](size_t& used, const wchar_t* name) { return AppendTextLine(buffer, bufferChars, used, name); });
+}
+
+int ListStreamNames(const wchar_t* path, wchar_t* buffer, size_t bufferChars) {
+    return ListNames(path, buffer, bufferChars, [&](size_t& used, const wchar_t* name) {
+        size_t length = wcslen(name);
+        if (used + length + 2 > bufferChars) return false; // its zero and the list's
+        wmemcpy(buffer + used, name, length + 1);
+        used += length + 1;
+        buffer[used] = L'\0';
+        return true;
+    });
 }
 
 } // namespace kestrune

@@ -99,29 +99,4 @@ int IsNTFSVolume(const wchar_t* path) {
     return wcscmp(fileSystem, L"NTFS") == 0 ? 1 : 0;
 }
 
-int GetReparseTarget(const wchar_t* path, wchar_t* target) {
-    if (!HasReparsePoint(path)) return -1;
-    ScopedHandle folder(Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                             nullptr));
-    if (!folder.Valid()) return -1;
-    ScopedGlobal transfer(kReparseTransferBytes);
-    if (!transfer.Valid()) return -4;
-    DWORD returned = 0;
-    if (!Kernel().DeviceIoControl(folder.Get(), kFsctlGetReparsePoint, nullptr, 0, transfer.As<void>(),
-                                  kReparseTransferBytes, &returned, nullptr))
-        return -3;
-    const auto* record = transfer.As<MountPointRecord>();
-    // Only mount-point data has a substitute name at offset 16; other tags yield no target.
-    if (record->reparseTag != kMountPointTag) return -3;
-    if (returned > kReparseTransferBytes) returned = kReparseTransferBytes;
-    size_t available = returned > kPathBufferOffset ? (returned - kPathBufferOffset) / sizeof(wchar_t) : 0;
-    const wchar_t* name = record->pathBuffer;
-    size_t length = wcsnlen(name, available);
-    if (length == available) return -3;            // not terminated within the data returned
-    if (length < 4 || length - 4 >= MAX_PATH) return -3;
-    wmemcpy(target, name + 4, length - 4 + 1);
-    return 0;
-}
-
 } // namespace kestrune

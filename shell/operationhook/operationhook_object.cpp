@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "ntfs/paths.h"
+#include "ntfs/reparse_kind.h"
 #include "shell/bounded_text.h"
 #include "shell/ui_language.h"
 
@@ -20,9 +20,10 @@ const InterfaceEntry<OperationHookObject> operationHookRows[] = {
     {&IID_ICopyHookW, InterfaceOf<OperationHookObject, ICopyHookW>},
 };
 
-// The disk's attributes decide, not the caller's; a drive root (3 characters) never counts.
+// The disk's reparse tag decides, not the caller's attributes: mounts and folder links are
+// guarded, a cloud folder is not. A drive root (3 characters) never counts.
 bool IsGuardedFolder(const wchar_t* path) {
-    return path && wcsnlen(path, 4) > 3 && HasReparsePoint(path);
+    return path && wcsnlen(path, 4) > 3 && LeadsElsewhere(GetReparseKind(path));
 }
 
 } // namespace

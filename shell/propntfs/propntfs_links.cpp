@@ -145,16 +145,15 @@ void PropNtfsObject::DeleteLink(HWND page) {
     wchar_t path[MAX_PATH];
     if (selected == LB_ERR || !ReadListLine(list, selected, path)) return;
     if (MessageBoxW(page, UiText(kDeleteLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
-    if (GetHardLinkCount(path) == 1) {
-        if (MessageBoxW(page, UiText(kLastLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
-        // The file's streams go with its last name.
-        SendDlgItemMessageW(page, kStreamList, LB_RESETCONTENT, 0, 0);
-        SetDlgItemTextW(page, kStreamPreview, L"");
-    }
+    if (GetHardLinkCount(path) == 1 &&
+        MessageBoxW(page, UiText(kLastLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES)
+        return;
     if (!Kernel().DeleteFileW(path)) {
         Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
     }
+    // The streams section named the file by this path: "New" would make an empty file there.
+    if (IsSamePath(path, filePath_)) CloseStreamSection(page);
     SendMessageW(list, LB_DELETESTRING, selected, 0);
     wchar_t first[MAX_PATH];
     ShowLinkCount(page, ReadListLine(list, 0, first) ? first : nullptr);

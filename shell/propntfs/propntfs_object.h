@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "kestrune_h.h"
+#include "ntfs/scoped.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
@@ -53,11 +54,17 @@ private:
     void NewStreamFromFile(HWND page);
     void SaveStreamToFile(HWND page);
     void RenameStream(HWND page);
-    bool SelectedStreamPath(HWND page, wchar_t (&name)[MAX_PATH], wchar_t (&path)[2 * MAX_PATH]);
-    bool NewStreamPath(const wchar_t* name, wchar_t (&path)[2 * MAX_PATH]);
+    // "\\?\" + the item's path + ":" + the name (255 characters at most), so that no name rule of
+    // Win32 turns a name ending in dots or spaces into another stream's.
+    static constexpr size_t kStreamPathChars = 2 * MAX_PATH + 8;
+    bool StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]);
+    bool SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]);
+    // After the page's own path was deleted: the section is emptied and acts on nothing more.
+    void CloseStreamSection(HWND page);
     void Tell(HWND owner, UINT text, UINT icon);
     // What a copy into a new target tells when it fails; a read or write failure removes the target.
     struct CopyFailureTexts {
+        UINT exists;
         UINT notCreated;
         UINT readFailed;
         UINT writeFailed;
@@ -84,6 +91,10 @@ private:
     wchar_t* found_ = nullptr;
 
     wchar_t nameDialogResult_[MAX_PATH];
+
+    // The listed streams' real names, one after another; each list entry's data points at its own.
+    ScopedGlobal streamNames_;
+    bool streamsClosed_ = false;
 };
 
 // Private messages the worker posts to the page; posting never waits for the page's thread.
@@ -135,6 +146,7 @@ enum PropNtfsText : UINT {
     kNameTooLongText = 167,
     kEmptyNameText = 168,
     kInvalidNameText = 169,
+    kStreamExistsText = 171,
 };
 
 } // namespace kestrune

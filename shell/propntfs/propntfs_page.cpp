@@ -51,6 +51,8 @@ INT_PTR CALLBACK PropNtfsObject::PageProcedure(HWND page, UINT message, WPARAM w
 }
 
 void PropNtfsObject::Dispatch(HWND page, WORD id, WORD code) {
+    // Once the page's own path is gone, the stream section has no item to act on.
+    if (streamsClosed_ && ((id >= kStreamList && id <= kDeleteStreamButton) || id >= kNewStreamCommand)) return;
     switch (id) {
     case kEnumerateButton: StartOrStopEnumeration(page); break;
     case kDeleteLinkButton: DeleteLink(page); break;

@@ -3,6 +3,8 @@
 #include "shell/propntfs/propntfs_object.h"
 
 #include <climits>
+#include <cwchar>
+#include <initializer_list>
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
@@ -12,6 +14,7 @@
 #include "shell/bounded_text.h"
 #include "shell/propntfs/content_copy.h"
 #include "shell/propntfs/file_dialogs.h"
+#include "shell/propntfs/preview_text.h"
 
 namespace kestrune {
 namespace {
@@ -23,75 +26,108 @@ HANDLE OpenForReading(const wchar_t* path, DWORD flags) {
     return Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-HANDLE CreateForWriting(const wchar_t* path, DWORD flags) {
-    return Kernel().CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
+// Only ever a new target: an existing stream or file of that name is never overwritten.
+HANDLE CreateNew(const wchar_t* path, DWORD flags) {
+    return Kernel().CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
 }
 
-// "%s.Stream%d" with the first n that names no existing file; empty when the name cannot fit.
-void ProposeSaveName(const wchar_t* item, wchar_t (&file)[MAX_PATH]) {
+// `stem` + `middle` + n + `end` with the first n that names no existing file; empty when the
+// name cannot fit.
+void FirstFreeName(const wchar_t* stem, const wchar_t* middle, const wchar_t* end, wchar_t (&file)[MAX_PATH]) {
     for (int n = 1; n < INT_MAX; ++n) {
         BoundedText text(file, MAX_PATH);
-        if (!text.Append(item).Append(L".Stream").AppendNumber(n).Fits()) break;
+        if (!text.Append(stem).Append(middle).AppendNumber(n).Append(end).Fits()) break;
         if (!IsExistingFile(file)) return;
     }
     file[0] = L'\0';
+}
+
+// A stream name as a list line: characters 1-31 (CR and LF among them) as "\x0D"; a backslash
+// cannot be part of a stream name, so the shown form is never another stream's name.
+constexpr size_t kShownNameChars = 4 * (kStreamNameChars - 1) + 1;
+void VisibleName(const wchar_t* name, wchar_t (&shown)[kShownNameChars]) {
+    size_t used = 0;
+    for (; *name && used + 5 <= kShownNameChars; ++name) {
+        if (*name >= 0x20) {
+            shown[used++] = *name;
+            continue;
+        }
+        const wchar_t* digits = L"0123456789ABCDEF";
+        const wchar_t escaped[] = {L'\\', L'x', digits[*name >> 4], digits[*name & 15]};
+        for (wchar_t c : escaped) shown[used++] = c;
+    }
+    shown[used] = L'\0';
 }
 
 } // namespace
 
 void PropNtfsObject::Tell(HWND owner, UINT text, UINT icon) { MessageBoxW(owner, UiText(text), caption_, icon); }
 
-bool PropNtfsObject::SelectedStreamPath(HWND page, wchar_t (&name)[MAX_PATH], wchar_t (&path)[2 * MAX_PATH]) {
+bool PropNtfsObject::StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]) {
+    BoundedText text(path, kStreamPathChars);
+    if (wcsncmp(filePath_, L"\\\\?\\", 4) == 0)
+        text.Append(filePath_);
+    else if (wcsncmp(filePath_, L"\\\\", 2) == 0)
+        text.Append(L"\\\\?\\UNC").Append(filePath_ + 1);
+    else
+        text.Append(L"\\\\?\\").Append(filePath_);
+    return text.Append(L":").Append(name).Fits();
+}
+
+// The selected entry's real name, which its shown line may not be.
+bool PropNtfsObject::SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]) {
     HWND list = GetDlgItem(page, kStreamList);
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
     if (selected == LB_ERR) return false;
-    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, selected, 0);
-    if (length == LB_ERR || length >= MAX_PATH) return false;
-    if (SendMessageW(list, LB_GETTEXT, selected, reinterpret_cast<LPARAM>(name)) == LB_ERR) return false;
-    BoundedText text(path, 2 * MAX_PATH);
-    return text.Append(filePath_).Append(L":").Append(name).Fits();
-}
-
-// Streams this page makes are named with a leading space: "%s: %s".
-bool PropNtfsObject::NewStreamPath(const wchar_t* name, wchar_t (&path)[2 * MAX_PATH]) {
-    BoundedText text(path, 2 * MAX_PATH);
-    return text.Append(filePath_).Append(L": ").Append(name).Fits();
+    LRESULT name = SendMessageW(list, LB_GETITEMDATA, selected, 0);
+    return name != LB_ERR && name != 0 && StreamPath(reinterpret_cast<const wchar_t*>(name), path);
 }
 
 void PropNtfsObject::FillStreamList(HWND page) {
     HWND list = GetDlgItem(page, kStreamList);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     SetDlgItemTextW(page, kStreamPreview, L"");
+    streamNames_.Reset(0);
+    if (streamsClosed_) return;
     int count = CountNamedStreams(filePath_);
     if (count < 0) return;
-    size_t chars = count > 0 ? static_cast<size_t>(count) * MAX_PATH : 1;
-    ScopedGlobal names(chars * sizeof(wchar_t));
-    if (!names.Valid()) return;
     // A stream added since the count finds no room in the buffer and is left out.
-    int listed = ListNamedStreams(filePath_, names.As<wchar_t>(), chars);
-    wchar_t line[MAX_PATH];
-    for (int i = 0; i < listed && GetTextLine(names.As<wchar_t>(), line, i) >= 0; ++i)
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    size_t chars = static_cast<size_t>(count) * kStreamNameChars + 1;
+    if (!streamNames_.Reset(chars * sizeof(wchar_t))) return;
+    const wchar_t* name = streamNames_.As<wchar_t>();
+    int listed = ListStreamNames(filePath_, streamNames_.As<wchar_t>(), chars);
+    for (int i = 0; i < listed && *name; ++i, name += wcslen(name) + 1) {
+        wchar_t shown[kShownNameChars];
+        VisibleName(name, shown);
+        LRESULT item = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
+        if (item >= 0) SendMessageW(list, LB_SETITEMDATA, item, reinterpret_cast<LPARAM>(name));
+    }
+}
+
+void PropNtfsObject::CloseStreamSection(HWND page) {
+    streamsClosed_ = true;
+    FillStreamList(page);
+    for (int id : {kStreamList, kStreamPreview, kReloadStreamsButton, kEditStreamButton, kDeleteStreamButton})
+        EnableWindow(GetDlgItem(page, id), FALSE);
 }
 
 void PropNtfsObject::PreviewStream(HWND page) {
     SetDlgItemTextW(page, kStreamPreview, L"");
-    wchar_t name[MAX_PATH], path[2 * MAX_PATH];
-    if (!SelectedStreamPath(page, name, path)) return;
+    wchar_t path[kStreamPathChars];
+    if (!SelectedStreamPath(page, path)) return;
     ScopedHandle stream(OpenForReading(path, kExistingStreamFlags));
     if (!stream.Valid()) return;
-    // The last byte stays zero: the text ends after at most 1024 bytes.
-    char text[kPreviewBytes + 1] = {};
+    BYTE bytes[kPreviewBytes];
     DWORD read = 0;
-    if (!Kernel().ReadFile(stream.Get(), text, kPreviewBytes, &read, nullptr)) return;
-    for (DWORD i = 0; i < read && i < kPreviewBytes; ++i)
-        if (text[i] == '\0') text[i] = ' ';
-    SetDlgItemTextA(page, kStreamPreview, text);
+    if (!Kernel().ReadFile(stream.Get(), bytes, kPreviewBytes, &read, nullptr) || read > kPreviewBytes) return;
+    wchar_t text[kPreviewBytes + 1];
+    DecodePreview(bytes, read, read == kPreviewBytes, text);
+    SetDlgItemTextW(page, kStreamPreview, text);
 }
 
 void PropNtfsObject::DeleteStream(HWND page) {
-    wchar_t name[MAX_PATH], path[2 * MAX_PATH];
-    if (!SelectedStreamPath(page, name, path)) return;
+    wchar_t path[kStreamPathChars];
+    if (!SelectedStreamPath(page, path)) return;
     if (MessageBoxW(page, UiText(kDeleteStreamQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (!Kernel().DeleteFileW(path)) {
         Tell(page, kDeleteFailedText, MB_ICONERROR);
@@ -121,12 +157,16 @@ bool PropNtfsObject::CopyToNewTarget(HWND page, HANDLE source, const wchar_t* ta
                                      const CopyFailureTexts& texts) {
     ScopedGlobal chunk(kCopyChunkBytes);
     if (!chunk.Valid()) return Tell(page, kOutOfMemoryText, MB_ICONERROR), false;
-    ScopedHandle written(CreateForWriting(target, flags));
-    if (!written.Valid()) return Tell(page, texts.notCreated, MB_ICONERROR), false;
+    ScopedHandle written(CreateNew(target, flags));
+    if (!written.Valid()) {
+        DWORD error = GetLastError();
+        bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return Tell(page, taken ? texts.exists : texts.notCreated, MB_ICONERROR), false;
+    }
     CopyResult result = CopyContent(source, written.Get(), chunk.As<void>());
     written.Reset();
     if (result == CopyResult::Copied) return true;
-    Kernel().DeleteFileW(target); // a partial copy would pass for the whole
+    Kernel().DeleteFileW(target); // a partial copy would pass for the whole; this call created it
     Tell(page, result == CopyResult::ReadFailed ? texts.readFailed : texts.writeFailed, MB_ICONERROR);
     return false;
 }
@@ -136,38 +176,50 @@ void PropNtfsObject::NewStreamFromFile(HWND page) {
     if (!ShowOpenFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1, false)) return;
     ScopedHandle source(OpenForReading(file, FILE_ATTRIBUTE_NORMAL));
     if (!source.Valid()) return Tell(page, kFileOpenFailedText, MB_ICONERROR);
-    wchar_t name[MAX_PATH], path[2 * MAX_PATH];
+    wchar_t name[MAX_PATH], path[kStreamPathChars];
     if (!AskStreamName(page, name)) return;
-    if (!NewStreamPath(name, path)) return Tell(page, kNameTooLongText, MB_ICONERROR);
-    const CopyFailureTexts texts = {kStreamCreateFailedText, kFileReadFailedText, kStreamWriteFailedText};
+    if (!StreamPath(name, path)) return Tell(page, kNameTooLongText, MB_ICONERROR);
+    const CopyFailureTexts texts = {kStreamExistsText, kStreamCreateFailedText, kFileReadFailedText,
+                                    kStreamWriteFailedText};
     if (CopyToNewTarget(page, source.Get(), path, kExistingStreamFlags, texts)) FillStreamList(page);
 }
 
+// Written beside the chosen file and put in its place only when complete: a copy that fails half
+// way leaves the file the user agreed to replace as it was.
 void PropNtfsObject::SaveStreamToFile(HWND page) {
-    wchar_t name[MAX_PATH], path[2 * MAX_PATH];
-    if (!SelectedStreamPath(page, name, path)) return;
+    wchar_t path[kStreamPathChars];
+    if (!SelectedStreamPath(page, path)) return;
     wchar_t file[MAX_PATH];
-    ProposeSaveName(filePath_, file);
+    FirstFreeName(filePath_, L".Stream", L"", file);
     if (!ShowSaveFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1)) return;
     ScopedHandle stream(OpenForReading(path, kExistingStreamFlags));
     if (!stream.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
-    const CopyFailureTexts texts = {kFileCreateFailedText, kStreamReadFailedText, kFileWriteFailedText};
-    CopyToNewTarget(page, stream.Get(), file, FILE_ATTRIBUTE_NORMAL, texts);
+    wchar_t beside[MAX_PATH];
+    FirstFreeName(file, L".~", L".tmp", beside);
+    if (!beside[0]) return Tell(page, kFileCreateFailedText, MB_ICONERROR);
+    const CopyFailureTexts texts = {kFileCreateFailedText, kFileCreateFailedText, kStreamReadFailedText,
+                                    kFileWriteFailedText};
+    if (!CopyToNewTarget(page, stream.Get(), beside, FILE_ATTRIBUTE_NORMAL, texts)) return;
+    if (!Kernel().MoveFileExW(beside, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Kernel().DeleteFileW(beside);
+        Tell(page, kFileCreateFailedText, MB_ICONERROR); // a folder of that name, or a file in use
+    }
 }
 
 // A copy under the new name first, then the old name goes: a failure on the way leaves the old
-// stream as it was, so no content is ever held only in memory.
+// stream as it was, so no content is ever held only in memory. The new name must be free.
 void PropNtfsObject::RenameStream(HWND page) {
-    wchar_t oldName[MAX_PATH], oldPath[2 * MAX_PATH];
-    if (!SelectedStreamPath(page, oldName, oldPath)) return;
-    wchar_t name[MAX_PATH], newPath[2 * MAX_PATH];
+    wchar_t oldPath[kStreamPathChars];
+    if (!SelectedStreamPath(page, oldPath)) return;
+    wchar_t name[MAX_PATH], newPath[kStreamPathChars];
     if (!AskStreamName(page, name)) return;
-    if (!NewStreamPath(name, newPath)) return Tell(page, kNameTooLongText, MB_ICONERROR);
-    // " note" renamed to "note" names the same stream (NTFS ignores case): it stays as it is.
+    if (!StreamPath(name, newPath)) return Tell(page, kNameTooLongText, MB_ICONERROR);
+    // "note" renamed to "NOTE" names the same stream (NTFS ignores case): it stays as it is.
     if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) != CSTR_EQUAL) {
         ScopedHandle source(OpenForReading(oldPath, kExistingStreamFlags));
         if (!source.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
-        const CopyFailureTexts texts = {kStreamCreateFailedText, kRenameKeptOldText, kRenameKeptOldText};
+        const CopyFailureTexts texts = {kStreamExistsText, kStreamCreateFailedText, kRenameKeptOldText,
+                                        kRenameKeptOldText};
         if (!CopyToNewTarget(page, source.Get(), newPath, kExistingStreamFlags, texts)) return;
         source.Reset();
         if (!Kernel().DeleteFileW(oldPath)) {

@@ -5,7 +5,9 @@
 
 #include <cwchar>
 
+#include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse_kind.h"
 #include "ntfs/reparse.h"
 #include "ntfs/volumes.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
@@ -23,26 +25,29 @@ int RestoreMount(const wchar_t* folder, const wchar_t* oldTarget) {
 } // namespace
 
 void ReparsePointObject::RemoveMountFlow(HWND dialog) {
-    if (RemoveReparsePoint(folderPath_) == 0) {
+    // A folder link goes as a whole, whatever the folder it leads to holds.
+    bool link = GetReparseKind(folderPath_) == ReparseKind::DirectoryLink;
+    if (link ? Kernel().RemoveDirectoryW(folderPath_) != FALSE : RemoveReparsePoint(folderPath_) == 0) {
         SetDlgItemTextW(dialog, kTargetEdit, L"");
-        Say(dialog, kRemoved, MB_ICONINFORMATION);
+        Say(dialog, link ? kLinkRemoved : kRemoved, MB_ICONINFORMATION);
     } else {
-        Say(dialog, kRemoveFailed, MB_ICONERROR);
+        Say(dialog, link ? kLinkRemoveFailed : kRemoveFailed, MB_ICONERROR);
     }
     SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
 }
 
 // The old mount is removed before the new one is set. When the new one cannot be set, the old
-// one is put back where its target could be read; only if that fails too is the folder left
+// one is put back where its target read back cleanly; only if that fails too is the folder left
 // unmounted, and the message says which happened.
 void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget) {
+    if (GetReparseKind(folderPath_) == ReparseKind::DirectoryLink) return; // a link offers no change
     wchar_t target[MAX_PATH];
     if (!ChooseTarget(dialog, IsExistingFolder(shownTarget) ? shownTarget : folderPath_, target)) return;
     wchar_t oldTarget[MAX_PATH] = {};
     bool removed = false;
     bool restorable = false;
     if (HasReparsePoint(folderPath_)) {
-        restorable = GetReparseTarget(folderPath_, oldTarget) == 0;
+        restorable = GetReparseTarget(folderPath_, oldTarget) == 0; // read back cleanly, or never written back
         if (RemoveReparsePoint(folderPath_) != 0) {
             Say(dialog, kRemoveFailed, MB_ICONWARNING);
             return;

@@ -2,6 +2,7 @@
 #include "shell/reparsepoint/reparsepoint_object.h"
 
 #include "ntfs/paths.h"
+#include "ntfs/reparse.h"
 #include "shell/reparsepoint/browse_for_target.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 #include "shell/ui_language.h"
@@ -11,6 +12,11 @@ namespace kestrune {
 bool ReparsePointObject::ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]) {
     for (;;) {
         if (!BrowseForTarget(owner, target, UiText(kBrowseTitle), initial)) return false;
+        // A junction cannot lead to a network folder: refused before anything is removed.
+        if (!IsMountableTarget(target)) {
+            Say(owner, kNotLocalTarget, MB_ICONERROR);
+            return false;
+        }
         // NTFS names ignore case: D:\A chosen for D:\a is the folder itself.
         if (IsSamePath(target, folderPath_)) {
             Say(owner, kCannotMountItself, MB_ICONERROR);

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "ntfs/reparse_record.h"
 #include "ntfs/volumes.h"
 #include "server/module.h"
 #include "shell/help/help.h"
@@ -19,6 +20,7 @@ struct ReparseInfoInit {
     ReparsePointObject* object;
     HWND owner;
     const wchar_t* target;
+    bool symbolicLink; // shown as such; removing it takes the link away, and it offers no change
 };
 
 // Opened from Explorer's folder tree, the dialog centres on the tree's frame window three
@@ -41,6 +43,10 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
         HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(kLibraryIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
         SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         SetDlgItemTextW(dialog, kTargetEdit, init->target);
+        if (init->symbolicLink) {
+            SetDlgItemTextW(dialog, kTargetLabel, UiText(kSymbolicLinkLabel));
+            EnableWindow(GetDlgItem(dialog, kChangeButton), FALSE);
+        }
         break;
     }
     case WM_DESTROY: // the small icon was loaded for this dialog alone
@@ -78,11 +84,12 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
 
 void ReparseInfoDialog(ReparsePointObject& object, HWND owner) {
     wchar_t target[MAX_PATH];
-    if (GetReparseTarget(object.FolderPath(), target) != 0) {
+    DWORD tag = 0;
+    if (ReadLinkTarget(object.FolderPath(), target, &tag) != 0) {
         object.Say(owner, kReadFailed, MB_ICONERROR);
         return;
     }
-    ReparseInfoInit init = {&object, owner, target};
+    ReparseInfoInit init = {&object, owner, target, tag != kMountPointTag};
     if (const DLGTEMPLATE* dialog = UiDialog(kInfoDialog))
         DialogBoxIndirectParamW(Module().instance, dialog, owner, InfoDialogProcedure, reinterpret_cast<LPARAM>(&init));
 }

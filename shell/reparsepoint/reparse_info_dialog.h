@@ -10,6 +10,7 @@ class ReparsePointObject;
 constexpr int kRemoveButton = 201;
 constexpr int kChangeButton = 202;
 constexpr int kTargetEdit = 203;
+constexpr int kTargetLabel = 204;
 
 // Reads the folder's target and runs the dialog modally on `owner`; a target that cannot be read
 // is told instead. Returns when the dialog is closed.

@@ -2,6 +2,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/reparse.h"
+#include "ntfs/reparse_kind.h"
 #include "shell/ui_language.h"
 
 namespace kestrune {
@@ -23,7 +24,8 @@ ReparsePointObject::ReparsePointObject() : caption_{}, folderPath_{} {
 }
 
 bool ReparsePointObject::FolderHasReparsePoint() const {
-    return (Kernel().GetFileAttributesW(folderPath_) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    ReparseKind kind = GetReparseKind(folderPath_);
+    return kind == ReparseKind::Unreadable || LeadsElsewhere(kind);
 }
 
 int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {

@@ -47,7 +47,8 @@ protected:
     ~ReparsePointObject() = default;
 
 private:
-    // Whether the folder carries a reparse point now; unreadable attributes count as one.
+    // Whether the folder carries a mount, a folder link or a reparse point of unreadable tag now;
+    // unreadable attributes count as one.
     bool FolderHasReparsePoint() const;
     // The browser until a target that is not the folder itself, and not above it unless the
     // user agrees (mount_flow.cpp). False when the user cancels.

@@ -22,6 +22,10 @@ enum ReparsePointText : UINT {
     kNotChanged = 134,
     kNotChangedRestored = 135,
     kNotChangedUnmounted = 136,
+    kSymbolicLinkLabel = 137,
+    kLinkRemoved = 138,
+    kLinkRemoveFailed = 139,
+    kNotLocalTarget = 144,
 };
 
 } // namespace kestrune

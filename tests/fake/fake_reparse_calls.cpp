@@ -111,6 +111,31 @@ BOOL WINAPI FakeSetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volumeName) {
     if (!at.record->children.empty() || !at.record->reparse.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
     at.record->reparse = Impl::MountPointBytes(L"\\??\\" + volumePath.substr(4));
     at.record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    volume->mountedAt.push_back(full);
+    return TRUE;
+}
+
+// Removes a volume's mount point from the folder and from the mount manager's list; a raw
+// reparse delete (FSCTL_DELETE_REPARSE_POINT) removes the folder's record alone.
+BOOL WINAPI FakeDeleteVolumeMountPointW(LPCWSTR mountPoint) {
+    Guard g;
+    std::wstring full;
+    Located at;
+    DWORD error = ERROR_INVALID_NAME;
+    if (!mountPoint || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
+        !g.impl->Canonical(mountPoint, full) || !g.impl->Locate(full, false, at, error) || !at.record)
+        return Fail(error, FALSE);
+    std::vector<uint8_t>& data = at.record->reparse;
+    const auto* header = reinterpret_cast<const MountPointRecord*>(data.data());
+    if (data.size() < 16 || header->reparseTag != kMountPointTag ||
+        16u + header->substituteNameOffset + header->substituteNameLength > data.size() ||
+        std::wstring(reinterpret_cast<const wchar_t*>(data.data() + 16 + header->substituteNameOffset),
+                     header->substituteNameLength / 2).rfind(L"\\??\\Volume{", 0) != 0)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE); // a junction is no volume mount
+    for (auto& v : g.impl->volumes)
+        if (Impl::MountEntry(v.get(), full) != v->mountedAt.end()) v->mountedAt.erase(Impl::MountEntry(v.get(), full));
+    data.clear();
+    at.record->attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
     return TRUE;
 }
 
@@ -120,6 +145,7 @@ void BindReparseCalls(KernelApi& api) {
     api.DeviceIoControl = FakeDeviceIoControl;
     api.GetVolumeNameForVolumeMountPointW = FakeGetVolumeNameForVolumeMountPointW;
     api.SetVolumeMountPointW = FakeSetVolumeMountPointW;
+    api.DeleteVolumeMountPointW = FakeDeleteVolumeMountPointW;
 }
 
 } // namespace kestrune::testing

@@ -45,7 +45,8 @@ BOOL WINAPI FakeFindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
 
 BOOL WINAPI FakeFindClose(HANDLE handle) {
     Guard g;
-    if (!g.impl->Find(handle, HandleObject::Search) && !g.impl->Find(handle, HandleObject::NameSearch)) {
+    if (!g.impl->Find(handle, HandleObject::Search) && !g.impl->Find(handle, HandleObject::NameSearch) &&
+        !g.impl->Find(handle, HandleObject::StreamSearch)) {
         ++g.impl->badReleases;
         return Fail(ERROR_INVALID_HANDLE, FALSE);
     }

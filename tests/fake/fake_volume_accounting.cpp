@@ -19,6 +19,12 @@ void FakeVolumeSet::SetNameCallsPresent(bool present) {
         impl_->api.FindNextFileNameW = nullptr;
     }
 }
+void FakeVolumeSet::SetStreamCalls(StreamCalls calls) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->streamCalls = calls;
+    BindStreamSearchCalls(impl_->api, calls);
+}
+
 FakeVolumeSet* FakeVolumeSet::Active() { return Impl::active; }
 
 int FakeVolumeSet::OpenHandles() {

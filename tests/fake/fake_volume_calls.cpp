@@ -69,6 +69,19 @@ DWORD WINAPI FakeGetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
     return static_cast<DWORD>(list.size());
 }
 
+// A root ("D:\", "\\server\share\", a volume's GUID path) or a folder a volume is mounted on,
+// always with its trailing backslash; null asks for the current folder's root.
+UINT WINAPI FakeGetDriveTypeW(LPCWSTR root) {
+    Guard g;
+    std::wstring path = root ? root : Impl::RootPrefix(g.impl->currentDirectory) + L"\\";
+    Located at;
+    DWORD error = 0;
+    if (path.empty() || path.back() != L'\\' || !g.impl->LocatePath(path.c_str(), true, at, error) || !at.record ||
+        at.record != at.record->volume->root)
+        return DRIVE_NO_ROOT_DIR;
+    return at.record->volume->uncRoot.empty() ? at.record->volume->options.driveType : DRIVE_REMOTE;
+}
+
 } // namespace
 
 void BindVolumeCalls(KernelApi& api) {
@@ -76,6 +89,7 @@ void BindVolumeCalls(KernelApi& api) {
     api.SetThreadErrorMode = FakeSetThreadErrorMode;
     api.GetVolumeInformationW = FakeGetVolumeInformationW;
     api.GetLogicalDriveStringsW = FakeGetLogicalDriveStringsW;
+    api.GetDriveTypeW = FakeGetDriveTypeW;
 }
 
 } // namespace kestrune::testing

@@ -33,7 +33,9 @@ std::wstring Upper(const std::wstring& s) {
 
 bool SameName(const std::wstring& a, const std::wstring& b) { return Upper(a) == Upper(b); }
 
-bool HasWildcards(const std::wstring& s) { return s.find_first_of(L"*?") != std::wstring::npos; }
+bool HasWildcards(const std::wstring& s) {
+    return s.find_first_of(L"*?", s.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0) != std::wstring::npos; // past a "\\?\" prefix
+}
 
 bool MatchesPattern(const std::wstring& pattern, const std::wstring& name) {
     if (pattern == L"*.*" || pattern == L"*") return true;
@@ -101,6 +103,12 @@ bool FakeVolumeSet::Impl::Canonical(std::wstring s, std::wstring& out, int depth
             continue;
         }
         parts.push_back(part);
+    }
+    // Win32's name rules drop trailing dots and spaces of the last name ("f:a." opens "f:a");
+    // only a "\\?\" path keeps them.
+    if (!parts.empty() && !trailing) {
+        size_t kept = parts.back().find_last_not_of(L". ");
+        if (kept != std::wstring::npos) parts.back().erase(kept + 1);
     }
     out = prefix;
     if (prefix.size() == 2 || !parts.empty() || trailing) out += L"\\";
@@ -191,6 +199,13 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
 
 // Finds what a full path names. A missing last component leaves record null.
 bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Located& at, DWORD& error, int hops) {
+    if (full.rfind(L"\\\\?\\", 0) == 0 && full.rfind(L"\\\\?\\Volume{", 0) != 0) {
+        // "\\?\D:\..." and "\\?\UNC\server\share\...": the same names, taken as they stand.
+        if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return Locate(L"\\" + full.substr(7), followFinal, at, error, hops);
+        if (full.size() >= 7 && full[5] == L':' && full[6] == L'\\') return Locate(full.substr(4), followFinal, at, error, hops);
+        error = ERROR_INVALID_NAME;
+        return false;
+    }
     Volume* volume = nullptr;
     std::wstring rest;
     if (full.rfind(L"\\\\?\\Volume{", 0) == 0) {
@@ -410,13 +425,35 @@ std::wstring FakeVolumeSet::Impl::VolumePath(Record* folder, const std::wstring&
 }
 
 std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {
-    std::vector<uint8_t> bytes(16 + (substitute.size() + 2) * 2, 0);
+    return ReparseRecord(kMountPointTag, substitute);
+}
+
+std::vector<std::wstring>::iterator FakeVolumeSet::Impl::MountEntry(Volume* volume, const std::wstring& folder) {
+    auto& entries = volume->mountedAt;
+    return std::find_if(entries.begin(), entries.end(), [&](const std::wstring& e) { return SameName(e, folder); });
+}
+
+std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute, const std::wstring& print,
+                                   bool printNameFirst) {
+    if (tag != kMountPointTag && tag != kSymbolicLinkTag) { // a filter's own data, opaque here
+        std::vector<uint8_t> bytes = {0, 0, 0, 0, 8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+        std::memcpy(bytes.data(), &tag, 4);
+        return bytes;
+    }
+    size_t names = tag == kSymbolicLinkTag ? 20 : 16; // a symbolic link's flags come first
+    const std::wstring& first = printNameFirst ? print : substitute;
+    const std::wstring& second = printNameFirst ? substitute : print;
+    std::vector<uint8_t> bytes(names + (first.size() + second.size() + 2) * 2, 0);
     auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
-    record->reparseTag = kMountPointTag;
+    record->reparseTag = tag;
     record->reparseDataLength = static_cast<uint16_t>(bytes.size() - 8);
+    uint16_t secondOffset = static_cast<uint16_t>(first.size() * 2 + 2);
+    record->substituteNameOffset = printNameFirst ? secondOffset : 0;
     record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
-    record->printNameOffset = static_cast<uint16_t>(substitute.size() * 2 + 2);
-    std::memcpy(bytes.data() + 16, substitute.c_str(), substitute.size() * 2);
+    record->printNameOffset = printNameFirst ? 0 : secondOffset;
+    record->printNameLength = static_cast<uint16_t>(print.size() * 2);
+    std::memcpy(bytes.data() + names, first.c_str(), first.size() * 2);
+    std::memcpy(bytes.data() + names + secondOffset, second.c_str(), second.size() * 2);
     return bytes;
 }
 

@@ -9,7 +9,6 @@ namespace kestrune::testing {
 
 inline constexpr uintptr_t kFirstHandle = 0x7f000000;
 inline constexpr int kMaxReparseHops = 31;
-inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
 inline constexpr DWORD kNameSurrogateBit = 0x20000000;
 
 std::wstring Upper(const std::wstring& s);
@@ -25,6 +24,7 @@ struct Record {
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     bool isDir = false;
     bool denied = false;
+    bool listDenied = false;
     bool reparseUnreadable = false;
     bool refusesIdListing = false;
     int links = 0;
@@ -68,6 +68,7 @@ struct Volume {
     std::wstring uncRoot;  // shares only
     VolumeOptions options;
     Record* root = nullptr;
+    std::vector<std::wstring> mountedAt; // the mount manager's folders of this volume, "D:\m\"
     uint64_t nextIndex = 0;
     std::vector<std::unique_ptr<Record>> records;
     bool IsNtfs() const { return options.fileSystem == L"NTFS"; }
@@ -100,10 +101,11 @@ struct FakeEvent {
 };
 
 struct HandleObject {
-    enum Kind { File, Search, NameSearch, Event } kind = File;
+    enum Kind { File, Search, NameSearch, StreamSearch, Event } kind = File;
     OpenFile file;
     std::vector<WIN32_FIND_DATAW> entries; // Search
-    std::vector<std::wstring> names;       // NameSearch
+    std::vector<std::wstring> names;       // NameSearch, StreamSearch
+    std::vector<uint64_t> sizes;           // StreamSearch
     size_t nextEntry = 0;                  // Search, NameSearch
     size_t namesBeforeRefusal = SIZE_MAX;  // NameSearch
     std::vector<std::pair<std::wstring, Record*>> listing; // File: a folder's id listing in progress
@@ -139,6 +141,7 @@ struct FakeVolumeSet::Impl {
     bool failureHappened = false;
     int volumeCounter = 0;
     bool idListingRefused = false;
+    StreamCalls streamCalls = StreamCalls::Present;
     FakeStats stats;
     KernelApi api{};
 
@@ -167,6 +170,8 @@ struct FakeVolumeSet::Impl {
     // The path of an entry from its volume's root, "\a\b.txt".
     static std::wstring VolumePath(Record* folder, const std::wstring& name);
     static std::vector<uint8_t> MountPointBytes(const std::wstring& substitute);
+    // The folder's entry in its volume's mount-manager list, or end().
+    static std::vector<std::wstring>::iterator MountEntry(Volume* volume, const std::wstring& folder);
 
     static FakeVolumeSet::Impl* Self();
     static FakeVolumeSet* active; // the set the kernel table is bound to
@@ -193,5 +198,7 @@ void BindVolumeCalls(KernelApi& api);
 void BindReparseCalls(KernelApi& api);
 void BindBackupCalls(KernelApi& api);
 void BindHeapAndEventCalls(KernelApi& api);
+void BindStreamSearchCalls(KernelApi& api, StreamCalls calls);
+void BindNamespaceCalls(KernelApi& api);
 
 } // namespace kestrune::testing

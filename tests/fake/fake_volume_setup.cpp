@@ -15,6 +15,8 @@ FakeVolumeSet::FakeVolumeSet() : impl_(std::make_unique<Impl>()) {
     BindReparseCalls(impl_->api);
     BindBackupCalls(impl_->api);
     BindHeapAndEventCalls(impl_->api);
+    BindStreamSearchCalls(impl_->api, StreamCalls::Present);
+    BindNamespaceCalls(impl_->api);
 }
 
 FakeVolumeSet::~FakeVolumeSet() {
@@ -55,6 +57,11 @@ std::wstring FakeVolumeSet::AddUnletteredVolume(const VolumeOptions& options) {
 void FakeVolumeSet::AddShare(const std::wstring& uncRoot) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     MakeVolume(*impl_, 0, uncRoot, VolumeOptions{});
+}
+
+void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->VolumeByLetter(letter)->options.driveType = type;
 }
 
 void FakeVolumeSet::SetReady(wchar_t letter, bool ready) {
@@ -111,19 +118,16 @@ void FakeVolumeSet::MakeJunction(const std::wstring& folder, const std::wstring&
 
 void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& volumeName) {
     SetRawReparse(folder, Impl::MountPointBytes(L"\\??\\" + volumeName.substr(4)));
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    if (Volume* volume = impl_->VolumeByGuidPath(volumeName)) volume->mountedAt.push_back(folder + L"\\");
 }
 
-void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target) {
-    MakeFile(path);
-    std::wstring substitute = L"\\??\\" + target;
-    std::vector<uint8_t> bytes(20 + (substitute.size() + 2) * 2, 0);
-    auto* record = reinterpret_cast<MountPointRecord*>(bytes.data());
-    record->reparseTag = kSymbolicLinkTag;
-    record->reparseDataLength = static_cast<uint16_t>(bytes.size() - 8);
-    record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
-    record->printNameOffset = static_cast<uint16_t>(substitute.size() * 2 + 2);
-    std::memcpy(bytes.data() + 20, substitute.c_str(), substitute.size() * 2);
-    SetRawReparse(path, bytes);
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder) {
+    if (folder)
+        MakeFolder(path);
+    else
+        MakeFile(path);
+    SetRawReparse(path, ReparseRecord(kSymbolicLinkTag, L"\\??\\" + target, target));
 }
 
 void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {
@@ -144,6 +148,18 @@ void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
 void FakeVolumeSet::SetDenied(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->MustFind(path)->denied = true;
+}
+
+void FakeVolumeSet::SetListingDenied(const std::wstring& path) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->MustFind(path)->listDenied = true;
+}
+
+bool FakeVolumeSet::MountManagerLists(const std::wstring& folder) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    for (auto& volume : impl_->volumes)
+        if (Impl::MountEntry(volume.get(), folder + L"\\") != volume->mountedAt.end()) return true;
+    return false;
 }
 
 void FakeVolumeSet::RefuseIdListing(const std::wstring& folder) {

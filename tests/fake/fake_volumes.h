@@ -24,7 +24,22 @@ struct VolumeOptions {
     bool nameReadable = true;    // false: the mount manager cannot read its volume name
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
     int namesBeforeRefusal = -1; // FindFirst/NextFileNameW refuse the volume after this many names; -1: never
+    UINT driveType = DRIVE_FIXED; // what GetDriveTypeW reports: DRIVE_REMOTE for a mapped network drive
 };
+
+// FindFirstStreamW and FindNextStreamW: in the table, missing (before Vista), or in the table but
+// refused by the file system (ERROR_INVALID_FUNCTION, as a redirector or filter without the query).
+enum class StreamCalls { Present, Absent, Refused };
+
+// Reparse tags as Windows defines them.
+inline constexpr DWORD kCloudTag = 0x9000001A;        // IO_REPARSE_TAG_CLOUD (OneDrive-style folders)
+inline constexpr DWORD kCloudSubTag = 0x9000601A;     // IO_REPARSE_TAG_CLOUD_6
+inline constexpr DWORD kDedupTag = 0x80000013;        // IO_REPARSE_TAG_DEDUP
+inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+// A REPARSE_DATA_BUFFER: mount-point and symbolic-link tags get their two names (a symbolic link
+// after its flags field), stored print name first when asked; any other tag gets opaque data.
+std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute = L"", const std::wstring& print = L"",
+                                   bool printNameFirst = false);
 
 struct FakeStats {
     long long kernelCalls = 0; // every call through the kernel table
@@ -58,6 +73,7 @@ public:
     std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
     void AddShare(const std::wstring& uncRoot); // \\server\share
     void SetReady(wchar_t letter, bool ready);
+    void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
 
     // Content, by full path. Parents must exist. Paths pass through junctions like any open.
     void MakeFolder(const std::wstring& path);
@@ -67,10 +83,11 @@ public:
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
-    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target); // a file link to D:\x.txt
+    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false); // to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
+    void SetListingDenied(const std::wstring& path); // opens that read its data or list it are refused
     void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
     void RefuseIdListing(const std::wstring& folder); // by this folder alone
     void Use(const LinkWay& way);
@@ -84,6 +101,8 @@ public:
     std::vector<uint8_t> ReparseData(const std::wstring& path);
     std::vector<std::wstring> StreamNames(const std::wstring& path);
     std::wstring CurrentDirectory();
+    // Whether the mount manager's database holds a mount of some volume on this folder (D:\m).
+    bool MountManagerLists(const std::wstring& folder);
 
     // Accounting.
     int OpenHandles();
@@ -103,6 +122,7 @@ public:
 
     // false: the table lacks FindFirstFileNameW and FindNextFileNameW, as on systems before Vista.
     void SetNameCallsPresent(bool present);
+    void SetStreamCalls(StreamCalls calls);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();
 

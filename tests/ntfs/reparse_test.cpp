@@ -97,12 +97,39 @@ TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
     wchar_t root[MAX_PATH];
     ASSERT_EQ(ResolveVolumeRoot(L"D:\\j\\file.txt", root), 0);
     EXPECT_STREQ(root, L"E:\\");
-    ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0); // the mount manager is not needed to remove it
+    ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
+    EXPECT_FALSE(volumes.MountManagerLists(L"D:\\j")) << "volume mount removed behind the mount manager's back";
     ASSERT_EQ(MountVolume(L"D:\\j\\", L"E:\\"), 0);
     EXPECT_EQ(Target(L"D:\\j"), first);
     EXPECT_EQ(MountVolume(L"D:\\missing", L"E:"), -1);
     EXPECT_EQ(MountVolume(L"D:\\data", L"Q:"), -3);
     EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
+}
+
+// Records as other tools and Windows itself lay them out, read by their offsets and lengths.
+TEST_F(ReparseWriting, RecordsAreReadByTheirNamesOffsetsAndForms) {
+    const struct { const char* row; std::vector<uint8_t> record; int status; std::wstring target; } rows[] = {
+        {"print name first", ReparseRecord(kMountPointTag, L"\\??\\D:\\data\\", L"D:\\data", true), 0, L"D:\\data\\"},
+        {"volume in NT form", ReparseRecord(kMountPointTag, L"\\??\\" + eGuid.substr(4), L"E:\\"), 0, eGuid.substr(4)},
+        {"device form", ReparseRecord(kMountPointTag, L"\\Device\\HarddiskVolume2\\data", L"D:\\data"), -3, L""},
+        {"no prefix", ReparseRecord(kMountPointTag, L"D:\\data\\"), -3, L""},
+        {"a cloud folder", ReparseRecord(kCloudTag), -3, L""},
+    };
+    for (const auto& r : rows) {
+        volumes.SetRawReparse(L"D:\\j", r.record);
+        wchar_t target[MAX_PATH] = L"";
+        EXPECT_EQ(GetReparseTarget(L"D:\\j", target), r.status) << r.row;
+        EXPECT_EQ(target, r.target) << r.row;
+    }
+    // A folder link to a share, and a junction that denies listing (the system's compatibility ones).
+    volumes.MakeSymbolicLink(L"D:\\link", L"UNC\\server\\share\\x", true);
+    wchar_t target[MAX_PATH] = L"";
+    DWORD tag = 0;
+    EXPECT_EQ(ReadLinkTarget(L"D:\\link", target, &tag), 0);
+    EXPECT_EQ(std::wstring(target) + L" " + std::to_wstring(tag), L"\\\\server\\share\\x 2684354572");
+    volumes.MakeJunction(L"D:\\j", L"D:\\data");
+    volumes.SetListingDenied(L"D:\\j");
+    EXPECT_EQ(Target(L"D:\\j"), L"D:\\data\\");
 }
 
 TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
@@ -112,7 +139,7 @@ TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
             EXPECT_EQ(result, -4);
             EXPECT_TRUE(volumes.ReparseData(L"D:\\j").empty());
         } else {
-            EXPECT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
+            volumes.SetRawReparse(L"D:\\j", {});
         }
     });
     EXPECT_EQ(paths, 2); // the prefixing copy and the transfer buffer

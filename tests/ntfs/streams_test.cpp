@@ -60,17 +60,26 @@ TEST_F(NamedStreams, FoldersCarryStreamsToo) {
     EXPECT_EQ(List(L"D:\\dir\\", 1), L"note\r\n");
 }
 
-TEST_F(NamedStreams, NamesTooLongForTheNameBufferAreSkippedInPlace) {
-    std::wstring fits(252, L'k');   // ":" + 252 + ":$DATA" = 259 characters
-    std::wstring tooLong(253, L'l');
-    std::wstring longest(255, L'm');
-    volumes.MakeStream(L"D:\\f.txt", L"first", "1");
-    volumes.MakeStream(L"D:\\f.txt", tooLong, "22");
-    volumes.MakeStream(L"D:\\f.txt", fits, "333");
-    volumes.MakeStream(L"D:\\f.txt", longest, "");
-    volumes.MakeStream(L"D:\\f.txt", L"last", "4444");
-    EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 3);
-    EXPECT_EQ(List(L"D:\\f.txt", 3, 3 * MAX_PATH), L"first\r\n" + fits + L"\r\nlast\r\n");
+// Every name NTFS allows is listed once, the way the system offers and whoever holds the file:
+// a writer sharing everything stops no way, one sharing nothing stops the backup walk alone.
+TEST_F(NamedStreams, EveryNameIsListedOnceWhateverItHoldsAndWhoeverHoldsTheFile) {
+    const std::wstring names[] = {L"first", L"a.", L"two\r\nlines\x01", std::wstring(255, L'm'), L"last"};
+    for (const auto& name : names) volumes.MakeStream(L"D:\\f.txt", name, "data");
+    for (StreamCalls way : {StreamCalls::Present, StreamCalls::Absent, StreamCalls::Refused}) {
+        for (DWORD share : {0ul, 1ul, DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
+            volumes.SetStreamCalls(way);
+            HANDLE writer = share == 1 ? INVALID_HANDLE_VALUE : volumes.Api().CreateFileW(
+                L"D:\\f.txt", GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+            bool refused = way != StreamCalls::Present && share == 0;
+            std::string row = "way " + std::to_string(int(way)) + ", writer sharing " + std::to_string(share);
+            EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), refused ? -1 : 5) << row;
+            std::vector<wchar_t> list(5 * kStreamNameChars + 1, L'~');
+            ASSERT_EQ(ListStreamNames(L"D:\\f.txt", list.data(), list.size()), refused ? -1 : 5) << row;
+            for (size_t at = 0, i = 0; !refused && i < 5; at += names[i++].size() + 1)
+                EXPECT_EQ(std::wstring(list.data() + at), names[i]) << row << ", name " << i;
+            if (writer != INVALID_HANDLE_VALUE) volumes.Api().CloseHandle(writer);
+        }
+    }
 }
 
 TEST_F(NamedStreams, TheListStaysInsideABufferSizedBeforeAStreamWasAdded) {
@@ -88,6 +97,7 @@ TEST_F(NamedStreams, FatHasNoStreamsToList) {
 }
 
 TEST_F(NamedStreams, AnItemThatCannotBeReadIsRefused) {
+    volumes.SetStreamCalls(StreamCalls::Absent);
     HANDLE held = volumes.Api().CreateFileW(L"D:\\f.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), -1);
     List(L"D:\\f.txt", -1);
@@ -97,6 +107,7 @@ TEST_F(NamedStreams, AnItemThatCannotBeReadIsRefused) {
 }
 
 TEST_F(NamedStreams, StreamDataIsSkippedNotRead) {
+    volumes.SetStreamCalls(StreamCalls::Absent); // the backup walk's figure
     volumes.MakeFile(L"D:\\small.bin");
     volumes.MakeStreamOfSize(L"D:\\small.bin", L"s", 1024);
     volumes.MakeFile(L"D:\\large.bin");

@@ -16,6 +16,13 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
     for (const wchar_t* folder : {L"K:\\data", L"K:\\plain", L"K:\\junction"}) volumes.MakeFolder(folder);
     volumes.MakeJunction(L"K:\\junction", L"K:\\data");
     volumes.AddAttributes(L"C:\\", FILE_ATTRIBUTE_REPARSE_POINT);
+    // Tags other than a mount's: cloud and deduplicated folders are ordinary; a folder link and a
+    // reparse point without a readable tag (Wine's symbolic links) are guarded like a mount.
+    for (const wchar_t* folder : {L"K:\\cloud", L"K:\\dedup", L"K:\\tagless"}) volumes.MakeFolder(folder);
+    volumes.SetRawReparse(L"K:\\cloud", ReparseRecord(kCloudSubTag));
+    volumes.SetRawReparse(L"K:\\dedup", ReparseRecord(kDedupTag));
+    volumes.AddAttributes(L"K:\\tagless", FILE_ATTRIBUTE_REPARSE_POINT);
+    volumes.MakeSymbolicLink(L"K:\\link", L"K:\\data", true);
     // A folder whose path is longer than the title's 520 characters can hold.
     std::wstring deep = L"K:";
     for (int i = 0; i < 6; ++i) volumes.MakeFolder(deep += L"\\" + std::wstring(100, wchar_t(L'a' + i)));
@@ -41,6 +48,10 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
         {FO_COPY, L"K:\\plain", IDOK, IDYES, {}},
         {FO_COPY, L"K:\\missing", IDOK, IDYES, {}},
         {FO_DELETE, L"C:\\", IDOK, IDYES, {}},
+        {FO_COPY, L"K:\\cloud", IDOK, IDYES, {}},
+        {FO_DELETE, L"K:\\dedup", IDOK, IDYES, {}},
+        {FO_COPY, L"K:\\link", IDOK, IDNO, {refuse}, L"Kestrune - K:\\link"},
+        {FO_COPY, L"K:\\tagless", IDOK, IDNO, {refuse}, L"Kestrune - K:\\tagless"},
     };
     for (const auto& c : cases) {
         ICopyHookW* hook = nullptr;

@@ -29,6 +29,9 @@ inline const Said kAncestor = {L"選択したフォルダはこのリパース�
                                L"に対応していないアプリケーションの予期しない動作を\n誘発する恐れがありますが、続行しますか？",
                                IDI_EXCLAMATION};
 
+inline const Said kNotLocal = {L"ネットワークドライブなど、ローカルドライブ以外のフォルダはマウントできません。\n"
+                               L"このコンピュータの固定ディスクかリムーバブルディスク上のフォルダを指定して下さい。", IDI_HAND};
+
 inline void ExpectSaid(const std::vector<SeenMessage>& seen, const std::vector<Said>& expected,
                        const std::wstring& title = L"Kestrune") {
     ASSERT_EQ(seen.size(), expected.size());

@@ -41,6 +41,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         std::wstring after;
         size_t notices;
         std::wstring opensOn = L""; // the browser's first selection
+        UINT driveType = DRIVE_FIXED;
     };
     const Case cases[] = {
         {"a junction", junction, {}, {}, {}, {kept}, kept, 0},
@@ -56,6 +57,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {volume, volume}, volume, 1, volumeMount},
         {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 1, lost},
         {"a target inside the old mount", junction, {change}, {inside}, {kRestored}, {kept, kept}, kept, 1, data},
+        {"a target on a network drive", junction, {change}, {other}, {kNotLocal}, {kept, kept}, kept, 0, data, DRIVE_REMOTE},
         {"old mount kept", junction, {deny, change}, {other}, {kOldKept}, {kept, kept, kept}, kept, 0, data},
     };
     for (const Case& c : cases) {
@@ -63,6 +65,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         ChangeWatcher shell;
         ShellUiScript ui(c.browse);
         InfoDialogOwner owner(c.steps);
+        volumes.SetDriveType(L'K', c.driveType);
         IContextMenu* menu = Selected<IContextMenu>(c.mounted);
         EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
         EXPECT_EQ(owner.userData, reinterpret_cast<LONG_PTR>(static_cast<ReparsePointObject*>(menu)));
@@ -78,6 +81,29 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     }
     RemoveDirectoryW(lost.c_str());
     RemoveDirectoryW(inside.c_str());
+}
+
+// A symbolic link to a folder is shown as such, offers no change, and goes whole when removed.
+TEST_F(ReparseInfo, AFolderLinkIsShownAndRemovedAsALink) {
+    const std::wstring link = root + L"\\link";
+    volumes.MakeSymbolicLink(link, data, true);
+    std::wstring label;
+    BOOL changeOffered = TRUE;
+    const auto look = [&](HWND dialog) {
+        wchar_t text[128] = {};
+        label.assign(text, GetDlgItemTextW(dialog, 204, text, 128));
+        changeOffered = IsWindowEnabled(GetDlgItem(dialog, 202));
+    };
+    ShellUiScript ui;
+    InfoDialogOwner owner({look, InfoDialogOwner::Press(201)});
+    IContextMenu* menu = Selected<IContextMenu>(link);
+    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+    menu->Release();
+    EXPECT_EQ(label, L"このフォルダは以下のフォルダへのシンボリックリンクです。");
+    EXPECT_FALSE(changeOffered);
+    EXPECT_EQ(owner.edits, (std::vector<std::wstring>{data, data, L""}));
+    ExpectSaid(ui.messages, {{L"シンボリックリンクを削除しました。", IDI_ASTERISK}});
+    EXPECT_TRUE(!volumes.Exists(link) && volumes.Exists(data));
 }
 
 TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {

@@ -15,7 +15,12 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
     volumes.MakeFolder(L"F:\\fat");
     std::wstring fits = root + L"\\" + std::wstring(MAX_PATH - 2 - root.size(), L'y'); // 259 characters
     volumes.MakeFolder(fits);
+    const std::wstring cloud = root + L"\\cloud"; // a synced folder with content: no item for it
+    volumes.MakeFolder(cloud);
+    volumes.MakeFile(cloud + L"\\synced.txt");
+    volumes.SetRawReparse(cloud, ReparseRecord(kCloudTag));
     const std::pair<std::vector<std::wstring>, HRESULT> cases[] = {
+        {{cloud}, E_INVALIDARG},
         {{folder}, S_OK}, {{junction}, S_OK}, {{fits}, S_OK}, {{}, E_INVALIDARG}, {{folder, data}, E_INVALIDARG},
         {{root}, E_INVALIDARG}, {{root + L"\\file.txt"}, E_INVALIDARG}, {{L"F:\\fat"}, E_INVALIDARG},
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
@@ -106,6 +111,7 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         std::vector<Said> said;
         std::wstring mounted;
         bool notified;
+        UINT driveType = DRIVE_FIXED;
     };
     const Case cases[] = {
         {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", true},
@@ -116,11 +122,13 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         {"another drive", folder, {L"C:\\"}, {}, {kSet}, VolumeOf(L'C'), true},
         {"a drive that cannot be mounted", folder, {L"Z:\\"}, {}, {kNotSet}, L"", true},
         {"cancelled", folder, {L""}, {}, {}, L"", false},
+        {"a folder on a network drive", folder, {data}, {}, {kNotLocal}, L"", false, DRIVE_REMOTE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ChangeWatcher shell;
         ShellUiScript ui(c.browse, c.answers);
+        volumes.SetDriveType(L'K', c.driveType);
         IContextMenu* menu = Selected<IContextMenu>(c.selected);
         EXPECT_EQ(Invoke(menu), S_OK);
         menu->Release();

@@ -1,0 +1,36 @@
+#include "ntfs/reparse_kind.h"
+
+#include "ntfs/kernel.h"
+#include "ntfs/paths.h"
+#include "ntfs/reparse_record.h"
+#include "ntfs/scoped.h"
+
+#include <cwchar>
+
+namespace kestrune {
+namespace {
+constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
+constexpr DWORD kNameSurrogateBit = 0x20000000;
+} // namespace
+
+ReparseKind GetReparseKind(const wchar_t* path) {
+    DWORD attributes = Kernel().GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ReparseKind::Unreadable;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return ReparseKind::None;
+    // The search reports the tag in dwReserved0 without opening the item.
+    wchar_t name[MAX_PATH];
+    size_t length = BoundedPathLength(path);
+    if (length <= 3 || length >= MAX_PATH || wcspbrk(path, L"*?")) return ReparseKind::Unknown; // roots: no search
+    wmemcpy(name, path, length + 1);
+    RemoveTrailingBackslash(name);
+    WIN32_FIND_DATAW found;
+    ScopedFind search(Kernel().FindFirstFileW(name, &found));
+    if (!search.Valid() || found.dwReserved0 == 0) return ReparseKind::Unknown;
+    if (found.dwReserved0 == kMountPointTag) return ReparseKind::Mount;
+    if (found.dwReserved0 == kSymbolicLinkTag)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ReparseKind::DirectoryLink : ReparseKind::Ordinary;
+    // Other name surrogates lead elsewhere in ways this library cannot read: in doubt, protect.
+    return (found.dwReserved0 & kNameSurrogateBit) ? ReparseKind::Unknown : ReparseKind::Ordinary;
+}
+
+} // namespace kestrune
