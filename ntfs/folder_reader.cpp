@@ -58,7 +58,8 @@ bool FolderReader::Next(FolderEntry& entry) {
         return false;
     }
     searchPending_ = false;
-    entry = FolderEntry{found_.cFileName, wcsnlen(found_.cFileName, MAX_PATH), found_.dwFileAttributes, false, 0};
+    entry = FolderEntry{found_.cFileName, wcsnlen(found_.cFileName, MAX_PATH), found_.dwFileAttributes,
+                        found_.dwReserved0, false, 0};
     return true;
 }
 
@@ -79,8 +80,9 @@ bool FolderReader::NextListed(FolderEntry& entry) {
         filled_ = 0;
         return false;
     }
-    entry = FolderEntry{info->FileName, info->FileNameLength / sizeof(wchar_t), info->FileAttributes, true,
-                        static_cast<uint64_t>(info->FileId.QuadPart)};
+    // The listing puts a reparse point's tag where extended attributes' size would be.
+    entry = FolderEntry{info->FileName, info->FileNameLength / sizeof(wchar_t), info->FileAttributes, info->EaSize,
+                        true, static_cast<uint64_t>(info->FileId.QuadPart)};
     // After the last record of this call (or one that would lead outside the block) the next call
     // fills the block anew.
     DWORD step = info->NextEntryOffset;

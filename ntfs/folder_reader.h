@@ -15,6 +15,7 @@ struct FolderEntry {
     const wchar_t* name; // not zero-terminated
     size_t length;
     DWORD attributes;
+    DWORD reparseTag; // with FILE_ATTRIBUTE_REPARSE_POINT only
     bool hasId; // false: read by the search, the file must be opened to learn its index
     uint64_t id;
 };

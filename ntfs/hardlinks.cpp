@@ -15,23 +15,25 @@ int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HAN
     if (!path || !text || textChars == 0 || BoundedPathLength(path) >= MAX_PATH) return -1;
     wchar_t full[MAX_PATH];
     if (!GetFullPath(path, full)) return -1;
-    if (!IsNTFSVolume(full)) return -1;
+    // The scan starts at the root of the volume that holds the file, as the path reached it: through
+    // a junction, a SUBST letter or a folder mount, the file lies elsewhere than on its path's drive.
+    VolumePlace place;
+    if (LocateVolume(full, place) != 0 || !IsNTFSPlace(place)) return -1;
     LinkTarget target;
     if (!target.Read(full)) return -1;
-    // The scan starts at the drive root of the volume that holds the file: reached through a
-    // junction or a mount point, the file lies elsewhere than on its path's own drive.
-    wchar_t root[MAX_PATH];
-    if (ResolveVolumeRoot(full, root) != 0) return -1;
 
     text[0] = L'\0';
     LinkText lines{text, textChars};
-    LinkSearch search = ListLinksByName(full, root, target, lines, event);
-    if (search == LinkSearch::Unavailable) {
-        search = WalkForLinks(root, &target, &lines, event);
-    } else if (search == LinkSearch::Done && !lines.found) {
+    LinkSearch search = ListLinksByName(full, place.root, target, lines, event);
+    if (search != LinkSearch::Done && place.network) {
+        // A share is never walked: every folder would be a round trip to the server.
+        return search == LinkSearch::Unavailable ? kLinksOnNetworkDrive : -1;
+    } else if (search == LinkSearch::Unavailable) {
+        search = WalkForLinks(place.root, &target, &lines, event);
+    } else if (search == LinkSearch::Done && !lines.found && !place.network) {
         // No path of the file is in reach of the scan; the scan would still fail when the drive
         // holds no file it would read at all.
-        search = WalkForLinks(root, nullptr, nullptr, event);
+        search = WalkForLinks(place.root, nullptr, nullptr, event);
     }
     if (search != LinkSearch::Done) return -1;
     return ShouldGoOn(event) ? lines.count : -1;

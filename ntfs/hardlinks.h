@@ -24,7 +24,9 @@ struct ScanNode {
 // order of the flattened scan; paths that would not fit are dropped. Returns the number of paths
 // written, or -1. Its memory does not grow with the drive, nor its time where the system lists a
 // file's names.
+// On a network drive whose server does not list the file's names: kLinksOnNetworkDrive.
 int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event);
+constexpr int kLinksOnNetworkDrive = -2;
 // The scan as a tree: a folder's list of nodes, flattened into one list of files, freed.
 ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int recurse, HANDLE event);
 ScanNode* FlattenFileList(ScanNode* list, HANDLE event);

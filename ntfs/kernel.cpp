@@ -6,10 +6,13 @@
 namespace kestrune {
 namespace {
 
-// An export of kernel32 that older systems lack, or null.
+// An export of kernel32 (or of kernelbase, where newer calls live) that older systems lack, or null.
 template <typename Function> Function OptionalKernelExport(const char* name) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<Function>(GetProcAddress(kernel, name)) : nullptr;
+    static const wchar_t* const libraries[] = {L"kernel32.dll", L"kernelbase.dll"};
+    for (const wchar_t* library : libraries)
+        if (HMODULE module = GetModuleHandleW(library))
+            if (FARPROC found = GetProcAddress(module, name)) return reinterpret_cast<Function>(found);
+    return nullptr;
 }
 
 KernelApi MakeSystemKernel() {
@@ -22,7 +25,9 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
         nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
+        ::GetFinalPathNameByHandleW, nullptr,
     };
+    api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
     api.FindNextFileNameW = OptionalKernelExport<decltype(api.FindNextFileNameW)>("FindNextFileNameW");
     // One without the other is of no use.

@@ -57,7 +57,21 @@ struct KernelApi {
     BOOL(WINAPI* RemoveDirectoryW)(LPCWSTR);
     UINT(WINAPI* GetDriveTypeW)(LPCWSTR);
     BOOL(WINAPI* DeleteVolumeMountPointW)(LPCWSTR);
+    // Where an open handle really lies: its volume's GUID path or a DOS path, and the path on.
+    DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
+    // A file's facts by its name, without an open (Windows 11 24H2); null where the system lacks it.
+    BOOL(WINAPI* GetFileInformationByName)(LPCWSTR, int, LPVOID, ULONG);
 };
+
+// The by-name query's class and answer, as the system's headers declare them.
+constexpr int kFileStatBasicByNameInfo = 3;
+struct FileStatBasicInformation {
+    LARGE_INTEGER fileId, creationTime, lastAccessTime, lastWriteTime, changeTime, allocationSize, endOfFile;
+    ULONG fileAttributes, reparseTag, numberOfLinks, deviceType, deviceCharacteristics, reserved;
+    LARGE_INTEGER volumeSerialNumber;
+    BYTE fileId128[16];
+};
+static_assert(sizeof(FileStatBasicInformation) == 104, "FILE_STAT_BASIC_INFORMATION layout");
 
 // The table in force. Never null.
 const KernelApi& Kernel();

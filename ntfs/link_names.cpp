@@ -1,5 +1,5 @@
 // The direct answer: the file system's own list of the file's names, each a path from its volume's
-// root, put under the drive root and into the scan's order, and kept only where the scan would
+// root, put under the root the path reached the volume through and into the scan's order, and kept only where the scan would
 // have found it.
 #include "ntfs/folder_reader.h"
 #include "ntfs/hardlinks.h"
@@ -47,27 +47,23 @@ private:
     ScopedFind search_;
 };
 
-// The drive letter and colon, then the name from the volume's root ("\a\b.txt"), when it fits
-// MAX_PATH and the scan would enter every folder on its way by name (none begins with a dot).
-bool MakeLine(const wchar_t* root, const wchar_t* name, wchar_t (&line)[MAX_PATH]) {
+// The root the volume was reached through ("D:\", "D:\mnt\"), then the name from the volume's root
+// ("\a\b.txt") without its backslash, when it fits MAX_PATH.
+bool MakeLine(const wchar_t* root, size_t rootLength, const wchar_t* name, wchar_t (&line)[MAX_PATH]) {
     size_t length = wcsnlen(name, MAX_PATH);
-    if (name[0] != L'\\' || length + 2 >= MAX_PATH) return false;
-    const wchar_t* last = wcsrchr(name, L'\\');
-    for (const wchar_t* folder = wcschr(name, L'\\'); folder != last; folder = wcschr(folder + 1, L'\\'))
-        if (folder[1] == L'.') return false;
-    line[0] = root[0];
-    line[1] = L':';
-    wmemcpy(line + 2, name, length + 1);
+    if (name[0] != L'\\' || rootLength + length - 1 >= MAX_PATH) return false;
+    wmemcpy(line, root, rootLength);
+    wmemcpy(line + rootLength, name + 1, length);
     return true;
 }
 
 // Whether the scan would enter each folder on the line's way: it must open for listing as a folder
 // (a folder that denies its listing holds nothing for the scan), and a reparse point on it (a
 // junction, a mount point, a cloud placeholder) keeps the scan out.
-bool ScanEntersFoldersOf(const wchar_t* line) {
+bool ScanEntersFoldersOf(const wchar_t* line, size_t rootLength) {
     wchar_t folder[MAX_PATH];
     wcscpy(folder, line);
-    for (wchar_t* slash = wcschr(folder + 3, L'\\'); slash; slash = wcschr(slash + 1, L'\\')) {
+    for (wchar_t* slash = wcschr(folder + rootLength, L'\\'); slash; slash = wcschr(slash + 1, L'\\')) {
         *slash = L'\0';
         ScopedHandle opened(OpenFolderForListing(folder, false));
         *slash = L'\\';
@@ -84,6 +80,7 @@ bool ScanEntersFoldersOf(const wchar_t* line) {
 LinkSearch ListLinksByName(const wchar_t* path, const wchar_t* root, const LinkTarget& target, LinkText& text,
                            HANDLE event) {
     if (!Kernel().FindFirstFileNameW || !Kernel().FindNextFileNameW) return LinkSearch::Unavailable;
+    size_t rootLength = wcsnlen(root, MAX_PATH);
     NameList lines;
     {
         LinkNames names(path);
@@ -95,7 +92,7 @@ LinkSearch ListLinksByName(const wchar_t* path, const wchar_t* root, const LinkT
             if (read == NameRead::Refused) return LinkSearch::Unavailable;
             if (read == NameRead::OutOfMemory) return LinkSearch::Failed;
             wchar_t line[MAX_PATH];
-            if (read == NameRead::Name && MakeLine(root, name, line) && !lines.Add(line, wcslen(line)))
+            if (read == NameRead::Name && MakeLine(root, rootLength, name, line) && !lines.Add(line, wcslen(line)))
                 return LinkSearch::Failed;
             if (!ShouldGoOn(event)) return LinkSearch::Failed;
         }
@@ -104,7 +101,7 @@ LinkSearch ListLinksByName(const wchar_t* path, const wchar_t* root, const LinkT
     for (size_t i = 0; i < lines.Count(); ++i) {
         // The name may be gone, or replaced, since it was listed: each path is checked as the scan
         // checks a file it opens.
-        if (ScanEntersFoldersOf(lines[i]) && target.IsNamedBy(lines[i])) text.Add(lines[i]);
+        if (ScanEntersFoldersOf(lines[i], rootLength) && target.IsNamedBy(lines[i])) text.Add(lines[i]);
         if (!ShouldGoOn(event)) return LinkSearch::Failed;
     }
     return LinkSearch::Done;

@@ -2,6 +2,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse_record.h"
 #include "ntfs/scoped.h"
 
 namespace kestrune {
@@ -11,9 +12,14 @@ uint64_t IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
 }
 
+// With FILE_FLAG_OPEN_REPARSE_POINT, a name surrogate there (a symbolic link) reads as failure.
 bool Query(const wchar_t* path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
     ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
-    return file.Valid() && Kernel().GetFileInformationByHandle(file.Get(), &info);
+    if (!file.Valid() || !Kernel().GetFileInformationByHandle(file.Get(), &info)) return false;
+    if (!(flags & FILE_FLAG_OPEN_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return Kernel().GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+           !IsNameSurrogate(tag.ReparseTag);
 }
 
 } // namespace
@@ -31,7 +37,7 @@ bool LinkTarget::IsNamedBy(const wchar_t* path) const {
     // The serial number keeps a file of another volume with the same index out of the list:
     // every listed path may be offered for deletion.
     return Query(path, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, info) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && HasId(IndexOf(info), info.dwVolumeSerialNumber);
+           HasId(IndexOf(info), info.dwVolumeSerialNumber);
 }
 
 void LinkText::Add(const wchar_t* path) {

@@ -41,7 +41,8 @@ enum class LinkSearch {
     Failed,      // stopped by the run event, out of memory, or nothing of the drive could be read
 };
 
-// The direct answer: the file's own list of names, with `root` (a drive root) before each.
+// The direct answer: the file's own list of names, with `root` (the volume's root as the path reached
+// it, ending in "\") before each.
 LinkSearch ListLinksByName(const wchar_t* path, const wchar_t* root, const LinkTarget& target, LinkText& text,
                            HANDLE event);
 

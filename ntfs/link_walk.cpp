@@ -5,6 +5,7 @@
 #include "ntfs/hardlinks.h"
 #include "ntfs/link_target.h"
 #include "ntfs/name_list.h"
+#include "ntfs/reparse_record.h"
 #include "ntfs/scan_order.h"
 #include "ntfs/scoped.h"
 
@@ -44,7 +45,10 @@ private:
     bool sawFile_ = false;
 };
 
-bool IsDotName(const FolderEntry& entry) { return entry.length > 0 && entry.name[0] == L'.'; }
+// "." and "..": the folder itself and its parent. Other names with a leading dot are real folders.
+bool IsSelfOrParent(const FolderEntry& entry) {
+    return entry.name[0] == L'.' && (entry.length == 1 || (entry.length == 2 && entry.name[1] == L'.'));
+}
 
 Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, NameList& matches, bool& hasFile) {
     FolderReader reader(listing_, kListingBytes);
@@ -58,9 +62,9 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
         }
         if (entry.length == 0) continue;
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // Folders named with a leading dot, junctions and mount points are not entered, and a
+            // Junctions, mount points and other folders with a reparse point are not entered, and a
             // folder is entered only when its path and a backslash fit MAX_PATH.
-            if (IsDotName(entry) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            if (IsSelfOrParent(entry) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                 length + entry.length + 1 >= MAX_PATH)
                 continue;
             if (!subfolders.Add(entry.name, entry.length)) return Read::OutOfMemory;
@@ -80,9 +84,9 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
     return Read::Done;
 }
 
-// A file symbolic link carries a reparse point: it names another file, never this one.
+// A file symbolic link names another file, never this one; a deduplicated or cloud file is itself.
 bool Walk::Matches(const FolderEntry& entry, size_t length, bool& polled) {
-    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(entry.reparseTag)) return false;
     if (entry.hasId) return target_->HasId(entry.id, serial_);
     // Read by the search: the file itself tells its index, and the open is worth a poll.
     polled = true;

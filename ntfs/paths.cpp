@@ -89,8 +89,14 @@ int IsExistingFile(const wchar_t* path) {
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
 }
 
-int GetHardLinkCount(const wchar_t* path) {
-    if (!IsExistingFile(path)) return -1;
+int GetHardLinkCount(const wchar_t* path) { return IsExistingFile(path) ? ReadLinkCount(path) : -1; }
+
+int ReadLinkCount(const wchar_t* path) {
+    if (Kernel().GetFileInformationByName) {
+        FileStatBasicInformation stat;
+        if (Kernel().GetFileInformationByName(path, kFileStatBasicByNameInfo, &stat, sizeof stat))
+            return static_cast<int>(stat.numberOfLinks);
+    }
     ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return -1;

@@ -15,6 +15,9 @@ wchar_t* RemoveTrailingBackslash(wchar_t* path);
 void SplitPath(const wchar_t* path, wchar_t* drive, wchar_t* dir, wchar_t* name, wchar_t* ext);
 int IsExistingFile(const wchar_t* path);
 int GetHardLinkCount(const wchar_t* path);
+// The link count of what is known to be a file: one query by name where the system has it, else
+// one open, query and close. -1 on failure.
+int ReadLinkCount(const wchar_t* path);
 int IsExistingFolder(const wchar_t* path);
 int IsFolderEmpty(const wchar_t* folder);
 // 1 when the attributes of `path` can be read and carry FILE_ATTRIBUTE_REPARSE_POINT, else 0.

@@ -30,4 +30,8 @@ static_assert(offsetof(MountPointRecord, printNameLength) == 14, "record layout"
 static_assert(offsetof(MountPointRecord, pathBuffer) == 16, "record layout");
 constexpr DWORD kPathBufferOffset = 16;
 
+// Symbolic links and junctions name another entry; any other tag (deduplication, cloud files,
+// system compression) is served in place by its file-system filter.
+inline bool IsNameSurrogate(DWORD tag) { return (tag & 0x20000000) != 0; }
+
 } // namespace kestrune

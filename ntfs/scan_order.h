@@ -9,7 +9,7 @@ namespace kestrune {
 // Two entries of one folder.
 int CompareEntryNames(const wchar_t* a, const wchar_t* b);
 
-// Two full paths under the same drive root ("D:\"), by where the scan would list them.
+// Two full paths under the same root ("D:\", "D:\mnt\"), by where the scan would list them.
 int ComparePathsInScanOrder(const wchar_t* a, const wchar_t* b);
 
 } // namespace kestrune

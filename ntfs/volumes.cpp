@@ -6,57 +6,143 @@
 #include "ntfs/scoped.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace kestrune {
 namespace {
 
-// Full path without its trailing backslash; false when it cannot be made or does not fit.
-bool FullPathOf(const wchar_t* path, wchar_t* full) {
-    if (BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, full)) return false;
-    RemoveTrailingBackslash(full);
+constexpr DWORD kAnyShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens for queries only; with `asItLies`, a reparse point on the last component is not followed.
+HANDLE OpenForQuery(const wchar_t* path, bool asItLies) {
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (asItLies ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    return Kernel().CreateFileW(path, 0, kAnyShare, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// A final path holds a path of MAX_PATH characters after its volume's GUID path or "\\?\UNC\".
+constexpr DWORD kFinalPathChars = MAX_PATH + 64;
+
+bool FinalPath(HANDLE handle, DWORD form, wchar_t (&path)[kFinalPathChars]) {
+    DWORD length = Kernel().GetFinalPathNameByHandleW(handle, path, kFinalPathChars, form);
+    return length > 0 && length < kFinalPathChars;
+}
+
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+}
+
+// Length of the leading "\\?\Volume{GUID}\", or 0.
+size_t VolumePrefixLength(const wchar_t* path) {
+    if (wcsncmp(path, L"\\\\?\\Volume{", 11) != 0) return 0;
+    const wchar_t* close = wcschr(path, L'}');
+    return close && close[1] == L'\\' ? static_cast<size_t>(close + 2 - path) : 0;
+}
+
+bool SameText(const wchar_t* a, int aLength, const wchar_t* b, int bLength) {
+    return CompareStringOrdinal(a, aLength, b, bLength, TRUE) == CSTR_EQUAL;
+}
+
+// Cuts the last component off a full path, keeping the backslash before it; false at a root.
+bool CutLastComponent(wchar_t* path) {
+    size_t length = wcslen(path);
+    if (length > 0 && path[length - 1] == L'\\') --length;
+    while (length > 0 && path[length - 1] != L'\\') --length;
+    if (length < 3) return false;
+    path[length] = L'\0';
     return true;
 }
 
-// Drive and dir of the split, joined: the parent folder with its trailing backslash.
-// Done in place so that no part is cut to the split's 255 characters.
-void CutToParentFolder(wchar_t* path) {
-    wchar_t* rest = (path[0] != L'\0' && path[1] == L':') ? path + 2 : path;
-    wchar_t* cut = rest;
-    for (wchar_t* p = rest; *p; ++p)
-        if (*p == L'\\' || *p == L'/') cut = p + 1;
-    *cut = L'\0';
+// Whether `root` (ending in "\\") is a root of `volume`: its drive letter, a SUBST letter of its root,
+// or a folder it is mounted in. A junction to a drive root is none: its drive's letter names it.
+bool IsRootOf(const wchar_t* root, const wchar_t* volume) {
+    wchar_t found[kFinalPathChars];
+    if (root[1] == L':' && root[3] == L'\0') {
+        if (Kernel().GetVolumeNameForVolumeMountPointW(root, found, MAX_PATH)) return SameText(found, -1, volume, -1);
+        ScopedHandle opened(OpenForQuery(root, false));
+        return opened.Valid() && FinalPath(opened.Get(), VOLUME_NAME_GUID, found) && SameText(found, -1, volume, -1);
+    }
+    wchar_t folder[MAX_PATH];
+    wcscpy(folder, root);
+    RemoveTrailingBackslash(folder);
+    return GetReparseTarget(folder, found) == 0 && SameText(found, -1, volume + 4, -1);
 }
 
-bool IsDrivePath(const wchar_t* path) {
-    return path[0] != L'\0' && path[1] == L':' && path[2] == L'\\';
+// The share's root, "\\server\share\" (also in its "\\?\UNC\" form), or the mapped drive's "Z:\".
+bool SetNetworkRoot(const wchar_t* full, VolumePlace& place) {
+    size_t length = 3;
+    if (full[1] != L':') {
+        const wchar_t* server = full + (_wcsnicmp(full, L"\\\\?\\UNC\\", 8) == 0 ? 8 : 2);
+        const wchar_t* share = wcschr(server, L'\\');
+        if (!share || share == server || share[1] == L'\0' || share[1] == L'\\') return false;
+        const wchar_t* end = wcschr(share + 1, L'\\');
+        length = end ? static_cast<size_t>(end - full) : wcslen(full);
+    }
+    if (length + 1 >= MAX_PATH) return false;
+    wmemcpy(place.root, full, length);
+    place.root[length] = L'\\';
+    place.root[length + 1] = L'\0';
+    wcscpy(place.volume, place.root);
+    return true;
+}
+
+// The root the path reached its volume through: the path less the part that lies inside the
+// volume, where that part ends the path and the rest leads to the volume's root (a SUBST letter of
+// a root, a folder mount); else the volume's own DOS root ("E:\" behind a junction, the first
+// folder it is mounted in); else its GUID path.
+void SetReachedRoot(const wchar_t* opened, HANDLE handle, const wchar_t* inside, VolumePlace& place) {
+    size_t length = wcslen(opened), insideLength = wcslen(inside);
+    if (length > 0 && opened[length - 1] == L'\\') --length;
+    if (insideLength == 0 || (length > insideLength && opened[length - insideLength - 1] == L'\\' &&
+                              SameText(opened + length - insideLength, static_cast<int>(insideLength), inside,
+                                       static_cast<int>(insideLength)))) {
+        size_t rootLength = length - insideLength;
+        wmemcpy(place.root, opened, rootLength);
+        place.root[rootLength] = L'\0';
+        AddTrailingBackslash(place.root);
+        if (VolumePrefixLength(place.root) != 0 || IsRootOf(place.root, place.volume)) return;
+    }
+    wchar_t dos[kFinalPathChars];
+    size_t dosLength = FinalPath(handle, VOLUME_NAME_DOS, dos) ? wcslen(dos) : 0;
+    if (dosLength > 4 + insideLength && dosLength - 4 - insideLength < MAX_PATH && wcsncmp(dos, L"\\\\?\\", 4) == 0 && _wcsnicmp(dos + 4, L"UNC\\", 4) != 0) {
+        wmemcpy(place.root, dos + 4, dosLength - 4 - insideLength);
+        place.root[dosLength - 4 - insideLength] = L'\0';
+        return;
+    }
+    wcscpy(place.root, place.volume);
 }
 
 } // namespace
 
-int ResolveVolumeRoot(const wchar_t* path, wchar_t* root) {
-    wchar_t work[MAX_PATH];
-    if (!FullPathOf(path, work)) return -1;
-    int hops = 0;
-    for (;;) {
-        CutToParentFolder(work);
-        if (wcslen(work) <= 3) break;
-        RemoveTrailingBackslash(work);
-        // GetReparseTarget fails on a folder without a reparse point as on unreadable data.
-        wchar_t target[MAX_PATH];
-        if (GetReparseTarget(work, target) != 0) continue;
-        if (wcsncmp(target, L"Volume{", 7) == 0) {
-            if (DriveRootFromVolumeName(target, work) != 0) return -3;
-            break;
-        }
-        // A junction: its target folder is examined next, then the target's ancestors.
-        if (++hops > kMaxJunctionHops) return -1;
-        if (!IsDrivePath(target) || wcslen(target) + 1 >= MAX_PATH) return -1;
-        wcscpy(work, target);
-        AddTrailingBackslash(work);
+int LocateVolume(const wchar_t* path, VolumePlace& place) {
+    wchar_t opened[MAX_PATH];
+    if (!path || BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, opened)) return -1;
+    ScopedNoCriticalErrorDialog quiet;
+    place.network = IsNetworkPath(opened) != 0;
+    if (place.network) return SetNetworkRoot(opened, place) ? 0 : -1;
+    // The path as it lies (a junction is where its folder is); a path not there yet (a name about to
+    // be made) lies where its nearest existing folder leads.
+    ScopedHandle handle(OpenForQuery(opened, true));
+    while (!handle.Valid()) {
+        if (!IsMissing(GetLastError()) || !CutLastComponent(opened)) return -1;
+        handle.Reset(OpenForQuery(opened, false));
+        if (handle.Valid() || !IsMissing(GetLastError())) continue;
+        // There as an entry but leading nowhere: a junction or link whose target is gone.
+        ScopedHandle entry(OpenForQuery(opened, true));
+        if (entry.Valid()) return -1;
     }
-    AddTrailingBackslash(work);
-    if (wcslen(work) != 3) return -1;
-    wcscpy(root, work);
+    wchar_t final[kFinalPathChars];
+    size_t prefix = FinalPath(handle.Get(), VOLUME_NAME_GUID, final) ? VolumePrefixLength(final) : 0;
+    if (prefix == 0) return -1;
+    wmemcpy(place.volume, final, prefix);
+    place.volume[prefix] = L'\0';
+    SetReachedRoot(opened, handle.Get(), final + prefix, place);
+    return 0;
+}
+
+int ResolveVolumeRoot(const wchar_t* path, wchar_t* root) {
+    VolumePlace place;
+    if (LocateVolume(path, place) != 0 || place.network) return -1;
+    wcscpy(root, place.root);
     return 0;
 }
 
@@ -80,23 +166,36 @@ int DriveRootFromVolumeName(const wchar_t* name, wchar_t* root) {
 }
 
 int IsSameVolume(const wchar_t* path, const wchar_t* path2) {
-    wchar_t full[MAX_PATH], full2[MAX_PATH];
-    if (!FullPathOf(path, full) || !FullPathOf(path2, full2)) return 0;
-    wchar_t root[MAX_PATH], root2[MAX_PATH];
-    if (ResolveVolumeRoot(full, root) != 0 || ResolveVolumeRoot(full2, root2) != 0) return 0;
-    return CompareStringOrdinal(root, -1, root2, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
+    VolumePlace place, place2;
+    if (LocateVolume(path, place) != 0 || LocateVolume(path2, place2) != 0) return 0;
+    // Two shares may be one volume of the server, or not: no hard link is offered across them.
+    return !place.network && !place2.network && SameText(place.volume, -1, place2.volume, -1) ? 1 : 0;
 }
 
 int IsNTFSVolume(const wchar_t* path) {
-    wchar_t full[MAX_PATH];
-    if (!FullPathOf(path, full)) return 0;
-    wchar_t root[MAX_PATH];
-    if (ResolveVolumeRoot(full, root) != 0) return 0;
+    VolumePlace place;
+    return LocateVolume(path, place) == 0 ? IsNTFSPlace(place) : 0;
+}
+
+int IsNTFSPlace(const VolumePlace& place) {
     wchar_t fileSystem[64] = {};
     ScopedNoCriticalErrorDialog quiet;
-    if (!Kernel().GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 64))
+    if (!Kernel().GetVolumeInformationW(place.volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 64))
         return 0;
     return wcscmp(fileSystem, L"NTFS") == 0 ? 1 : 0;
+}
+
+int IsNetworkPath(const wchar_t* path) {
+    // "\\server\share\..." and "\\?\UNC\server\share\..."; the other "\\?\" and "\\.\" forms are local.
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        bool device = (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\';
+        if (!device) return 1;
+        if (_wcsnicmp(path + 4, L"UNC\\", 4) == 0) return 1;
+        path += 4;
+    }
+    if (!iswalpha(path[0]) || path[1] != L':') return 0;
+    const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+    return Kernel().GetDriveTypeW(root) == DRIVE_REMOTE ? 1 : 0;
 }
 
 } // namespace kestrune

@@ -1,12 +1,22 @@
-// Which volume really holds a path: junctions and volume mount points above it are followed.
+// Which volume really holds a path, as the system resolves it: across junctions, directory symbolic
+// links, SUBST letters and folder mounts.
 #pragma once
 #include <windows.h>
 
 namespace kestrune {
 
-// Junction hops a resolution follows before it gives up (circular junctions).
-constexpr int kMaxJunctionHops = 63;
+struct VolumePlace {
+    wchar_t volume[MAX_PATH]; // "\\?\Volume{GUID}\"; on a network drive the share's root
+    wchar_t root[MAX_PATH];   // the volume's root as the path reached it: "D:\", "D:\mnt\", "\\srv\share\"
+    bool network;
+};
 
+// Where `path` lies: its own entry, not what a reparse point on it leads to; a path that does not
+// exist yet lies where its nearest existing folder leads. 0, or -1 when it cannot be told.
+int LocateVolume(const wchar_t* path, VolumePlace& place);
+int IsNTFSPlace(const VolumePlace& place);
+
+// The root of LocateVolume; -1 on a network drive.
 int ResolveVolumeRoot(const wchar_t* path, wchar_t* root);
 int DriveRootFromVolumeName(const wchar_t* name, wchar_t* root);
 int IsSameVolume(const wchar_t* path, const wchar_t* path2);
@@ -17,5 +27,7 @@ int GetReparseTarget(const wchar_t* path, wchar_t* target);
 // The same for a mount point or a symbolic link, whose tag goes to `tag`; a symbolic link to a
 // share reads "\\server\share\...". A relative link, or a name in any other form, is unreadable (-3).
 int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag);
+// 1 for a UNC path or a path on a drive that reports itself as a network drive.
+int IsNetworkPath(const wchar_t* path);
 
 } // namespace kestrune

@@ -55,8 +55,8 @@ UINT CALLBACK PropNtfsObject::PageCallback(HWND, UINT message, PROPSHEETPAGEW* p
     if (message == PSPCB_RELEASE && page) {
         auto* self = reinterpret_cast<PropNtfsObject*>(page->lParam);
         if (self && self->pageReferences_ > 0) {
-            // The worker stops at its next poll; the destruction waits for it.
-            if (self->enumThread_) Kernel().ResetEvent(self->runEvent_);
+            // The worker stops at its next poll; the destruction waits a little for it.
+            self->EndWorker();
             --self->pageReferences_;
             static_cast<IShellPropSheetExt*>(self)->Release();
         }

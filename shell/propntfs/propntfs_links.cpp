@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <new>
 
 #include "ntfs/hardlinks.h"
 #include "ntfs/kernel.h"
@@ -19,6 +20,7 @@ namespace kestrune {
 namespace {
 
 constexpr int kCaptionChars = 64;
+constexpr DWORD kWorkerGraceMilliseconds = 500;
 
 bool ReadListLine(HWND list, LRESULT index, wchar_t (&line)[MAX_PATH]) {
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
@@ -34,11 +36,34 @@ void PropNtfsObject::ShowLinkCount(HWND page, const wchar_t* path) {
     SetDlgItemTextW(page, kLinkCountLabel, text);
 }
 
+// What the page's object and its worker share. The worker writes the outcome before it posts its
+// end notice; the object reads it only after that notice.
+struct PropNtfsObject::LinkWork {
+    enum class Outcome { CountFailed, SingleLink, Scanned, OnNetworkDrive };
+    LONG references = 2; // the object's and the worker's
+    HANDLE runEvent = nullptr;
+    HWND page = nullptr;
+    HMODULE library = nullptr;
+    wchar_t path[MAX_PATH] = {};
+    Outcome outcome = Outcome::CountFailed;
+    int count = -1;
+    wchar_t* found = nullptr;
+
+    void Enumerate();
+    // The last reference frees the block and everything it holds.
+    void Release() {
+        if (InterlockedDecrement(&references) != 0) return;
+        if (runEvent) Kernel().CloseHandle(runEvent);
+        if (found) Kernel().GlobalFree(found);
+        delete this;
+    }
+};
+
 void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     wchar_t caption[kCaptionChars] = {};
     GetDlgItemTextW(page, kEnumerateButton, caption, kCaptionChars);
     if (lstrcmpW(caption, UiText(kEnumerateText)) != 0) {
-        if (enumThread_) Kernel().ResetEvent(runEvent_);
+        if (work_) Kernel().ResetEvent(work_->runEvent);
         return;
     }
     if (enumThread_) return; // the last worker's end is still on its way
@@ -47,96 +72,93 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
 
     // The worker holds a module lock and a reference to this library's file until its last
     // instruction, which is FreeLibraryAndExitThread in the system's code.
-    runEvent_ = Kernel().CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    HMODULE library = nullptr;
-    bool referenced = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                         reinterpret_cast<LPCWSTR>(&WorkerMain), &library) != FALSE;
+    auto* work = new (std::nothrow) LinkWork;
     HANDLE thread = nullptr;
-    if (runEvent_ && referenced) {
-        workerPage_ = page;
-        workerLibrary_ = library;
-        outcome_ = Outcome::CountFailed;
-        foundCount_ = -1;
-        Module().Lock();
-        // Suspended, so the handle is ours before the thread can run.
-        thread = CreateThread(nullptr, 0, WorkerMain, this, CREATE_SUSPENDED, nullptr);
-        if (!thread) Module().Unlock();
+    if (work) {
+        work->page = page;
+        wcscpy(work->path, filePath_);
+        work->runEvent = Kernel().CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        bool referenced = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                             reinterpret_cast<LPCWSTR>(&WorkerMain), &work->library) != FALSE;
+        if (work->runEvent && referenced) {
+            Module().Lock();
+            // Suspended, so the handle is ours before the thread can run.
+            thread = CreateThread(nullptr, 0, WorkerMain, work, CREATE_SUSPENDED, nullptr);
+            if (!thread) Module().Unlock();
+        }
+        if (!thread) {
+            if (referenced) FreeLibrary(work->library);
+            work->references = 1;
+            work->Release();
+        }
     }
     if (!thread) {
-        if (referenced) FreeLibrary(library);
-        if (runEvent_) Kernel().CloseHandle(runEvent_);
-        runEvent_ = nullptr;
         SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
         MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
         return;
     }
     enumThread_ = thread;
+    work_ = work;
     ResumeThread(thread);
 }
 
 DWORD WINAPI PropNtfsObject::WorkerMain(void* parameter) {
-    auto* self = static_cast<PropNtfsObject*>(parameter);
-    HWND page = self->workerPage_;
-    HMODULE library = self->workerLibrary_;
-    self->Enumerate();
-    // From here on the object may be going: only locals are used.
+    auto* work = static_cast<LinkWork*>(parameter);
+    HWND page = work->page;
+    HMODULE library = work->library;
+    work->Enumerate();
     PostMessageW(page, kEnumerationEndedMessage, 0, 0);
+    // From here on the object may be gone, or may have let this work go: only locals are used.
+    work->Release();
     Module().Unlock();
     FreeLibraryAndExitThread(library, 0);
 }
 
-void PropNtfsObject::Enumerate() {
-    int count = GetHardLinkCount(filePath_);
-    if (count < 0) return;
-    if (count == 1) {
-        outcome_ = Outcome::SingleLink;
+void PropNtfsObject::LinkWork::Enumerate() {
+    int links = GetHardLinkCount(path);
+    if (links < 0) return;
+    if (links == 1) {
+        outcome = Outcome::SingleLink;
         return;
     }
-    outcome_ = Outcome::Scanned;
-    PostMessageW(workerPage_, kScanStartedMessage, 0, 0);
-    size_t chars = (count > 0 ? static_cast<size_t>(count) : 1) * MAX_PATH;
-    found_ = static_cast<wchar_t*>(Kernel().GlobalAlloc(GPTR, chars * sizeof(wchar_t)));
-    if (found_) foundCount_ = EnumerateHardLinks(filePath_, found_, chars, runEvent_);
+    outcome = Outcome::Scanned;
+    PostMessageW(page, kScanStartedMessage, 0, 0);
+    size_t chars = (links > 0 ? static_cast<size_t>(links) : 1) * MAX_PATH;
+    found = static_cast<wchar_t*>(Kernel().GlobalAlloc(GPTR, chars * sizeof(wchar_t)));
+    if (found) count = EnumerateHardLinks(path, found, chars, runEvent);
+    if (count == kLinksOnNetworkDrive) outcome = Outcome::OnNetworkDrive;
 }
 
-// Reaps the worker whose end notice arrived and shows what it found.
+// Shows what the worker found once its end notice arrived; the worker lets go on its own.
 void PropNtfsObject::FinishEnumeration(HWND page) {
     if (!enumThread_) return;
-    bool scanned = outcome_ == Outcome::Scanned;
-    Outcome outcome = outcome_;
-    int count = foundCount_;
-    wchar_t* found = found_;
-    found_ = nullptr;
-    EndWorker();
-    if (scanned) {
-        SendDlgItemMessageW(page, kAnimation, ACM_OPENW, 0, 0);
-        InvalidateRect(GetDlgItem(page, kAnimation), nullptr, TRUE);
-    }
+    LinkWork* work = work_;
+    SendDlgItemMessageW(page, kAnimation, ACM_OPENW, 0, 0);
+    InvalidateRect(GetDlgItem(page, kAnimation), nullptr, TRUE);
     HWND list = GetDlgItem(page, kLinkList);
-    if (outcome == Outcome::SingleLink) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filePath_));
-    if (found) {
-        wchar_t line[MAX_PATH];
-        for (int i = 0; i < count && GetTextLine(found, line, i) >= 0; ++i)
-            SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-        Kernel().GlobalFree(found);
-    }
+    if (work->outcome == LinkWork::Outcome::SingleLink)
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filePath_));
+    wchar_t line[MAX_PATH];
+    for (int i = 0; work->found && i < work->count && GetTextLine(work->found, line, i) >= 0; ++i)
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
-    if (outcome == Outcome::CountFailed) MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
+    LinkWork::Outcome outcome = work->outcome;
+    EndWorker();
+    if (outcome == LinkWork::Outcome::CountFailed) MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
+    if (outcome == LinkWork::Outcome::OnNetworkDrive) MessageBoxW(page, UiText(kNetworkLinksText), caption_, MB_ICONINFORMATION);
 }
 
-// Stops the worker, waits for its end and releases what it used. The worker only posts to the
-// page, so waiting here on the page's thread cannot deadlock.
+// Stops the worker and lets go of it. Its end is awaited a little only: a call to a slow drive must
+// not hold the sheet's thread; left behind, the worker frees what it holds when that call returns.
+// The worker only posts to the page, so the wait cannot deadlock.
 void PropNtfsObject::EndWorker() {
-    if (enumThread_) {
-        Kernel().ResetEvent(runEvent_);
-        WaitForSingleObject(enumThread_, INFINITE);
-        CloseHandle(enumThread_);
-        enumThread_ = nullptr;
-    }
-    if (runEvent_) Kernel().CloseHandle(runEvent_);
-    runEvent_ = nullptr;
-    if (found_) Kernel().GlobalFree(found_);
-    found_ = nullptr;
+    if (!enumThread_) return;
+    Kernel().ResetEvent(work_->runEvent);
+    WaitForSingleObject(enumThread_, kWorkerGraceMilliseconds);
+    CloseHandle(enumThread_);
+    enumThread_ = nullptr;
+    work_->Release();
+    work_ = nullptr;
 }
 
 void PropNtfsObject::DeleteLink(HWND page) {

@@ -43,8 +43,7 @@ private:
     void FinishEnumeration(HWND page);
     void EndWorker();
     void DeleteLink(HWND page);
-    static DWORD WINAPI WorkerMain(void* self);
-    void Enumerate();
+    static DWORD WINAPI WorkerMain(void* work);
 
     // Stream section (propntfs_streams.cpp).
     void FillStreamList(HWND page);
@@ -80,15 +79,11 @@ private:
     // Page references taken by AddPages and not yet given back by the page's release.
     int pageReferences_ = 0;
 
-    // Written by the user-interface thread only; the worker reads runEvent_ and filePath_.
+    // One enumeration: its thread, and what it shares with the object (propntfs_links.cpp), which
+    // the last of the two to let go frees, so a worker stuck in a slow call can be left behind.
+    struct LinkWork;
     HANDLE enumThread_ = nullptr;
-    HANDLE runEvent_ = nullptr;
-    HWND workerPage_ = nullptr;
-    HMODULE workerLibrary_ = nullptr;
-    // What the worker found, read by the user-interface thread once the worker has ended.
-    enum class Outcome { CountFailed, SingleLink, Scanned } outcome_ = Outcome::CountFailed;
-    int foundCount_ = -1;
-    wchar_t* found_ = nullptr;
+    LinkWork* work_ = nullptr;
 
     wchar_t nameDialogResult_[MAX_PATH];
 
@@ -147,6 +142,7 @@ enum PropNtfsText : UINT {
     kEmptyNameText = 168,
     kInvalidNameText = 169,
     kStreamExistsText = 171,
+    kNetworkLinksText = 172,
 };
 
 } // namespace kestrune

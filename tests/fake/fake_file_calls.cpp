@@ -106,6 +106,8 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     std::vector<uint8_t>* data = impl->StreamData(record, at.stream, true);
     if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) data->clear();
     open.record = record;
+    open.parent = at.parent;
+    open.name = at.name;
     HandleObject object;
     object.kind = HandleObject::File;
     object.file = open;
@@ -249,9 +251,50 @@ BOOL WINAPI FakeGetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
     return TRUE;
 }
 
+// The entry the handle was opened by, where it still names the file, else the file's first name;
+// after the volume's GUID path or its DOS root.
+DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer, DWORD size, DWORD flags) {
+    Guard g;
+    HandleObject* object = g.impl->Find(handle, HandleObject::File);
+    if (!object) return Fail<DWORD>(ERROR_INVALID_HANDLE, 0);
+    const OpenFile& file = object->file;
+    Record* record = file.record;
+    std::wstring inside = L"\\";
+    if (file.parent && g.impl->Child(file.parent, file.name) == record)
+        inside = Impl::VolumePath(file.parent, file.name);
+    else if (!record->names.empty())
+        inside = Impl::VolumePath(record->names.front().first, record->names.front().second);
+    const std::wstring& guid = record->volume->guidPath;
+    std::wstring root = (flags & VOLUME_NAME_GUID) ? guid.substr(0, guid.empty() ? 0 : guid.size() - 1)
+                                                   : g.impl->DosRoot(record->volume);
+    if (root.empty()) return Fail<DWORD>(ERROR_PATH_NOT_FOUND, 0);
+    std::wstring path = root + inside;
+    if (size <= path.size()) return static_cast<DWORD>(path.size() + 1);
+    wcscpy(buffer, path.c_str());
+    return static_cast<DWORD>(path.size());
+}
+
+// Follows a reparse point on the last component as an open does; counted as no open.
+BOOL WINAPI FakeGetFileInformationByName(LPCWSTR path, int kind, LPVOID buffer, ULONG size) {
+    Guard g;
+    Located at;
+    DWORD error = ERROR_INVALID_PARAMETER;
+    if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation) ||
+        !g.impl->LocatePath(path, true, at, error) || !at.record)
+        return Fail(at.volume ? ERROR_FILE_NOT_FOUND : error, FALSE);
+    *static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{};
+    static_cast<FileStatBasicInformation*>(buffer)->numberOfLinks = static_cast<ULONG>(at.record->links);
+    return TRUE;
+}
+
 } // namespace
 
+void BindByNameQuery(KernelApi& api, bool present) {
+    api.GetFileInformationByName = present ? FakeGetFileInformationByName : nullptr;
+}
+
 void BindFileCalls(KernelApi& api) {
+    api.GetFinalPathNameByHandleW = FakeGetFinalPathNameByHandleW;
     api.CreateFileW = FakeCreateFileW;
     api.GetFileAttributesW = FakeGetFileAttributesW;
     api.GetFullPathNameW = FakeGetFullPathNameW;

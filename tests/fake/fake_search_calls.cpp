@@ -59,8 +59,13 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
     Guard g;
     HandleObject* object = g.impl->Find(handle, HandleObject::File);
     if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    Record* record = object->file.record;
+    if (kind == FileAttributeTagInfo && size >= sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+        *static_cast<FILE_ATTRIBUTE_TAG_INFO*>(buffer) = {record->attributes, Impl::TagOf(record)};
+        return TRUE;
+    }
     if (kind != FileIdBothDirectoryInfo && kind != FileIdBothDirectoryRestartInfo) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    Record* folder = object->file.record;
+    Record* folder = record;
     if (!folder->isDir || !object->file.stream.empty()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if (!object->file.Reads()) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (g.impl->idListingRefused || folder->refusesIdListing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -82,6 +87,7 @@ BOOL WINAPI FakeGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_
         auto* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(out + start);
         std::memset(info, 0, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
         info->FileAttributes = entry.second->attributes;
+        info->EaSize = Impl::TagOf(entry.second);
         info->FileNameLength = static_cast<DWORD>(entry.first.size() * sizeof(wchar_t));
         info->FileId.QuadPart = static_cast<LONGLONG>(entry.second->index);
         std::memcpy(info->FileName, entry.first.data(), info->FileNameLength);

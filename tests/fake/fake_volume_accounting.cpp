@@ -25,6 +25,11 @@ void FakeVolumeSet::SetStreamCalls(StreamCalls calls) {
     BindStreamSearchCalls(impl_->api, calls);
 }
 
+void FakeVolumeSet::SetByNameQueryPresent(bool present) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    BindByNameQuery(impl_->api, present);
+}
+
 FakeVolumeSet* FakeVolumeSet::Active() { return Impl::active; }
 
 int FakeVolumeSet::OpenHandles() {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 
 namespace kestrune::testing {
 namespace {
@@ -74,6 +75,11 @@ DWORD WINAPI FakeGetLogicalDriveStringsW(DWORD size, LPWSTR buffer) {
 UINT WINAPI FakeGetDriveTypeW(LPCWSTR root) {
     Guard g;
     std::wstring path = root ? root : Impl::RootPrefix(g.impl->currentDirectory) + L"\\";
+    // A mapped network drive is remote; a SUBST letter has its target's drive's type.
+    auto alias = path.size() == 3 && path[1] == L':' ? g.impl->aliases.find(static_cast<wchar_t>(towupper(path[0])))
+                                                     : g.impl->aliases.end();
+    if (alias != g.impl->aliases.end())
+        return alias->second.rfind(L"\\\\", 0) == 0 ? DRIVE_REMOTE : FakeGetDriveTypeW(alias->second.substr(0, 3).c_str());
     Located at;
     DWORD error = 0;
     if (path.empty() || path.back() != L'\\' || !g.impl->LocatePath(path.c_str(), true, at, error) || !at.record ||

@@ -231,6 +231,8 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
             return false;
         }
     } else if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+        auto alias = aliases.find(static_cast<wchar_t>(towupper(full[0])));
+        if (alias != aliases.end()) return Locate(alias->second + full.substr(2), followFinal, at, error, hops);
         volume = VolumeByLetter(full[0]);
         rest = full.substr(3);
     }
@@ -399,10 +401,13 @@ WIN32_FIND_DATAW FakeVolumeSet::Impl::FindDataOf(const std::wstring& name, Recor
     data.dwFileAttributes = record->attributes;
     data.nFileSizeLow = static_cast<DWORD>(record->data.size());
     data.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(record->data.size()) >> 32);
-    if (!record->reparse.empty())
-        data.dwReserved0 = *reinterpret_cast<const DWORD*>(record->reparse.data());
+    data.dwReserved0 = TagOf(record);
     wcsncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
     return data;
+}
+
+DWORD FakeVolumeSet::Impl::TagOf(Record* record) {
+    return record->reparse.size() >= 4 ? *reinterpret_cast<const DWORD*>(record->reparse.data()) : 0;
 }
 
 std::vector<std::pair<std::wstring, Record*>> FakeVolumeSet::Impl::Listing(Record* folder) {
@@ -422,6 +427,22 @@ std::wstring FakeVolumeSet::Impl::VolumePath(Record* folder, const std::wstring&
     for (Record* at = folder; at != at->volume->root && !at->names.empty(); at = at->names.front().first)
         path = L"\\" + at->names.front().second + path;
     return path;
+}
+
+std::wstring FakeVolumeSet::Impl::DosRoot(Volume* volume, int depth) {
+    if (volume->letter) return std::wstring(L"\\\\?\\") + volume->letter + L":";
+    if (!volume->uncRoot.empty()) return L"\\\\?\\UNC" + volume->uncRoot.substr(1);
+    for (auto& other : volumes) {
+        for (auto& record : other->records) {
+            DWORD error = 0;
+            if (depth > 4 || record->reparse.empty() || record->names.empty() || TagOf(record.get()) != kMountPointTag ||
+                FollowReparse(record.get(), 0, error) != volume->root)
+                continue;
+            std::wstring above = DosRoot(other.get(), depth + 1);
+            if (!above.empty()) return above + VolumePath(record->names.front().first, record->names.front().second);
+        }
+    }
+    return L"";
 }
 
 std::vector<uint8_t> FakeVolumeSet::Impl::MountPointBytes(const std::wstring& substitute) {

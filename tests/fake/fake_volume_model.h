@@ -84,6 +84,8 @@ struct Located {
 
 struct OpenFile {
     Record* record = nullptr;
+    Record* parent = nullptr; // and name: the entry it was opened by
+    std::wstring name;
     std::wstring stream;
     DWORD access = 0;
     DWORD share = 0;
@@ -141,6 +143,9 @@ struct FakeVolumeSet::Impl {
     bool failureHappened = false;
     int volumeCounter = 0;
     bool idListingRefused = false;
+    std::map<wchar_t, std::wstring> aliases; // SUBST letters and mapped network drives, by letter
+    // "\\?\D:", "\\?\UNC\server\share", or the DOS path of a folder a letterless volume is mounted in.
+    std::wstring DosRoot(Volume* volume, int depth = 0);
     StreamCalls streamCalls = StreamCalls::Present;
     FakeStats stats;
     KernelApi api{};
@@ -164,6 +169,7 @@ struct FakeVolumeSet::Impl {
     HANDLE NewHandle(HandleObject object);
     HandleObject* Find(HANDLE handle, HandleObject::Kind kind);
     static WIN32_FIND_DATAW FindDataOf(const std::wstring& name, Record* record);
+    static DWORD TagOf(Record* record); // 0 without reparse data
     // A folder's entries as its volume lists them: "." and ".." (both the folder itself; none at a
     // root), then the children, in index order on NTFS and in creation order elsewhere.
     static std::vector<std::pair<std::wstring, Record*>> Listing(Record* folder);
@@ -193,6 +199,7 @@ template <typename T> T Fail(DWORD error, T value) {
 
 // Each role fills its part of the kernel table.
 void BindFileCalls(KernelApi& api);
+void BindByNameQuery(KernelApi& api, bool present);
 void BindSearchCalls(KernelApi& api);
 void BindVolumeCalls(KernelApi& api);
 void BindReparseCalls(KernelApi& api);

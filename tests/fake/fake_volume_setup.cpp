@@ -64,6 +64,11 @@ void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {
     impl_->VolumeByLetter(letter)->options.driveType = type;
 }
 
+void FakeVolumeSet::AddDriveAlias(wchar_t letter, const std::wstring& target) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->aliases[static_cast<wchar_t>(towupper(letter))] = target;
+}
+
 void FakeVolumeSet::SetReady(wchar_t letter, bool ready) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->VolumeByLetter(letter)->options.ready = ready;

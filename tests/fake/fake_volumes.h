@@ -73,6 +73,8 @@ public:
     std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
     void AddShare(const std::wstring& uncRoot); // \\server\share
     void SetReady(wchar_t letter, bool ready);
+    // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
+    void AddDriveAlias(wchar_t letter, const std::wstring& target);
     void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
 
     // Content, by full path. Parents must exist. Paths pass through junctions like any open.
@@ -122,6 +124,8 @@ public:
 
     // false: the table lacks FindFirstFileNameW and FindNextFileNameW, as on systems before Vista.
     void SetNameCallsPresent(bool present);
+    // true: the table has GetFileInformationByName, as on Windows 11 24H2.
+    void SetByNameQueryPresent(bool present);
     void SetStreamCalls(StreamCalls calls);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();

@@ -133,10 +133,13 @@ TEST_F(HardLinkScan, HiddenSystemAndReadOnlyFilesAreFound) {
     EXPECT_EQ(Enumerate(L"D:\\f.txt", 3), L"D:\\f.txt\r\nD:\\sys.txt\r\nD:\\$Recycle.Bin\\$R1.txt\r\n");
 }
 
-TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
+TEST_F(HardLinkScan, DotFoldersAndReparseFilesCountButJunctionsAndMountsAreNotEntered) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeFolder(L"D:\\.git");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\.git\\copy.txt");
+    volumes.MakeFile(L"D:\\.git\\dedup.bin"); // a deduplicated file is a file: its links are listed
+    volumes.SetRawReparse(L"D:\\.git\\dedup.bin", {0x13, 0x00, 0x00, 0x80, 0, 0, 0, 0}); // 0x80000013
+    volumes.MakeLink(L"D:\\.git\\dedup.bin", L"D:\\real2.bin");
     volumes.MakeFolder(L"D:\\real");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\real\\g.txt");
     volumes.MakeFolder(L"D:\\junction");
@@ -149,16 +152,16 @@ TEST_F(HardLinkScan, DotFoldersJunctionsAndMountsAreNotEntered) {
     volumes.MakeFolder(L"D:\\cloud");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
     volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
-    // A drive whose only file the scan does not reach: the enumeration fails as the scan would.
     volumes.MakeFolder(L"E:\\.x");
     volumes.MakeFile(L"E:\\.x\\only.txt");
     for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
         volumes.Use(way);
-        Enumerate(L"E:\\.x\\only.txt", -1);
-        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+        EXPECT_EQ(Enumerate(L"E:\\.x\\only.txt", 1), L"E:\\.x\\only.txt\r\n");
+        EXPECT_EQ(Enumerate(L"D:\\f.txt", 3), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\real\\g.txt\r\n");
         // Through the junction: the same file, found under its real paths only.
-        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 2), L"D:\\f.txt\r\nD:\\real\\g.txt\r\n");
+        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 3), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\real\\g.txt\r\n");
+        EXPECT_EQ(Enumerate(L"D:\\real2.bin", 2), L"D:\\real2.bin\r\nD:\\.git\\dedup.bin\r\n");
     }
 }
 
@@ -305,10 +308,16 @@ TEST_F(HardLinkScan, OnlyNtfsVolumesAreSearched) {
     Enumerate(L"F:\\f.txt", -1);
     volumes.AddShare(L"\\\\srv\\share");
     volumes.MakeFile(L"\\\\srv\\share\\f.txt");
-    Enumerate(L"\\\\srv\\share\\f.txt", -1);
+    // A share answers from the server's names, or not at all: it is never walked.
+    volumes.MakeLink(L"\\\\srv\\share\\f.txt", L"\\\\srv\\share\\g.txt");
+    EXPECT_EQ(Enumerate(L"\\\\srv\\share\\f.txt", 2), L"\\\\srv\\share\\f.txt\r\n\\\\srv\\share\\g.txt\r\n");
+    volumes.SetNameCallsPresent(false);
+    volumes.ResetStats();
+    Enumerate(L"\\\\srv\\share\\f.txt", kLinksOnNetworkDrive);
+    EXPECT_EQ(volumes.Stats().findFirsts, 0);
 }
 
-// Opens: the file's own, then one per link checked and per folder on its way, one per folder read,
+// Opens: the file's own and its volume's, then one per link checked and per folder on its way, one per folder read,
 // or one per file searched.
 TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
     VolumeOptions refusing, refusingLater;
@@ -326,7 +335,7 @@ TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
     }
     volumes.MakeFolder(L"F:\\empty");
     // F: refuses the names, G: the second one: their folders are read (F: has four).
-    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 1 + 3 + 3}, {L'D', 1, 1 + 3}, {L'D', 2, 1 + 3 + 22}, {L'F', 0, 1 + 4}, {L'G', 0, 1 + 3}}) {
+    for (auto [drive, way, opens] : {std::tuple{L'D', 0, 2 + 3 + 3}, {L'D', 1, 2 + 3}, {L'D', 2, 2 + 3 + 22}, {L'F', 0, 2 + 4}, {L'G', 0, 2 + 3}}) {
         volumes.Use(kLinkWays[way]);
         volumes.ResetStats();
         std::wstring root = std::wstring(1, drive) + L":\\";
@@ -336,7 +345,7 @@ TEST_F(HardLinkScan, EachWayOpensOnlyWhatItMust) {
 }
 
 // Random trees: every way gives the same lines in the same order, and they are the file's paths the
-// scan can reach (none in a folder named with a dot, none of MAX_PATH characters or more).
+// scan can reach (none of MAX_PATH characters or more).
 TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
     std::mt19937 random(20261208);
     const wchar_t* parts[] = {L"a", L"B", L"_", L"-", L"\u00e9", L"z", L"Z", L"1", L"9", L"10", L"\u00c4", L"ab"};
@@ -345,7 +354,7 @@ TEST_F(HardLinkScan, EveryWayListsTheSameLinesOnRandomTrees) {
     std::vector<std::wstring> folders{L"D:\\", L"E:\\"}, targets;
     std::map<std::wstring, std::vector<std::wstring>> reachable;
     auto made = [&](const std::wstring& file, const std::wstring& path) {
-        if (path.size() < MAX_PATH && path.find(L"\\.") >= path.rfind(L'\\')) reachable[file].push_back(path + L"\r\n");
+        if (path.size() < MAX_PATH) reachable[file].push_back(path + L"\r\n");
     };
     auto folderOn = [&](wchar_t drive) {
         for (;;)

@@ -51,8 +51,8 @@ TEST_F(VolumeChecks, JunctionsAndMountPointsAboveAPathAreFollowed) {
     EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"E:\\");
     EXPECT_EQ(Root(L"D:\\link"), L"D:\\"); // the junction folder itself lies on D:
     EXPECT_EQ(Root(L"D:\\link\\dummy.tmp"), L"E:\\");
-    EXPECT_EQ(Root(L"D:\\mnt\\deep\\file.txt"), L"F:\\");
-    EXPECT_EQ(Root(L"D:\\lost\\file.txt", -3), L"untouched"); // mounted volume without a letter
+    EXPECT_EQ(Root(L"D:\\mnt\\deep\\file.txt"), L"D:\\mnt\\"); // reached through its folder, not its letter
+    EXPECT_EQ(Root(L"D:\\lost\\file.txt"), L"D:\\lost\\");     // a volume without a letter
     // A junction whose target lies below another junction: both are followed.
     volumes.MakeFolder(L"F:\\inner");
     volumes.MakeFolder(L"E:\\data\\toF");
@@ -77,7 +77,7 @@ TEST_F(VolumeChecks, NetworkPathsAndBadInputHaveNoDriveRoot) {
     EXPECT_EQ(Root(L"\\\\server\\share\\dir\\f.txt", -1), L"untouched");
     EXPECT_EQ(Root(L"\\\\server\\share", -1), L"untouched");
     EXPECT_EQ(Root(L"", -1), L"untouched");
-    EXPECT_EQ(IsNTFSVolume(L"\\\\server\\share\\dir\\f.txt"), 0);
+    EXPECT_EQ(IsNTFSVolume(L"\\\\server\\share\\dir\\f.txt"), 1); // the server's NTFS
     EXPECT_EQ(IsSameVolume(L"\\\\server\\share\\dir\\f.txt", L"\\\\server\\share\\dir\\g.txt"), 0);
     EXPECT_EQ(IsSameVolume(L"D:\\a", L"\\\\server\\share\\dir"), 0);
 }
@@ -96,9 +96,9 @@ TEST_F(VolumeChecks, OddlyWrittenPathsResolveLikeTheirFullForm) {
     EXPECT_STREQ(target, L"untouched");
 }
 
-TEST_F(VolumeChecks, FoldersWhoseReparseDataCannotBeReadCountAsOrdinary) {
+TEST_F(VolumeChecks, FoldersLeadWhereTheSystemLeadsNotWhereTheirDataReads) {
     volumes.SetReparseUnreadable(L"D:\\link");
-    EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"D:\\");
+    EXPECT_EQ(Root(L"D:\\link\\file.txt"), L"E:\\");
     // Reparse data of another tag is not a mount.
     volumes.MakeFolder(L"D:\\other");
     std::vector<uint8_t> foreign(24, 0);
@@ -124,28 +124,41 @@ TEST_F(VolumeChecks, AnEmptyCardReaderBeforeTheMatchDoesNotHideIt) {
     wchar_t root[MAX_PATH] = L"";
     EXPECT_EQ(DriveRootFromVolumeName(fGuid.c_str() + 4, root), 0);
     EXPECT_STREQ(root, L"F:\\");
-    EXPECT_EQ(Root(L"D:\\mnt\\f.txt"), L"F:\\");
+    EXPECT_EQ(Root(L"D:\\mnt\\f.txt"), L"D:\\mnt\\");
 }
 
-TEST_F(VolumeChecks, SameVolumeComparesResolvedRoots) {
-    EXPECT_EQ(IsSameVolume(L"D:\\a", L"d:\\b"), 1);
-    EXPECT_EQ(IsSameVolume(L"D:\\a", L"E:\\b"), 0);
-    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"E:\\data\\x.txt"), 1);
-    EXPECT_EQ(IsSameVolume(L"D:\\link\\dummy.tmp", L"D:\\docs\\a.txt"), 0);
-    EXPECT_EQ(IsSameVolume(L"D:\\lost\\x", L"D:\\lost\\y"), 0); // neither resolves
-}
-
-TEST_F(VolumeChecks, NtfsIsToldByTheResolvedVolume) {
-    volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
-    volumes.MakeFolder(L"G:\\onFat");
+// Each row: where a path lands, its file system, and whether it shares D:\docs\a.txt's volume.
+TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
+    volumes.MakeSymbolicLink(L"D:\\dirLink", L"E:\\data", true);
     volumes.MakeFolder(L"D:\\toFat");
-    volumes.MakeJunction(L"D:\\toFat", L"G:\\onFat");
-    EXPECT_EQ(IsNTFSVolume(L"D:\\docs\\a.txt"), 1);
-    EXPECT_EQ(IsNTFSVolume(L"D:\\"), 1);
-    EXPECT_EQ(IsNTFSVolume(L"G:\\onFat\\x"), 0);
-    EXPECT_EQ(IsNTFSVolume(L"D:\\toFat\\x"), 0);
-    EXPECT_EQ(IsNTFSVolume(L"A:\\x"), 0); // no medium; no system dialog either
-    EXPECT_EQ(IsNTFSVolume(L"Q:\\x"), 0); // no such drive
+    volumes.MakeJunction(L"D:\\toFat", L"G:\\");
+    volumes.MakeFolder(L"D:\\docs\\back");
+    volumes.MakeJunction(L"D:\\docs\\back", L"D:\\");
+    volumes.AddDriveAlias(L'S', L"D:\\docs");
+    volumes.AddDriveAlias(L'T', L"D:\\");
+    volumes.AddDriveAlias(L'Z', L"\\\\server\\share");
+    volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
+    const struct { const char* name; const wchar_t* path; const wchar_t* root; int ntfs, sameAsDocs; } rows[] = {
+        {"drive root", L"D:\\", L"D:\\", 1, 1},
+        {"the letter in either case", L"d:\\b", L"D:\\", 1, 1},
+        {"another volume", L"E:\\b", L"E:\\", 1, 0},
+        {"behind a junction", L"D:\\link\\dummy.tmp", L"E:\\", 1, 0},
+        {"FAT", L"G:\\onFat\\x", L"G:\\", 0, 0},
+        {"no medium, and no system dialog", L"A:\\x", L"untouched", 0, 0},
+        {"no such drive", L"Q:\\x", L"untouched", 0, 0},
+        {"directory link to E", L"D:\\dirLink\\f.txt", L"E:\\", 1, 0},
+        {"junction to FAT", L"D:\\toFat\\f.txt", L"G:\\", 0, 0},
+        {"junction back to its root", L"D:\\docs\\back\\docs\\a.txt", L"D:\\", 1, 1},
+        {"SUBST of a folder", L"S:\\a.txt", L"D:\\", 1, 1},
+        {"SUBST of a root", L"T:\\docs\\a.txt", L"T:\\", 1, 1},
+        {"letterless volume", L"D:\\lost\\f.txt", L"D:\\lost\\", 1, 0},
+        {"network drive", L"Z:\\dir\\f.txt", L"untouched", 1, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Root(row.path, row.root[0] == L'u' ? -1 : 0), row.root) << row.name;
+        EXPECT_EQ(IsNTFSVolume(row.path), row.ntfs) << row.name;
+        EXPECT_EQ(IsSameVolume(row.path, L"D:\\docs\\a.txt"), row.sameAsDocs) << row.name;
+    }
 }
 
 TEST_F(VolumeChecks, ReparseTargetsReadBackAsWritten) {
@@ -186,7 +199,7 @@ TEST_F(VolumeChecks, MalformedReparseDataYieldsNoTarget) {
     volumes.SetRawReparse(L"D:\\long", withName(L"\\??\\D:\\" + std::wstring(300, L'y'), 16 + 700));
     EXPECT_NE(GetReparseTarget(L"D:\\long", target), 0);
     EXPECT_STREQ(target, L"untouched");
-    EXPECT_EQ(Root(L"D:\\long\\x"), L"D:\\");
+    EXPECT_EQ(Root(L"D:\\long\\x", -1), L"untouched"); // a junction that leads nowhere
 }
 
 TEST_F(VolumeChecks, EveryAllocationFailureIsClean) {
@@ -200,7 +213,7 @@ TEST_F(VolumeChecks, EveryAllocationFailureIsClean) {
                   wchar_t root[MAX_PATH];
                   ResolveVolumeRoot(L"D:\\link\\x", root);
               }),
-              2);
+              1);
 }
 
 } // namespace

@@ -40,6 +40,7 @@ protected:
         volumes.AddVolume(L'E');
         volumes.AddVolume(L'F', VolumeOptions{L"FAT"});
         volumes.AddShare(L"\\\\srv\\share");
+        volumes.MakeFile(L"\\\\srv\\share\\in.txt");
         volumes.MakeFolder(L"D:\\docs");
         volumes.MakeFolder(L"D:\\work");
         volumes.MakeFile(L"D:\\docs\\report.txt", "report");
@@ -113,13 +114,26 @@ TEST_F(HardLinkHandler, InitializeRefusesEverythingElse) {
     init->Release();
 }
 
-TEST_F(HardLinkHandler, JunctionTargetsCountWithTheVolumeTheyLeadTo) {
+TEST_F(HardLinkHandler, FilesAndTargetsCountWithTheVolumeTheyLieOn) {
     volumes.MakeFolder(L"E:\\toD");
     volumes.MakeJunction(L"E:\\toD", L"D:\\work");
     volumes.MakeFolder(L"D:\\toE");
     volumes.MakeJunction(L"D:\\toE", L"E:\\other");
-    EXPECT_EQ(DropOne(L"E:\\toD", L"D:\\docs\\report.txt"), S_OK);
-    EXPECT_EQ(DropOne(L"D:\\toE", L"D:\\docs\\report.txt"), E_INVALIDARG);
+    volumes.MakeSymbolicLink(L"D:\\linkToE", L"E:\\other", true);
+    volumes.MakeFolder(L"D:\\mnt");
+    volumes.MakeMount(L"D:\\mnt", volumes.AddUnletteredVolume());
+    volumes.MakeFolder(L"D:\\mnt\\in");
+    volumes.MakeFile(L"D:\\mnt\\f.txt");
+    volumes.AddDriveAlias(L'S', L"D:\\docs");
+    const struct { const char* name; const wchar_t *target, *file; HRESULT offered; } rows[] = {
+        {"junction to D", L"E:\\toD", L"D:\\docs\\report.txt", S_OK},
+        {"junction to E", L"D:\\toE", L"D:\\docs\\report.txt", E_INVALIDARG},
+        {"directory link to E", L"D:\\linkToE", L"D:\\docs\\report.txt", E_INVALIDARG},
+        {"letterless volume", L"D:\\mnt\\in", L"D:\\mnt\\f.txt", S_OK},
+        {"letterless volume and D", L"D:\\work", L"D:\\mnt\\f.txt", E_INVALIDARG},
+        {"SUBST letter of D's folder", L"D:\\work", L"S:\\report.txt", S_OK},
+    };
+    for (const auto& row : rows) EXPECT_EQ(DropOne(row.target, row.file), row.offered) << row.name;
 }
 
 TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
@@ -234,12 +248,26 @@ TEST_F(HardLinkHandler, TheOverlayMarksFilesWithTwoOrMoreLinks) {
     volumes.MakeLink(L"D:\\docs\\report.txt", L"D:\\work\\second.txt");
     EXPECT_EQ(overlay->IsMemberOf(L"D:\\docs\\report.txt", 0), S_OK);
     EXPECT_EQ(overlay->IsMemberOf(L"D:\\work\\second.txt", FILE_ATTRIBUTE_ARCHIVE), S_OK);
-    EXPECT_EQ(overlay->IsMemberOf(L"D:\\docs", FILE_ATTRIBUTE_DIRECTORY), S_FALSE);
-    EXPECT_EQ(overlay->IsMemberOf(L"D:\\missing", 0), S_FALSE);
-    volumes.ResetStats();
-    overlay->IsMemberOf(L"D:\\docs\\report.txt", 0);
-    EXPECT_EQ(volumes.Stats().findFirsts, 1); // one search and one open: no scan
-    EXPECT_EQ(volumes.Stats().fileOpens, 1);
+    volumes.MakeLink(L"\\\\srv\\share\\in.txt", L"\\\\srv\\share\\in2.txt");
+    volumes.AddDriveAlias(L'Z', L"\\\\srv\\share");
+    // Explorer's attributes decide first; the drive's type, then one query of the file.
+    const struct { const char* name; const wchar_t* path; DWORD attributes; bool byName; HRESULT member; int calls, opens; } rows[] = {
+        {"two links", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE, false, S_OK, 4, 1},
+        {"two links, by name", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE, true, S_OK, 2, 0},
+        {"no attributes given", L"D:\\docs\\report.txt", 0, false, S_OK, 5, 1},
+        {"folder", L"D:\\docs", FILE_ATTRIBUTE_DIRECTORY, false, S_FALSE, 0, 0},
+        {"offline", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE, false, S_FALSE, 0, 0},
+        {"recall on data access", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE | 0x400000, true, S_FALSE, 0, 0},
+        {"network drive", L"Z:\\in.txt", FILE_ATTRIBUTE_ARCHIVE, false, S_FALSE, 1, 0},
+        {"missing", L"D:\\missing", 0, false, S_FALSE, 1, 0},
+    };
+    for (const auto& row : rows) {
+        volumes.SetByNameQueryPresent(row.byName);
+        volumes.ResetStats();
+        EXPECT_EQ(overlay->IsMemberOf(row.path, row.attributes), row.member) << row.name;
+        EXPECT_EQ(volumes.Stats().kernelCalls, row.calls) << row.name;
+        EXPECT_EQ(volumes.Stats().fileOpens, row.opens) << row.name;
+    }
 
     wchar_t file[MAX_PATH] = {};
     int index = -1;

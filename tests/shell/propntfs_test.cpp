@@ -130,10 +130,16 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(kItem, L"s", "stream");
     volumes.MakeLink(kItem, L"D:\\b.txt");
+    volumes.AddShare(L"\\\\srv\\s");
+    volumes.MakeFile(L"\\\\srv\\s\\n.txt");
+    volumes.MakeStream(L"\\\\srv\\s\\n.txt", L"s", "stream");
+    volumes.MakeLink(L"\\\\srv\\s\\n.txt", L"\\\\srv\\s\\m.txt");
+    api_.FindFirstFileNameW = nullptr; // the server lists no names, and a share is never walked
     const std::wstring ask = Ui(kDeleteLinkQuestion), last = Ui(kLastLinkQuestion);
     struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
                   Texts told; std::wstring labelAfter; } cases[] = {
         {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {Ui(kEnumerationFailedText)}, L"リンク数 : -1"},
+        {L"\\\\srv\\s\\n.txt", L"リンク数 : 2", {}, L"", {}, {Ui(kNetworkLinksText)}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
@@ -171,6 +177,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
         for (int f = 0; f < 1000; ++f) volumes.MakeFile(L"D:\\a" + std::to_wstring(a) + L"\\f" + std::to_wstring(f));
     }
     volumes.MakeLink(kItem, L"D:\\docs\\link.txt");
+    api_.FindFirstFileNameW = nullptr; // the scan itself, which takes long enough to be stopped
     for (bool closeSheet : {false, true}) {
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);

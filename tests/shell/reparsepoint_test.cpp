@@ -162,6 +162,12 @@ TEST_F(ReparsePointMenu, TheOverlayMarksJunctionsOnly) {
     const std::pair<std::wstring, HRESULT> cases[] = {{junction, S_OK}, {volumeMount, S_FALSE}, {folder, S_FALSE},
                                                       {root + L"\\missing", S_FALSE}, {root + L"\\unreadable", S_FALSE}};
     for (auto& [path, expected] : cases) EXPECT_EQ(overlay->IsMemberOf(path.c_str(), 0), expected) << Narrow(path);
+    // Explorer's attributes decide before the disk is asked.
+    volumes.ResetStats();
+    for (DWORD attributes : {FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_OFFLINE})
+        EXPECT_EQ(overlay->IsMemberOf(junction.c_str(), attributes), S_FALSE) << attributes;
+    EXPECT_EQ(volumes.Stats().kernelCalls, 0);
+    EXPECT_EQ(overlay->IsMemberOf(junction.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), S_OK);
     wchar_t file[MAX_PATH] = {}, own[MAX_PATH] = {};
     int index = -1, priority = 0;
     DWORD flags = 0;
