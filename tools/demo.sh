@@ -54,7 +54,7 @@ if [ "$drive" = 'N:' ]; then
   printf '売上は前期比 12%% 増。' >"$root/デモ/報告書.txt:要約"
   printf 'Kestrune demo' >"$root/デモ/報告書.txt:作成者"
   say "made $drive\\デモ\\報告書.txt with the named streams 要約 and 作成者 (ntfs-3g reads 要約 back: $(cat "$root/デモ/報告書.txt:要約"));"
-  say "the page lists streams through BackupRead, which Wine 8 lacks, so its stream list stays empty here."
+  say "the page lists streams through FindFirstStreamW, which Wine 8 answers as for an item without streams, else through BackupRead, which Wine 8 lacks, so its stream list stays empty here."
 fi
 file="$drive\\デモ\\報告書.txt"
 

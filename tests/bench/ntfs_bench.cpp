@@ -159,6 +159,7 @@ void RealDriveFigures() {
 void StreamFigures() {
     FakeVolumeSet volumes;
     ScopedFakeKernel binding(volumes);
+    volumes.SetStreamCalls(StreamCalls::Absent); // the backup walk's figure; the stream calls read no data
     volumes.AddVolume(L'D');
     volumes.MakeFile(L"D:\\small.bin");
     volumes.MakeFile(L"D:\\large.bin");

@@ -7,26 +7,22 @@ namespace {
 
 BOOL WINAPI FakeMoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     Guard g;
-    Impl* impl = g.impl;
-    Located source, target;
+    Located from, to;
     DWORD error = 0;
-    if (!impl->LocatePath(existing, false, source, error) || !impl->LocatePath(newName, false, target, error))
+    if (!g.impl->LocatePath(existing, false, from, error) || !g.impl->LocatePath(newName, false, to, error))
         return Fail(error, FALSE);
-    if (!source.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!source.stream.empty() || !target.stream.empty()) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (!target.parent) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (target.parent->volume != source.record->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
-    if (impl->HasOpenWithoutShare(source.record, FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    if (target.record && target.record != source.record) {
+    if (!from.record || !to.parent || !from.stream.empty() || !to.stream.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (to.parent->volume != from.record->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+    if (g.impl->HasOpenWithoutShare(from.record, FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    if (to.record && to.record != from.record) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-        if (target.record->isDir || (target.record->attributes & FILE_ATTRIBUTE_READONLY) ||
-            impl->HasOpenWithoutShare(target.record, FILE_SHARE_DELETE))
+        if (to.record->isDir || (to.record->attributes & FILE_ATTRIBUTE_READONLY) ||
+            g.impl->HasOpenWithoutShare(to.record, FILE_SHARE_DELETE))
             return Fail(ERROR_ACCESS_DENIED, FALSE);
-        target.parent->RemoveChild(target.name);
-        --target.record->links;
+        --to.parent->RemoveChild(to.name)->links;
     }
-    source.parent->RemoveChild(source.name);
-    target.parent->AddChild(target.name, source.record);
+    from.parent->RemoveChild(from.name);
+    to.parent->AddChild(to.name, from.record);
     return TRUE;
 }
 
@@ -35,14 +31,12 @@ BOOL WINAPI FakeRemoveDirectoryW(LPCWSTR path) {
     Located at;
     DWORD error = 0;
     if (!g.impl->LocatePath(path, false, at, error)) return Fail(error, FALSE);
-    if (!at.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     Record* record = at.record;
-    if (!record->isDir || !at.stream.empty()) return Fail(ERROR_DIRECTORY, FALSE);
-    if (!at.parent || record->denied) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!record || !record->isDir || !at.stream.empty()) return Fail(record ? ERROR_DIRECTORY : ERROR_FILE_NOT_FOUND, FALSE);
+    if (!at.parent || record->denied || g.impl->HasOpenWithoutShare(record, FILE_SHARE_DELETE))
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (record->reparse.empty() && !record->children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
-    if (g.impl->HasOpenWithoutShare(record, FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    at.parent->RemoveChild(at.name);
-    --record->links;
+    --at.parent->RemoveChild(at.name)->links;
     return TRUE;
 }
 

@@ -62,7 +62,7 @@ TEST(PropertyPageOnRealDrives, OurSheetEndToEndThenWinesPropertiesDialog) {
         EXPECT_EQ(sheet.Items<std::set<std::wstring>>(204), (std::set<std::wstring>{file, link}));
         DialogScript script({Type(source), Type(L"note")});
         sheet.Command(32768); // a real named stream from the file
-        std::ifstream stream((file + L": note").c_str(), std::ios::binary);
+        std::ifstream stream((file + L":note").c_str(), std::ios::binary); // exactly the typed name
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "from a file");
     }
     extension->Release();
