@@ -111,6 +111,18 @@ void SetReachedRoot(const wchar_t* opened, HANDLE handle, const wchar_t* inside,
     wcscpy(place.root, place.volume);
 }
 
+// For a volume the mount manager gives no GUID path (some virtual and FUSE drives): its drive.
+int SetDrivePlace(HANDLE handle, VolumePlace& place) {
+    wchar_t dos[kFinalPathChars];
+    if (!FinalPath(handle, VOLUME_NAME_DOS, dos) || wcsncmp(dos, L"\\\\?\\", 4) != 0 || !iswalpha(dos[4]) ||
+        dos[5] != L':')
+        return -1;
+    const wchar_t drive[] = {dos[4], L':', L'\\', L'\0'};
+    wcscpy(place.volume, drive);
+    wcscpy(place.root, drive);
+    return 0;
+}
+
 } // namespace
 
 int LocateVolume(const wchar_t* path, VolumePlace& place) {
@@ -132,7 +144,7 @@ int LocateVolume(const wchar_t* path, VolumePlace& place) {
     }
     wchar_t final[kFinalPathChars];
     size_t prefix = FinalPath(handle.Get(), VOLUME_NAME_GUID, final) ? VolumePrefixLength(final) : 0;
-    if (prefix == 0) return -1;
+    if (prefix == 0) return SetDrivePlace(handle.Get(), place);
     wmemcpy(place.volume, final, prefix);
     place.volume[prefix] = L'\0';
     SetReachedRoot(opened, handle.Get(), final + prefix, place);

@@ -264,7 +264,7 @@ DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer, DWORD s
         inside = Impl::VolumePath(file.parent, file.name);
     else if (!record->names.empty())
         inside = Impl::VolumePath(record->names.front().first, record->names.front().second);
-    const std::wstring& guid = record->volume->guidPath;
+    const std::wstring& guid = record->volume->options.nameReadable ? record->volume->guidPath : L"";
     std::wstring root = (flags & VOLUME_NAME_GUID) ? guid.substr(0, guid.empty() ? 0 : guid.size() - 1)
                                                    : g.impl->DosRoot(record->volume);
     if (root.empty()) return Fail<DWORD>(ERROR_PATH_NOT_FOUND, 0);

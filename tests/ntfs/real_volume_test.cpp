@@ -41,8 +41,8 @@ void EnumerateOn(const std::wstring& drive) {
     ASSERT_TRUE(CreateHardLinkW((top + L"\\a\\b\\c.txt").c_str(), (top + L"\\z.txt").c_str(), nullptr));
     ASSERT_TRUE(CreateHardLinkW((top + L"\\.hidden\\x.txt").c_str(), (top + L"\\z.txt").c_str(), nullptr));
     EXPECT_EQ(GetHardLinkCount((top + L"\\z.txt").c_str()), 4);
-    EXPECT_EQ(Enumerate(top + L"\\a\\b\\c.txt", 3),
-              top + L"\\z.txt\r\n" + top + L"\\a\\d.txt\r\n" + top + L"\\a\\b\\c.txt\r\n");
+    EXPECT_EQ(Enumerate(top + L"\\a\\b\\c.txt", 4), top + L"\\z.txt\r\n" + top + L"\\.hidden\\x.txt\r\n" + top +
+                                                    L"\\a\\d.txt\r\n" + top + L"\\a\\b\\c.txt\r\n");
     EXPECT_EQ(Enumerate(top + L"\\other.txt", 1), top + L"\\other.txt\r\n");
     EXPECT_EQ(Enumerate(top, -1), L"");
     for (const wchar_t* name : {L"\\.hidden\\x.txt", L"\\a\\b\\c.txt", L"\\a\\d.txt", L"\\z.txt", L"\\other.txt"})

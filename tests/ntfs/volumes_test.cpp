@@ -138,6 +138,7 @@ TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
     volumes.AddDriveAlias(L'T', L"D:\\");
     volumes.AddDriveAlias(L'Z', L"\\\\server\\share");
     volumes.AddVolume(L'A', VolumeOptions{L"FAT", false});
+    volumes.AddVolume(L'H', VolumeOptions{L"NTFS", true, 0, false}); // the mount manager knows no GUID path
     const struct { const char* name; const wchar_t* path; const wchar_t* root; int ntfs, sameAsDocs; } rows[] = {
         {"drive root", L"D:\\", L"D:\\", 1, 1},
         {"the letter in either case", L"d:\\b", L"D:\\", 1, 1},
@@ -146,6 +147,7 @@ TEST_F(VolumeChecks, PathsLandWhereWindowsPutsThem) {
         {"FAT", L"G:\\onFat\\x", L"G:\\", 0, 0},
         {"no medium, and no system dialog", L"A:\\x", L"untouched", 0, 0},
         {"no such drive", L"Q:\\x", L"untouched", 0, 0},
+        {"a drive without a GUID path", L"H:\\x", L"H:\\", 1, 0},
         {"directory link to E", L"D:\\dirLink\\f.txt", L"E:\\", 1, 0},
         {"junction to FAT", L"D:\\toFat\\f.txt", L"G:\\", 0, 0},
         {"junction back to its root", L"D:\\docs\\back\\docs\\a.txt", L"D:\\", 1, 1},
