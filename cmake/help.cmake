@@ -1,21 +1,32 @@
-# The manual, Kestrune.chm, beside Kestrune.dll. The project, contents and index files are kept in
-# UTF-8 and handed to chmcmd as CP932: hhctrl reads them in the help file's code page (Japanese,
-# 0x411). The topics stay UTF-8; each says so in its own header.
+# The manuals beside Kestrune.dll: Kestrune.chm (Japanese) and Kestrune-en.chm (English), the
+# same pages and index. hhctrl reads the project, contents and index files in the help file's
+# code page: the Japanese ones are kept in UTF-8 and handed to chmcmd as CP932, the English ones
+# are ASCII. The topics stay UTF-8; each says so in its own header.
 find_program(CHMCMD chmcmd REQUIRED)
-set(HELP_SOURCE ${CMAKE_SOURCE_DIR}/resources/help)
-set(HELP_OUT ${CMAKE_BINARY_DIR}/help)
-file(MAKE_DIRECTORY ${HELP_OUT})
-file(GLOB HELP_TOPICS CONFIGURE_DEPENDS ${HELP_SOURCE}/html/*)
 
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/Kestrune.chm
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${HELP_SOURCE}/html ${HELP_OUT}/html
-  COMMAND ${ICONV} -f UTF-8 -t CP932 ${HELP_SOURCE}/Kestrune.hhp -o ${HELP_OUT}/Kestrune.hhp
-  COMMAND ${ICONV} -f UTF-8 -t CP932 ${HELP_SOURCE}/Kestrune.hhc -o ${HELP_OUT}/Kestrune.hhc
-  COMMAND ${ICONV} -f UTF-8 -t CP932 ${HELP_SOURCE}/Kestrune.hhk -o ${HELP_OUT}/Kestrune.hhk
-  COMMAND ${CHMCMD} --no-html-scan Kestrune.hhp > chmcmd.log
-  COMMAND ${CMAKE_COMMAND} -E copy Kestrune.chm ${CMAKE_BINARY_DIR}/Kestrune.chm
-  WORKING_DIRECTORY ${HELP_OUT}
-  DEPENDS ${HELP_SOURCE}/Kestrune.hhp ${HELP_SOURCE}/Kestrune.hhc ${HELP_SOURCE}/Kestrune.hhk ${HELP_TOPICS}
-  COMMENT "Help file")
-add_custom_target(kestrune_help ALL DEPENDS ${CMAKE_BINARY_DIR}/Kestrune.chm)
+# Both manuals share the Japanese one's style sheet.
+set(shared_style ${CMAKE_SOURCE_DIR}/resources/help/html/kestrune.css)
+function(kestrune_manual target source chm charset)
+  set(out ${CMAKE_BINARY_DIR}/help/${target})
+  file(MAKE_DIRECTORY ${out})
+  file(GLOB topics CONFIGURE_DEPENDS ${source}/html/*)
+  set(project_files)
+  foreach(part hhp hhc hhk)
+    list(APPEND project_files COMMAND ${ICONV} -f UTF-8 -t ${charset} ${source}/Kestrune.${part} -o ${out}/Kestrune.${part})
+  endforeach()
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/${chm}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${source}/html ${out}/html
+    COMMAND ${CMAKE_COMMAND} -E copy ${shared_style} ${out}/html/kestrune.css
+    ${project_files}
+    COMMAND ${CHMCMD} --no-html-scan Kestrune.hhp > chmcmd.log
+    COMMAND ${CMAKE_COMMAND} -E copy ${chm} ${CMAKE_BINARY_DIR}/${chm}
+    WORKING_DIRECTORY ${out}
+    DEPENDS ${source}/Kestrune.hhp ${source}/Kestrune.hhc ${source}/Kestrune.hhk ${topics} ${shared_style}
+    COMMENT "Help file ${chm}")
+  add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${chm})
+endfunction()
+
+kestrune_manual(kestrune_help_ja ${CMAKE_SOURCE_DIR}/resources/help Kestrune.chm CP932)
+kestrune_manual(kestrune_help_en ${CMAKE_SOURCE_DIR}/resources/help/en Kestrune-en.chm ASCII)
+add_custom_target(kestrune_help ALL DEPENDS kestrune_help_ja kestrune_help_en)

@@ -17,8 +17,8 @@ set(KESTRUNE_RGS
 set(help_arguments "")
 set(help_dependencies "")
 if(TARGET kestrune_help)
-  set(help_arguments --help-file ${CMAKE_BINARY_DIR}/Kestrune.chm)
-  set(help_dependencies kestrune_help ${CMAKE_BINARY_DIR}/Kestrune.chm)
+  set(help_arguments --help-file ${CMAKE_BINARY_DIR}/Kestrune.chm --help-file ${CMAKE_BINARY_DIR}/Kestrune-en.chm)
+  set(help_dependencies kestrune_help ${CMAKE_BINARY_DIR}/Kestrune.chm ${CMAKE_BINARY_DIR}/Kestrune-en.chm)
 endif()
 
 add_custom_command(

@@ -20,6 +20,6 @@ else
   echo "Kestrune.dll is not built yet, so not checked (tools/build.sh Kestrune builds it)"
 fi
 if [ $demo = 1 ]; then
-  echo "built: $(cd "$here" && ls build/Kestrune.dll build/Kestrune.dll.debug build/Kestrune.chm build/Kestrune-*-x64.msi build/kestrune-try.exe 2>/dev/null | tr '\n' ' ')"
+  echo "built: $(cd "$here" && ls build/Kestrune.dll build/Kestrune.dll.debug build/Kestrune.chm build/Kestrune-en.chm build/Kestrune-*-x64.msi build/kestrune-try.exe 2>/dev/null | tr '\n' ' ')"
   "$here/tools/demo.sh"
 fi

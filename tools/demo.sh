@@ -107,6 +107,8 @@ try --steps "menu; shot $(windows_path "$out/drop-menu.bmp"); close" drop "$file
 japanese_dialog_fonts
 photograph_page "$file" kestrune-tab || exit 1
 
+source "$here/tools/demo_english.sh"
+
 if ready ReparsePoint; then
   say "the folder menu of the empty folder $drive\\デモ\\空のフォルダ, and its create flow:"
   try --answer no --pick 'リパースポイントの作成(&A)' \

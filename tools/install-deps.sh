@@ -36,12 +36,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     /^Setting up/ { if (++done % 20 == 1) { printf "  setting up packages: %d ...\n", done; fflush() } }
     /^E:/ { print; fflush() }' || { echo "apt-get install failed" >&2; exit 1; }
 fi
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+# Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese
+# names cannot be created on its drives even though it reports code page 932. en_US.UTF-8 gives
+# a Wine process an English user interface language (the English texts' tests and picture).
+for wanted in ja_JP en_US; do
+  locale -a 2>/dev/null | grep -qix "$wanted.utf8" && continue
   if [ "$(id -u)" != 0 ]; then
-    echo "the ja_JP.UTF-8 locale is missing (run as root to generate it)" >&2
+    echo "the $wanted.UTF-8 locale is missing (run as root to generate it)" >&2
     exit 1
   fi
-  # Wine maps Unix file names through the glibc locale: without ja_JP.UTF-8 generated, Japanese
-  # names cannot be created on its drives even though it reports code page 932.
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-fi
+  localedef -i "$wanted" -f UTF-8 "$wanted.UTF-8"
+done

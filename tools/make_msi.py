@@ -18,6 +18,11 @@ import sys
 import tempfile
 
 UPGRADE_CODE = "{904CF176-5325-4ABF-BC69-AEB4677D067E}"  # as in Kestrune.wxs.in
+# The manuals' components by file name: (component id, component GUID).
+HELP_COMPONENTS = {
+    "Kestrune.chm": ("KestruneHelp", "{C4F0F486-AFAF-49DE-8939-A5521A26852A}"),
+    "Kestrune-en.chm": ("KestruneHelpEnglish", "{51017C96-13F8-4230-ACC1-B64F474FA7D7}"),
+}
 LIBID = "{4E19DA74-5A13-4910-8F75-236B94656609}"
 MODULE = "[INSTALLDIR]Kestrune.dll"
 ROOTS = {"HKCR": "HKCR", "HKEY_CLASSES_ROOT": "HKCR", "HKLM": "HKLM", "HKEY_LOCAL_MACHINE": "HKLM"}
@@ -163,7 +168,7 @@ def main():
     parser.add_argument("--rgs", nargs="+", required=True)
     parser.add_argument("--shell-keys", required=True)
     parser.add_argument("--dll", required=True)
-    parser.add_argument("--help-file")
+    parser.add_argument("--help-file", action="append", default=[], help="a manual; repeat for each language")
     parser.add_argument("--wxs", required=True)
     parser.add_argument("--msi-folder", required=True)
     args = parser.parse_args()
@@ -174,12 +179,13 @@ def main():
             rows += parse_rgs(text.read())
     rows += read_shell_keys(args.shell_keys)
     version = version_of(args.rc)
-    help_component = help_reference = ""
-    if args.help_file:
-        help_component = ('          <Component Id="KestruneHelp" Guid="{C4F0F486-AFAF-49DE-8939-A5521A26852A}" Win64="yes">\n'
-                          '            <File Id="KestruneChm" Name="Kestrune.chm" Source="Kestrune.chm" KeyPath="yes"/>\n'
-                          '          </Component>')
-        help_reference = '      <ComponentRef Id="KestruneHelp"/>'
+    # One component per manual, each with a GUID of its own that never changes.
+    components = [(os.path.basename(path), HELP_COMPONENTS[os.path.basename(path)]) for path in args.help_file]
+    help_component = "\n".join(
+        '          <Component Id="%s" Guid="%s" Win64="yes">\n'
+        '            <File Id="%sChm" Name="%s" Source="%s" KeyPath="yes"/>\n'
+        '          </Component>' % (ident, guid, ident, name, name) for name, (ident, guid) in components)
+    help_reference = "\n".join('      <ComponentRef Id="%s"/>' % ident for _, (ident, _) in components)
     with open(args.template, encoding="utf-8") as template:
         wxs = string.Template(template.read()).substitute(
             version=version, registry=registry_xml(rows),
@@ -191,8 +197,8 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         # wixl takes sources relative to where it runs: the files are staged under their names.
         shutil.copyfile(args.dll, os.path.join(scratch, "Kestrune.dll"))
-        if args.help_file:
-            shutil.copyfile(args.help_file, os.path.join(scratch, "Kestrune.chm"))
+        for path in args.help_file:
+            shutil.copyfile(path, os.path.join(scratch, os.path.basename(path)))
         partial = os.path.join(scratch, "Kestrune.msi")
         subprocess.run(["wixl", "-a", "x64", "-o", partial, os.path.abspath(args.wxs)], check=True, cwd=scratch)
         for query in post_queries(rows, version):

@@ -10,5 +10,7 @@ export WINEPREFIX="$KESTRUNE_SESSION/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL when no glibc locale
-# is installed; set through env so that bash does not try the locale itself.
-exec env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$@"
+# is installed; set through env so that bash does not try the locale itself. KESTRUNE_WINE_LOCALE
+# (en_US.UTF-8) runs the program as on a Windows whose user interface language is English.
+locale="${KESTRUNE_WINE_LOCALE:-ja_JP.UTF-8}"
+exec env LANG="$locale" LC_ALL="$locale" wine "$@"

@@ -3,6 +3,7 @@
 #include "shell/hardlink/hardlink_object.h"
 
 #include <climits>
+#include <cwchar>
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
@@ -10,18 +11,19 @@
 #include "shell/bounded_text.h"
 #include "shell/command_verb.h"
 #include "shell/dropped_path.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
 
-// "%s\%s%s" and its series.
+// "%s\%s%s" and its series: the file's own name, then the first prefix, then the numbered one.
 bool BuildCandidate(wchar_t (&out)[MAX_PATH], const wchar_t* folder, int counter, const wchar_t* name,
                     const wchar_t* ext) {
+    wchar_t prefix[MAX_PATH] = {};
+    if (counter == 2) LoadUiString(kFirstLinkNamePrefix, prefix, MAX_PATH);
+    if (counter > 2 && swprintf(prefix, MAX_PATH, UiText(kNumberedLinkNamePrefix), counter - 1) < 0) return false;
     BoundedText text(out, MAX_PATH);
-    text.AppendFolder(folder);
-    if (counter == 2) text.Append(L"ハードリンク ～ ");
-    if (counter > 2) text.Append(L"ハードリンク (").AppendNumber(counter - 1).Append(L") ～ ");
-    text.Append(name).Append(ext);
+    text.AppendFolder(folder).Append(prefix).Append(name).Append(ext);
     return text.Fits();
 }
 
@@ -44,7 +46,7 @@ HRESULT HardLinkObject::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* data, 
 
 HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {
     if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-    InsertMenuW(menu, index, MF_BYPOSITION | MF_STRING, firstCommand, kCreateHardLinkMenuText);
+    InsertMenuW(menu, index, MF_BYPOSITION | MF_STRING, firstCommand, UiText(kCreateHardLinkMenuText));
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
 
@@ -74,7 +76,7 @@ void HardLinkObject::CreateLinkInTarget(HWND owner) {
         SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, droppedFile_, nullptr);
         return;
     }
-    MessageBoxW(owner, kCreateHardLinkFailedText, caption_, MB_ICONERROR);
+    MessageBoxW(owner, UiText(kCreateHardLinkFailedText), caption_, MB_ICONERROR);
 }
 
 } // namespace kestrune

@@ -1,11 +1,8 @@
 #include "shell/hardlink/hardlink_object.h"
 
-#include "server/module.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
-
-const wchar_t kCreateHardLinkMenuText[] = L"ここにハードリンクを作成(&L)";
-const wchar_t kCreateHardLinkFailedText[] = L"ハードリンクの作成に失敗しました。ファイルが使用中の可能性があります。";
 
 namespace {
 const InterfaceEntry<HardLinkObject> hardLinkRows[] = {
@@ -20,7 +17,7 @@ const InterfaceEntry<HardLinkObject> hardLinkRows[] = {
 const InterfaceTable<HardLinkObject> HardLinkObject::interfaces = MakeInterfaceTable(hardLinkRows);
 
 HardLinkObject::HardLinkObject() : caption_{}, targetFolder_{}, droppedFile_{} {
-    LoadStringW(Module().instance, 101, caption_, 100);
+    LoadUiString(kCaptionText, caption_, 100);
 }
 
 } // namespace kestrune

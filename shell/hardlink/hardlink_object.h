@@ -43,8 +43,12 @@ private:
     wchar_t droppedFile_[MAX_PATH];
 };
 
-// The texts the user sees.
-extern const wchar_t kCreateHardLinkMenuText[];
-extern const wchar_t kCreateHardLinkFailedText[];
+// The string table's texts the user sees; the numbered name carries the number as "%d".
+enum HardLinkText : UINT {
+    kCreateHardLinkMenuText = 140,
+    kCreateHardLinkFailedText = 141,
+    kFirstLinkNamePrefix = 142,
+    kNumberedLinkNamePrefix = 143,
+};
 
 } // namespace kestrune

@@ -10,6 +10,7 @@
 #include "ntfs/paths.h"
 #include "server/module.h"
 #include "shell/bounded_text.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
@@ -18,7 +19,6 @@ using HtmlHelpProc = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
 const wchar_t kHelpControlKey[] = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
 const wchar_t kHelpControlName[] = L"hhctrl.ocx";
-const wchar_t kHelpFileName[] = L"Kestrune.chm";
 constexpr WORD kHtmlHelpWOrdinal = 15;
 
 // Moves only from empty to set: two first requests at once at worst load the control twice.
@@ -104,10 +104,11 @@ HWND CallHtmlHelp(HWND caller, const wchar_t* file, UINT command, DWORD_PTR data
 }
 
 void ShowHelpPopup(HWND dialog, UINT stringId) {
+    // The text itself, not the string's ID: the control would load that in the thread's language.
+    UiText text(stringId);
     HH_POPUP popup = {};
     popup.cbStruct = sizeof popup;
-    popup.hinst = Module().instance;
-    popup.idString = stringId;
+    popup.pszText = text;
     GetCursorPos(&popup.pt); // at the mouse, not at the control
     popup.clrForeground = static_cast<COLORREF>(-1);
     popup.clrBackground = static_cast<COLORREF>(-1);
@@ -124,7 +125,7 @@ void ShowHelpFile() {
     SplitPath(module, drive, dir, nullptr, nullptr);
     wchar_t path[MAX_PATH];
     BoundedText text(path, MAX_PATH);
-    text.Append(drive).Append(dir).Append(kHelpFileName);
+    text.Append(drive).Append(dir).Append(UiText(kManualFileText));
     if (text.Fits()) CallHtmlHelp(nullptr, path, HH_DISPLAY_TOC, 0);
 }
 

@@ -1,5 +1,5 @@
 // Help through the HTML Help control, loaded at the first request: text pop-ups from the
-// library's own strings, and the manual beside the library.
+// library's own strings, and the manual beside the library, both in the UI language.
 #pragma once
 #include <windows.h>
 
@@ -31,7 +31,8 @@ void ShowHelpPopup(HWND dialog, UINT stringId);
 // The pop-up that `table` gives for `controlId`; a control outside the table shows nothing.
 void ShowContextHelp(HWND dialog, const HelpTable& table, int controlId);
 
-// Kestrune.chm of the library's own folder, at its table of contents.
+// The manual of the UI language (Kestrune.chm, Kestrune-en.chm) in the library's own folder, at its
+// table of contents.
 void ShowHelpFile();
 
 } // namespace kestrune

@@ -5,16 +5,15 @@
 #include <cwchar>
 
 #include "ntfs/reparse_kind.h"
-#include "server/module.h"
 #include "shell/bounded_text.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
 
-const wchar_t kDeleteQuestion[] = L"このフォルダはリパースポイントです。\n"
-                                  L"削除するとマウントされているフォルダの中身も削除されてしまいますが、続行しますか？";
-const wchar_t kCopyRefused[] = L"リパースポイントをコピーする事は出来ません。\n"
-                               L"このフォルダに対するコピー操作はキャンセルされます。";
+// The string table's texts.
+constexpr UINT kDeleteQuestion = 145;
+constexpr UINT kCopyRefused = 146;
 constexpr size_t kTitleChars = 520;
 
 const InterfaceEntry<OperationHookObject> operationHookRows[] = {
@@ -31,7 +30,7 @@ bool IsGuardedFolder(const wchar_t* path) {
 
 const InterfaceTable<OperationHookObject> OperationHookObject::interfaces = MakeInterfaceTable(operationHookRows);
 
-OperationHookObject::OperationHookObject() : caption_{} { LoadStringW(Module().instance, 101, caption_, 100); }
+OperationHookObject::OperationHookObject() : caption_{} { LoadUiString(kCaptionText, caption_, 100); }
 
 UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT, LPCWSTR source, DWORD, LPCWSTR, DWORD) {
     if ((operation != FO_DELETE && operation != FO_COPY) || !IsGuardedFolder(source)) return IDYES;
@@ -39,8 +38,8 @@ UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT, LPCWSTR
     wchar_t title[kTitleChars];
     BoundedText(title, kTitleChars).Append(caption_).Append(L" - ").AppendCut(source);
     if (operation == FO_DELETE)
-        return MessageBoxW(owner, kDeleteQuestion, title, MB_ICONWARNING | MB_YESNO) == IDYES ? IDYES : IDNO;
-    MessageBoxW(owner, kCopyRefused, title, MB_ICONERROR);
+        return MessageBoxW(owner, UiText(kDeleteQuestion), title, MB_ICONWARNING | MB_YESNO) == IDYES ? IDYES : IDNO;
+    MessageBoxW(owner, UiText(kCopyRefused), title, MB_ICONERROR);
     return IDNO;
 }
 

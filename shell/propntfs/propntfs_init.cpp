@@ -23,9 +23,10 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     if (!addPage) return E_INVALIDARG;
     PROPSHEETPAGEW page = {};
     page.dwSize = sizeof page;
-    page.dwFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
+    page.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
     page.hInstance = Module().instance;
-    page.pszTemplate = MAKEINTRESOURCEW(kPageDialog);
+    page.pResource = UiDialog(kPageDialog);
+    if (!page.pResource) return E_FAIL;
     page.pszTitle = caption_;
     page.pfnDlgProc = PageProcedure;
     page.lParam = reinterpret_cast<LPARAM>(this);

@@ -32,7 +32,7 @@ bool ReadListLine(HWND list, LRESULT index, wchar_t (&line)[MAX_PATH]) {
 
 void PropNtfsObject::ShowLinkCount(HWND page, const wchar_t* path) {
     wchar_t text[kCaptionChars];
-    swprintf(text, kCaptionChars, kLinkCountFormat, path ? GetHardLinkCount(path) : 0);
+    swprintf(text, kCaptionChars, UiText(kLinkCountFormat), path ? GetHardLinkCount(path) : 0);
     SetDlgItemTextW(page, kLinkCountLabel, text);
 }
 
@@ -62,12 +62,12 @@ struct PropNtfsObject::LinkWork {
 void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     wchar_t caption[kCaptionChars] = {};
     GetDlgItemTextW(page, kEnumerateButton, caption, kCaptionChars);
-    if (lstrcmpW(caption, kEnumerateText) != 0) {
+    if (lstrcmpW(caption, UiText(kEnumerateText)) != 0) {
         if (work_) Kernel().ResetEvent(work_->runEvent);
         return;
     }
     if (enumThread_) return; // the last worker's end is still on its way
-    SetDlgItemTextW(page, kEnumerateButton, kStopText);
+    SetDlgItemTextW(page, kEnumerateButton, UiText(kStopText));
     SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
 
     // The worker holds a module lock and a reference to this library's file until its last
@@ -93,8 +93,8 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
         }
     }
     if (!thread) {
-        SetDlgItemTextW(page, kEnumerateButton, kEnumerateText);
-        MessageBoxW(page, kEnumerationFailedText, caption_, MB_ICONERROR);
+        SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
+        MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
         return;
     }
     enumThread_ = thread;
@@ -141,11 +141,11 @@ void PropNtfsObject::FinishEnumeration(HWND page) {
     wchar_t line[MAX_PATH];
     for (int i = 0; work->found && i < work->count && GetTextLine(work->found, line, i) >= 0; ++i)
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    SetDlgItemTextW(page, kEnumerateButton, kEnumerateText);
+    SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
     LinkWork::Outcome outcome = work->outcome;
     EndWorker();
-    if (outcome == LinkWork::Outcome::CountFailed) MessageBoxW(page, kEnumerationFailedText, caption_, MB_ICONERROR);
-    if (outcome == LinkWork::Outcome::OnNetworkDrive) MessageBoxW(page, kNetworkLinksText, caption_, MB_ICONINFORMATION);
+    if (outcome == LinkWork::Outcome::CountFailed) MessageBoxW(page, UiText(kEnumerationFailedText), caption_, MB_ICONERROR);
+    if (outcome == LinkWork::Outcome::OnNetworkDrive) MessageBoxW(page, UiText(kNetworkLinksText), caption_, MB_ICONINFORMATION);
 }
 
 // Stops the worker and lets go of it. Its end is awaited a little only: a call to a slow drive must
@@ -166,12 +166,12 @@ void PropNtfsObject::DeleteLink(HWND page) {
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
     wchar_t path[MAX_PATH];
     if (selected == LB_ERR || !ReadListLine(list, selected, path)) return;
-    if (MessageBoxW(page, kDeleteLinkQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
+    if (MessageBoxW(page, UiText(kDeleteLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (GetHardLinkCount(path) == 1 &&
-        MessageBoxW(page, kLastLinkQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES)
+        MessageBoxW(page, UiText(kLastLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES)
         return;
     if (!Kernel().DeleteFileW(path)) {
-        MessageBoxW(page, kDeleteFailedText, caption_, MB_ICONERROR);
+        Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
     }
     // The streams section named the file by this path: "New" would make an empty file there.

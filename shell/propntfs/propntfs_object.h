@@ -10,6 +10,7 @@
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
@@ -59,13 +60,13 @@ private:
     bool SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]);
     // After the page's own path was deleted: the section is emptied and acts on nothing more.
     void CloseStreamSection(HWND page);
-    void Tell(HWND owner, const wchar_t* text, UINT icon);
+    void Tell(HWND owner, UINT text, UINT icon);
     // What a copy into a new target tells when it fails; a read or write failure removes the target.
     struct CopyFailureTexts {
-        const wchar_t* exists;
-        const wchar_t* notCreated;
-        const wchar_t* readFailed;
-        const wchar_t* writeFailed;
+        UINT exists;
+        UINT notCreated;
+        UINT readFailed;
+        UINT writeFailed;
     };
     bool CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags, const CopyFailureTexts& texts);
 
@@ -118,28 +119,30 @@ enum PageIds : int {
     kRenameStreamCommand = 32770,
 };
 
-// The texts the user sees.
-extern const wchar_t kEnumerateText[];
-extern const wchar_t kStopText[];
-extern const wchar_t kLinkCountFormat[];
-extern const wchar_t kEnumerationFailedText[];
-extern const wchar_t kNetworkLinksText[];
-extern const wchar_t kDeleteLinkQuestion[];
-extern const wchar_t kLastLinkQuestion[];
-extern const wchar_t kDeleteFailedText[];
-extern const wchar_t kDeleteStreamQuestion[];
-extern const wchar_t kStreamReadFailedText[];
-extern const wchar_t kStreamWriteFailedText[];
-extern const wchar_t kOutOfMemoryText[];
-extern const wchar_t kFileOpenFailedText[];
-extern const wchar_t kFileReadFailedText[];
-extern const wchar_t kStreamCreateFailedText[];
-extern const wchar_t kFileCreateFailedText[];
-extern const wchar_t kFileWriteFailedText[];
-extern const wchar_t kRenameKeptOldText[];
-extern const wchar_t kNameTooLongText[];
-extern const wchar_t kStreamExistsText[];
-extern const wchar_t kEmptyNameText[];
-extern const wchar_t kInvalidNameText[];
+// The string table's texts the user sees (UiText, Tell); the count carries the number as "%d".
+enum PropNtfsText : UINT {
+    kEnumerateText = 150,
+    kStopText = 151,
+    kLinkCountFormat = 152,
+    kEnumerationFailedText = 153,
+    kDeleteLinkQuestion = 154,
+    kLastLinkQuestion = 155,
+    kDeleteFailedText = 156,
+    kDeleteStreamQuestion = 157,
+    kStreamReadFailedText = 158,
+    kStreamWriteFailedText = 159,
+    kOutOfMemoryText = 160,
+    kFileOpenFailedText = 161,
+    kFileReadFailedText = 162,
+    kStreamCreateFailedText = 163,
+    kFileCreateFailedText = 164,
+    kFileWriteFailedText = 165,
+    kRenameKeptOldText = 166,
+    kNameTooLongText = 167,
+    kEmptyNameText = 168,
+    kInvalidNameText = 169,
+    kStreamExistsText = 171,
+    kNetworkLinksText = 172,
+};
 
 } // namespace kestrune

@@ -61,7 +61,7 @@ void VisibleName(const wchar_t* name, wchar_t (&shown)[kShownNameChars]) {
 
 } // namespace
 
-void PropNtfsObject::Tell(HWND owner, const wchar_t* text, UINT icon) { MessageBoxW(owner, text, caption_, icon); }
+void PropNtfsObject::Tell(HWND owner, UINT text, UINT icon) { MessageBoxW(owner, UiText(text), caption_, icon); }
 
 bool PropNtfsObject::StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]) {
     BoundedText text(path, kStreamPathChars);
@@ -128,7 +128,7 @@ void PropNtfsObject::PreviewStream(HWND page) {
 void PropNtfsObject::DeleteStream(HWND page) {
     wchar_t path[kStreamPathChars];
     if (!SelectedStreamPath(page, path)) return;
-    if (MessageBoxW(page, kDeleteStreamQuestion, caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
+    if (MessageBoxW(page, UiText(kDeleteStreamQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (!Kernel().DeleteFileW(path)) {
         Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
@@ -141,7 +141,7 @@ void PropNtfsObject::DeleteStream(HWND page) {
 void PropNtfsObject::ShowStreamMenu(HWND page) {
     POINT cursor = {};
     GetCursorPos(&cursor);
-    HMENU menu = LoadMenuW(Module().instance, MAKEINTRESOURCEW(kStreamMenu));
+    HMENU menu = LoadUiMenu(kStreamMenu);
     if (!menu) return;
     HMENU popup = GetSubMenu(menu, 0);
     if (SendDlgItemMessageW(page, kStreamList, LB_GETCURSEL, 0, 0) == LB_ERR) {

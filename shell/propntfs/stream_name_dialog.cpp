@@ -11,8 +11,10 @@ namespace kestrune {
 
 bool PropNtfsObject::AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]) {
     nameDialogResult_[0] = L'\0';
-    INT_PTR chosen = DialogBoxParamW(Module().instance, MAKEINTRESOURCEW(kStreamNameDialog), page, NameProcedure,
-                                     reinterpret_cast<LPARAM>(this));
+    const DLGTEMPLATE* dialog = UiDialog(kStreamNameDialog);
+    if (!dialog) return false;
+    INT_PTR chosen =
+        DialogBoxIndirectParamW(Module().instance, dialog, page, NameProcedure, reinterpret_cast<LPARAM>(this));
     if (chosen != IDOK) return false;
     wcscpy(name, nameDialogResult_);
     return true;
@@ -37,7 +39,7 @@ INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM
     if (LOWORD(wParam) != IDOK || !self) return FALSE;
     HWND edit = GetDlgItem(dialog, kStreamNameEdit);
     int length = GetWindowTextLengthW(edit);
-    const wchar_t* refusal = nullptr;
+    UINT refusal = 0;
     UINT icon = MB_ICONERROR;
     if (length == 0) {
         refusal = kEmptyNameText;
@@ -49,7 +51,7 @@ INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM
         if (!IsValidStreamName(self->nameDialogResult_)) refusal = kInvalidNameText;
     }
     if (refusal) {
-        MessageBoxW(dialog, refusal, self->caption_, icon);
+        MessageBoxW(dialog, UiText(refusal), self->caption_, icon);
         SetFocus(edit);
         return TRUE;
     }

@@ -5,12 +5,13 @@
 #include "ntfs/reparse.h"
 #include "shell/reparsepoint/browse_for_target.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
 bool ReparsePointObject::ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]) {
     for (;;) {
-        if (!BrowseForTarget(owner, target, kBrowseTitle, initial)) return false;
+        if (!BrowseForTarget(owner, target, UiText(kBrowseTitle), initial)) return false;
         // A junction cannot lead to a network folder: refused before anything is removed.
         if (!IsMountableTarget(target)) {
             Say(owner, kNotLocalTarget, MB_ICONERROR);

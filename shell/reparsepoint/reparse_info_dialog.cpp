@@ -8,6 +8,7 @@
 #include "shell/help/help.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
@@ -43,7 +44,7 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
         SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         SetDlgItemTextW(dialog, kTargetEdit, init->target);
         if (init->symbolicLink) {
-            SetDlgItemTextW(dialog, kTargetLabel, kSymbolicLinkLabel);
+            SetDlgItemTextW(dialog, kTargetLabel, UiText(kSymbolicLinkLabel));
             EnableWindow(GetDlgItem(dialog, kChangeButton), FALSE);
         }
         break;
@@ -85,12 +86,12 @@ void ReparseInfoDialog(ReparsePointObject& object, HWND owner) {
     wchar_t target[MAX_PATH];
     DWORD tag = 0;
     if (ReadLinkTarget(object.FolderPath(), target, &tag) != 0) {
-        MessageBoxW(owner, kReadFailed, object.Caption(), MB_ICONERROR);
+        object.Say(owner, kReadFailed, MB_ICONERROR);
         return;
     }
     ReparseInfoInit init = {&object, owner, target, tag != kMountPointTag};
-    DialogBoxParamW(Module().instance, MAKEINTRESOURCEW(kInfoDialog), owner, InfoDialogProcedure,
-                    reinterpret_cast<LPARAM>(&init));
+    if (const DLGTEMPLATE* dialog = UiDialog(kInfoDialog))
+        DialogBoxIndirectParamW(Module().instance, dialog, owner, InfoDialogProcedure, reinterpret_cast<LPARAM>(&init));
 }
 
 void CenterOnWindow(HWND window, HWND reference) {

@@ -10,6 +10,7 @@
 #include "shell/command_verb.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
@@ -42,7 +43,7 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
 
 HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {
     if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-    const wchar_t* text = FolderHasReparsePoint() ? kInfoMenuText : kCreateMenuText;
+    UiText text(FolderHasReparsePoint() ? kInfoMenuText : kCreateMenuText);
     InsertMenuW(menu, index, MF_BYPOSITION | MF_STRING, firstCommand, text);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
@@ -65,7 +66,7 @@ HRESULT ReparsePointObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
 HRESULT ReparsePointObject::GetCommandString(UINT_PTR, UINT type, UINT*, CHAR* name, UINT chars) {
     if (!(type & (GCS_HELPTEXTA | GCS_UNICODE))) return E_FAIL;
     if (!name || chars == 0) return E_INVALIDARG;
-    const wchar_t* text = FolderHasReparsePoint() ? kInfoHelpText : kCreateHelpText;
+    UiText text(FolderHasReparsePoint() ? kInfoHelpText : kCreateHelpText);
     if (type & GCS_UNICODE)
         lstrcpynW(reinterpret_cast<wchar_t*>(name), text, static_cast<int>(std::min<UINT>(chars, INT_MAX)));
     else

@@ -3,7 +3,7 @@
 #include "ntfs/kernel.h"
 #include "ntfs/reparse.h"
 #include "ntfs/reparse_kind.h"
-#include "server/module.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
@@ -20,7 +20,7 @@ const InterfaceEntry<ReparsePointObject> reparsePointRows[] = {
 const InterfaceTable<ReparsePointObject> ReparsePointObject::interfaces = MakeInterfaceTable(reparsePointRows);
 
 ReparsePointObject::ReparsePointObject() : caption_{}, folderPath_{} {
-    LoadStringW(Module().instance, 101, caption_, 100);
+    LoadUiString(kCaptionText, caption_, 100);
 }
 
 bool ReparsePointObject::FolderHasReparsePoint() const {
@@ -28,8 +28,8 @@ bool ReparsePointObject::FolderHasReparsePoint() const {
     return kind == ReparseKind::Unreadable || LeadsElsewhere(kind);
 }
 
-int ReparsePointObject::Say(HWND owner, const wchar_t* text, UINT style) const {
-    return MessageBoxW(owner, text, caption_, style);
+int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {
+    return MessageBoxW(owner, UiText(text), caption_, style);
 }
 
 int MountTarget(const wchar_t* folder, const wchar_t* target) {

@@ -39,7 +39,8 @@ public:
     void ChangeMountFlow(HWND dialog, const wchar_t* shownTarget);
 
     const wchar_t* FolderPath() const { return folderPath_; }
-    const wchar_t* Caption() const { return caption_; }
+    // A message box of string `text` under the library's title.
+    int Say(HWND owner, UINT text, UINT style) const;
 
 protected:
     ReparsePointObject();
@@ -52,7 +53,6 @@ private:
     // The browser until a target that is not the folder itself, and not above it unless the
     // user agrees (mount_flow.cpp). False when the user cancels.
     bool ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]);
-    int Say(HWND owner, const wchar_t* text, UINT style) const;
 
     wchar_t caption_[100];
     wchar_t folderPath_[MAX_PATH];

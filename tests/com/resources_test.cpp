@@ -6,6 +6,7 @@
 #include <vfw.h>
 
 #include <algorithm>
+#include <map>
 #include <cstring>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "kestrune_h.h"
 #include "tests/com/dll_module.h"
+#include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {
 namespace {
@@ -53,15 +55,102 @@ TEST_F(DllResources, StringTableHoldsTheExactTexts) {
     for (UINT id = 100; id <= 116; ++id) EXPECT_EQ(String(id), expected[id - 100]) << "string " << id;
 }
 
-TEST_F(DllResources, IconGroupsHoldSixteenColourImagesOfBothSizes) {
+// A resource's names and, per name, its languages; a dialog's or menu's items as "id class text".
+constexpr LANGID kJa = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), kEn = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+std::map<UINT, std::set<LANGID>> Languages(HMODULE module, const wchar_t* type) {
+    std::map<UINT, std::set<LANGID>> found;
+    EnumResourceNamesW(module, type, [](HMODULE m, LPCWSTR t, LPWSTR name, LONG_PTR to) -> BOOL {
+        auto& all = *reinterpret_cast<std::map<UINT, std::set<LANGID>>*>(to);
+        return EnumResourceLanguagesW(m, t, name, [](HMODULE, LPCWSTR, LPCWSTR n, WORD language, LONG_PTR into) -> BOOL {
+            return (*reinterpret_cast<std::map<UINT, std::set<LANGID>>*>(into))[LOWORD(n)].insert(language), TRUE;
+        }, reinterpret_cast<LONG_PTR>(&all));
+    }, reinterpret_cast<LONG_PTR>(&found));
+    return found;
+}
+const BYTE* Data(HMODULE module, const wchar_t* type, UINT id, LANGID language) {
+    HRSRC found = FindResourceExW(module, type, MAKEINTRESOURCEW(id), language);
+    return found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+}
+// A string or ordinal of a dialog template; `at` moves past it.
+std::wstring SzOrOrd(const BYTE*& at) {
+    auto* w = reinterpret_cast<const WORD*>(at);
+    if (*w == 0xFFFF) return at += 4, L"#" + std::to_wstring(w[1]);
+    std::wstring text(reinterpret_cast<const wchar_t*>(w));
+    return at += 2 * (text.size() + 1), text;
+}
+std::vector<std::wstring> DialogItems(const BYTE* at) { // DLGTEMPLATEEX and DLGITEMTEMPLATEEX
+    WORD count = *reinterpret_cast<const WORD*>(at + 16);
+    std::vector<std::wstring> items{L"0 caption"};
+    at += 26;
+    SzOrOrd(at), SzOrOrd(at), items[0] += L" " + SzOrOrd(at);
+    at += 6, SzOrOrd(at); // font size, weight, italic, charset, face
+    for (WORD i = 0; i < count; ++i) {
+        at = reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(at) + 3) & ~UINT_PTR{3});
+        DWORD id = *reinterpret_cast<const DWORD*>(at + 20);
+        at += 24;
+        std::wstring cls = SzOrOrd(at);
+        items.push_back(std::to_wstring(id) + L" " + cls + L" " + SzOrOrd(at));
+        at += 2 + *reinterpret_cast<const WORD*>(at);
+    }
+    return items;
+}
+std::vector<std::wstring> MenuItems(HMENU menu) {
+    std::vector<std::wstring> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[256] = {};
+        GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
+        items.push_back(std::to_wstring(GetMenuItemID(menu, i)) + L" menu " + text);
+        for (auto& sub : GetSubMenu(menu, i) ? MenuItems(GetSubMenu(menu, i)) : std::vector<std::wstring>{}) items.push_back(sub);
+    }
+    return items;
+}
+// "id class" and whether the text has an access key: the same in both languages.
+std::wstring Shape(const std::wstring& item) {
+    size_t text = item.find(L' ', item.find(L' ') + 1);
+    return item.substr(0, text) + (item.find(L'&', text) != std::wstring::npos ? L" &" : L"");
+}
+
+TEST_F(DllResources, EveryStringDialogAndMenuExistsInJapaneseAndEnglishWithTheSameIdsControlsAndAccessKeys) {
+    const std::set<LANGID> both{kJa, kEn};
+    for (auto [type, kind] : {std::pair{RT_STRING, "strings"}, {RT_DIALOG, "dialog"}, {RT_MENU, "menu"}}) {
+        auto names = Languages(dll.module, type);
+        EXPECT_FALSE(names.empty());
+        for (auto& [id, languages] : names) {
+            EXPECT_EQ(languages, both) << kind << " " << id;
+            if (type == RT_STRING) { // 16 counted strings per block: present in one, present in the other
+                const BYTE *ja = Data(dll.module, type, id, kJa), *en = Data(dll.module, type, id, kEn);
+                for (int i = 0; ja && en && i < 16; ++i, ja += 2 + 2 * *reinterpret_cast<const WORD*>(ja), en += 2 + 2 * *reinterpret_cast<const WORD*>(en))
+                    EXPECT_EQ(*reinterpret_cast<const WORD*>(ja) == 0, *reinterpret_cast<const WORD*>(en) == 0) << "string " << (id - 1) * 16 + i;
+                continue;
+            }
+            std::vector<std::wstring> items[2];
+            for (LANGID language : both) {
+                auto& shown = items[language == kEn];
+                if (type == RT_DIALOG) shown = DialogItems(Data(dll.module, type, id, language));
+                else if (HMENU menu = LoadMenuIndirectW(Data(dll.module, type, id, language))) shown = MenuItems(menu), DestroyMenu(menu);
+            }
+            ASSERT_EQ(items[0].size(), items[1].size()) << kind << " " << id;
+            std::set<wchar_t> keys;
+            for (size_t i = 0; i < items[0].size(); ++i) {
+                EXPECT_EQ(Shape(items[0][i]), Shape(items[1][i])) << kind << " " << id;
+                size_t key = items[1][i].find(L'&');
+                if (key != std::wstring::npos) EXPECT_TRUE(keys.insert(towupper(items[1][i][key + 1])).second) << kind << " " << id << ": key of " << Narrow(items[1][i]);
+            }
+        }
+    }
+}
+
+TEST_F(DllResources, IconGroupsHoldSixteenColourImagesAndAlphaImagesOfEveryScale) {
+    std::vector<std::vector<int>> expected = {{32, 32, 16, 4}, {16, 16, 16, 4}}; // width, height, colours, bits
+    for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) expected.push_back({size % 256, size % 256, 0, 32});
     for (UINT id : {201u, 202u, 203u}) {
-        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON
-        ASSERT_GE(group.size(), 6u + 2 * 14) << "icon group " << id;
-        ASSERT_EQ(group[4] | (group[5] << 8), 2) << "two images";
-        auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; // of 14 bytes each: width, height, colours, ...
-        EXPECT_EQ((std::vector<int>{entry[0], entry[1], entry[2], entry[14], entry[15], entry[16]}),
-                  (std::vector<int>{32, 32, 16, 16, 16, 16})) << "32 and 16 pixels square, 16 colours";
-        EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, 0), nullptr);
+        std::string group = Resource(MAKEINTRESOURCEW(14), id); // RT_GROUP_ICON: 6 bytes, then 14 per image
+        ASSERT_EQ(group.size(), 6 + 14 * expected.size()) << "icon group " << id;
+        std::vector<std::vector<int>> images;
+        for (auto entry = reinterpret_cast<const BYTE*>(group.data()) + 6; images.size() < expected.size(); entry += 14)
+            images.push_back({entry[0], entry[1], entry[2], entry[6]});
+        EXPECT_EQ(images, expected) << "icon group " << id;
+        for (int size : {16, 48, 256}) EXPECT_NE(LoadImageW(dll.module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0), nullptr) << size;
     }
 }
 
@@ -76,7 +165,7 @@ TEST_F(DllResources, VersionIsJapanese140AndSelfRegistering) {
     EXPECT_EQ(std::make_tuple(fixed.dwFileVersionMS, fixed.dwFileVersionLS, fixed.dwProductVersionMS),
               std::make_tuple(0x00010004ul, 0ul, 0x00010004ul)) << "file version 1.4.0.0, product version 1.4";
     std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
-    for (std::string part : {"041104b0", "OLESelfRegister", "1.4.0.0"})
+    for (std::string part : {"041104b0", "040904b0", "NTFS shell extension", "OLESelfRegister", "1.4.0.0"})
         EXPECT_NE(text.find(std::wstring(part.begin(), part.end())), std::wstring::npos) << part;
 }
 

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include "shell/help/help.h"
+#include "shell/ui_language.h"
 #include "tests/help/help_call.h"
 #include "tests/server/scratch_registry.h"
 #include "tests/shell/reparse_fixture.h"
@@ -53,16 +54,16 @@ TEST(HelpThroughStandIn, PopUpsAtTheCursorAndTheManualBesideTheLibraryWhateverTh
         std::vector<HelpCall> calls = CallsOf(kStandIn);
         ASSERT_EQ(calls.size(), before + (c.text != 0));
         const HH_POPUP& p = calls.back().popup;
-        EXPECT_TRUE(!c.text || (calls.back().command == HH_DISPLAY_TEXT_POPUP && calls.back().caller == GetDesktopWindow() && p.cbStruct == sizeof p && p.idString == c.text &&
-                                p.hinst == GetModuleHandleW(nullptr) && p.pt.x == cursor.x && p.pt.y == cursor.y &&
+        EXPECT_TRUE(!c.text || (calls.back().command == HH_DISPLAY_TEXT_POPUP && calls.back().caller == GetDesktopWindow() && p.cbStruct == sizeof p && !p.idString &&
+                                !p.hinst && std::wstring(UiText(c.text)) == calls.back().text && p.pt.x == cursor.x && p.pt.y == cursor.y &&
                                 p.clrForeground == ~COLORREF{} && p.clrBackground == ~COLORREF{} &&
-                                EqualRect(&p.rcMargins, &defaultMargins) && !p.pszText && !p.pszFont)) << c.control;
+                                EqualRect(&p.rcMargins, &defaultMargins) && !p.pszFont)) << c.control;
     }
     for (const wchar_t* folder : {L"C:\\", L"C:\\windows"}) {
         SetCurrentDirectoryW(folder);
         ShowHelpFile();
         HelpCall call = CallsOf(kStandIn).back();
-        EXPECT_TRUE(call.command == HH_DISPLAY_TOC && !call.caller && !call.data && Beside(L"Kestrune.chm") == call.file);
+        EXPECT_TRUE(call.command == HH_DISPLAY_TOC && !call.caller && !call.data && Beside(std::wstring(UiText(kManualFileText))) == call.file);
     }
 }
 
@@ -109,13 +110,17 @@ TEST(FreshHelpLoader, TakesTheRegisteredControlOrTheSystemsAndNothingPlanted) {
     for (auto& plant : plants) DeleteFileW(plant.c_str());
 }
 
+// The manual of the process's UI language, as the page's help button opens it (the test's own
+// folder stands for the library's).
 void OpenManualInWinesControl() {
-    HWND window = CallHtmlHelp(nullptr, Beside(L"Kestrune.chm").c_str(), HH_DISPLAY_TOC, 0);
+    ShowHelpFile();
+    HWND window = FindWindowW(L"HH Parent", nullptr);
     HWND tree = FindWindowExW(FindWindowExW(window, nullptr, L"HH Child", nullptr), nullptr, WC_TREEVIEWW, nullptr);
     wchar_t title[64] = {}, first[64] = {};
     TVITEMW item{TVIF_TEXT, TreeView_GetRoot(tree), 0, 0, first, 64, 0, 0, 0, 0};
     EXPECT_TRUE(GetWindowTextW(window, title, 64) && TreeView_GetItem(tree, &item) && TreeView_GetCount(tree) >= 7u);
-    EXPECT_EQ(std::wstring(title) + L" / " + first, L"Kestrune ヘルプ / Kestrune の概要") << "read as CP932";
+    bool japanese = UiLanguage() == MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    EXPECT_EQ(std::wstring(title) + L" / " + first, japanese ? L"Kestrune ヘルプ / Kestrune の概要" : L"Kestrune Help / Overview of Kestrune");
     CallHtmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
 }
 
@@ -134,7 +139,7 @@ TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
     ASSERT_NE(GetModuleHandleW(kStandIn.c_str()), nullptr);
     const std::pair<int, UINT> cases[] = {{IDOK, 115}, {201, 103}, {202, 104}, {203, 102}, {-1, 0}};
     std::vector<InfoDialogOwner::Step> steps;
-    std::vector<std::pair<size_t, UINT>> asked; // the calls each step made; the string the dialog asked for
+    std::vector<std::pair<size_t, std::wstring>> asked; // the calls each step made; the text the dialog popped up
     for (auto [id, text] : cases)
         for (bool f1 : {true, false})
             steps.push_back([&, id = id, f1](HWND dialog) {
@@ -146,7 +151,7 @@ TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
                 std::vector<HelpCall> calls = CallsOf(kStandIn);
                 const HelpCall& last = calls.back();
                 bool popUp = calls.size() > before && last.caller == dialog && last.command == HH_DISPLAY_TEXT_POPUP;
-                asked.emplace_back(calls.size() - before, popUp ? last.popup.idString : 0);
+                asked.emplace_back(calls.size() - before, popUp ? last.text : L"");
             });
     ShellUiScript ui;
     InfoDialogOwner owner(steps);
@@ -155,7 +160,7 @@ TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
     menu->Release();
     ASSERT_EQ(asked.size(), 10u);
     for (size_t i = 0; i < asked.size(); ++i)
-        EXPECT_EQ(asked[i], std::make_pair(size_t{cases[i / 2].second != 0}, cases[i / 2].second))
+        EXPECT_EQ(asked[i], std::make_pair(size_t{cases[i / 2].second != 0}, std::wstring(UiText(cases[i / 2].second))))
             << "control " << cases[i / 2].first << (i % 2 ? " right-clicked" : " F1");
     EXPECT_TRUE(ui.messages.empty());
 }

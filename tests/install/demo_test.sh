@@ -28,6 +28,7 @@ expect PropNTFS kestrune-tab 'controls of the page inside the sheet'
 expect PropNTFS kestrune-tab-link-3 '| item 3 selected, in view'
 expect ReparsePoint create-flow ':\デモ\保管 ("保管" in the tree)'
 expect OperationHook copy-hook ':\デモ\リンク"'
+expect PropNTFS kestrune-tab-en 'kestrune-tab-en.bmp'
 if ! grep -q 'PropNTFS {[^}]*}: ready' <<<"$log"; then
   echo "SKIPPED: this build has no PropNTFS yet: the Kestrune tab is not checked"
   exit 77

@@ -16,6 +16,7 @@ namespace kestrune::testing {
 namespace {
 
 using Texts = std::vector<std::wstring>;
+std::wstring Ui(UINT id) { return std::wstring(UiText(id)); } // the table's text in the test's language
 const std::wstring kItem = L"D:\\docs\\item.txt";
 constexpr uint64_t kHugeSize = (4ull << 30) + 3;
 
@@ -97,7 +98,7 @@ protected:
         if (extension) extension->Release();
         extension = nullptr;
     }
-    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == kEnumerateText; }); }
+    bool Idle() { return PumpUntil([&] { return sheet->Text(kEnumerateButton) == Ui(kEnumerateText); }); }
     std::string Content(const std::wstring& path) {
         HANDLE h = volumes.Api().CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         std::string content(1 << 20, '\0');
@@ -134,11 +135,11 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(L"\\\\srv\\s\\n.txt", L"s", "stream");
     volumes.MakeLink(L"\\\\srv\\s\\n.txt", L"\\\\srv\\s\\m.txt");
     api_.FindFirstFileNameW = nullptr; // the server lists no names, and a share is never walked
-    const std::wstring ask = kDeleteLinkQuestion, last = kLastLinkQuestion;
+    const std::wstring ask = Ui(kDeleteLinkQuestion), last = Ui(kLastLinkQuestion);
     struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
                   Texts told; std::wstring labelAfter; } cases[] = {
-        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {kEnumerationFailedText}, L"リンク数 : -1"},
-        {L"\\\\srv\\s\\n.txt", L"リンク数 : 2", {}, L"", {}, {kNetworkLinksText}, L"リンク数 : 2"},
+        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {Ui(kEnumerationFailedText)}, L"リンク数 : -1"},
+        {L"\\\\srv\\s\\n.txt", L"リンク数 : 2", {}, L"", {}, {Ui(kNetworkLinksText)}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
         {kItem, L"リンク数 : 1", {kItem}, kItem, {Press(IDYES), Press(IDNO)}, {ask, last}, L"リンク数 : 1"},
@@ -165,7 +166,7 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     api_.CreateEventW = [](LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) -> HANDLE { return nullptr; };
     DialogScript script({});
     sheet->Command(kEnumerateButton);
-    EXPECT_EQ(script.told, Texts{kEnumerationFailedText});
+    EXPECT_EQ(script.told, Texts{Ui(kEnumerationFailedText)});
     api_.CreateEventW = volumes.Api().CreateEventW;
     sheet->Command(kEnumerateButton);
     EXPECT_TRUE(Idle() && sheet->Items(kLinkList).size() == 1u);
@@ -183,7 +184,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
         volumes.ResetStats();
         ASSERT_EQ(Open(), S_OK);
         sheet->Command(kEnumerateButton);
-        EXPECT_EQ(sheet->Text(kEnumerateButton), kStopText);
+        EXPECT_EQ(sheet->Text(kEnumerateButton), Ui(kStopText));
         EXPECT_EQ(Module().lockCount, locks_ + 2) << "the object's lock and the worker's own";
         if (!closeSheet) sheet->Command(kEnumerateButton);
         EXPECT_TRUE(closeSheet || (Idle() && sheet->Items(kLinkList).empty()));
@@ -224,7 +225,7 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.Api().CloseHandle(busy);
     EXPECT_EQ(sheet->Items(kStreamList).size(), 2u);
     sheet->Command(kDeleteStreamButton);
-    EXPECT_EQ(script.told, (Texts{kDeleteStreamQuestion, kDeleteStreamQuestion, kDeleteFailedText, kDeleteStreamQuestion}));
+    EXPECT_EQ(script.told, (Texts{Ui(kDeleteStreamQuestion), Ui(kDeleteStreamQuestion), Ui(kDeleteFailedText), Ui(kDeleteStreamQuestion)}));
     EXPECT_EQ(script.errors, (std::vector<bool>{false, false, true, false}));
     EXPECT_EQ(sheet->Items(kStreamList), Texts{L"s1"});
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
@@ -242,16 +243,16 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     struct Case { int command; std::wstring stream; std::vector<Answer> answers; std::pair<std::wstring, Fault> fault;
                   std::wstring offered; Texts told; std::wstring where; Texts streams; } cases[] = {
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L":note", Fault::FailWrites}, L"",
-         {kStreamWriteFailedText}, s1, {L"s1"}},
+         {Ui(kStreamWriteFailedText)}, s1, {L"s1"}},
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L"note"}},
-        {kNewStreamCommand, L"s1", {Type(source), Type(L"s1")}, {}, L"", {kStreamExistsText}, s1, {L"s1"}}, // not overwritten
+        {kNewStreamCommand, L"s1", {Type(source), Type(L"s1")}, {}, L"", {Ui(kStreamExistsText)}, s1, {L"s1"}}, // not overwritten
         {kSaveStreamCommand, L"s1", {Type(saved)}, {}, L"item.txt.Stream1", {}, saved, {L"s1"}},
-        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {kFileCreateFailedText}, s1, {L"s1"}},
+        {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {Ui(kFileCreateFailedText)}, s1, {L"s1"}},
         {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
-         {kStreamReadFailedText}, s1, {L"s1"}},
-        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {kRenameKeptOldText}, s1, {L"s1"}},
+         {Ui(kStreamReadFailedText)}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {Ui(kRenameKeptOldText)}, s1, {L"s1"}},
         {kRenameStreamCommand, L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')),
-         Press(IDOK), Type(L"note")}, {}, L"", {kEmptyNameText, kInvalidNameText, kNameTooLongText}, note, {L"note"}},
+         Press(IDOK), Type(L"note")}, {}, L"", {Ui(kEmptyNameText), Ui(kInvalidNameText), Ui(kNameTooLongText)}, note, {L"note"}},
         {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L"note"}}}; // a leading space is its own name
     for (auto& c : cases) {
         SCOPED_TRACE("row " + std::to_string(&c - cases));
@@ -264,7 +265,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         EXPECT_EQ(script.told, c.told);
         EXPECT_EQ(script.offered.substr(script.offered.rfind(L'\\') + 1), c.offered);
         for (size_t i = 0; i < c.told.size() && i < script.errors.size(); ++i)
-            EXPECT_EQ(script.errors[i], c.told[i] != kEmptyNameText) << "an empty name is a warning, all else errors";
+            EXPECT_EQ(script.errors[i], c.told[i] != Ui(kEmptyNameText)) << "an empty name is a warning, all else errors";
         EXPECT_TRUE(Content(c.where) == content) << Narrow(c.where);
         EXPECT_EQ(volumes.StreamNames(kItem), c.streams);
         EXPECT_EQ(sheet->Items(kStreamList), c.streams);
@@ -290,7 +291,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         volumes.FailAllocationAt(failAllocation);
         sheet->Command(kSaveStreamCommand);
         EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
-        EXPECT_EQ(script.told, failAllocation ? Texts{kOutOfMemoryText} : Texts{});
+        EXPECT_EQ(script.told, failAllocation ? Texts{Ui(kOutOfMemoryText)} : Texts{});
         EXPECT_LE(volumes.Stats().peakBytes, 65536 + 2 * 257) << "more than one chunk (and the listed name) held";
         Close();
     }
@@ -330,7 +331,7 @@ TEST_F(PropertyPage, EveryStreamIsReachedByItsOwnNameAndNothingIsOverwritten) {
         sheet->Select(kStreamList, L"a");
         sheet->Command(kRenameStreamCommand);
         sheet->Command(kSaveStreamCommand);
-        EXPECT_EQ(script.told, (Texts{kDeleteStreamQuestion, kStreamExistsText, kStreamReadFailedText}));
+        EXPECT_EQ(script.told, (Texts{Ui(kDeleteStreamQuestion), Ui(kStreamExistsText), Ui(kStreamReadFailedText)}));
     }
     EXPECT_EQ(volumes.StreamNames(kItem), left) << "deleted, or renamed over, the wrong stream";
     EXPECT_TRUE(Content(kItem + L":a") == "plain a" && Content(kItem + L":utf8") == rows[5].content);
