@@ -58,3 +58,4 @@ add_custom_command(TARGET Kestrune POST_BUILD
   COMMAND ${MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:Kestrune>.debug $<TARGET_FILE_NAME:Kestrune>
   WORKING_DIRECTORY $<TARGET_FILE_DIR:Kestrune>
   COMMENT "Debug information of Kestrune.dll into Kestrune.dll.debug")
+kestrune_sign(Kestrune)

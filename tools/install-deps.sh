@@ -12,8 +12,8 @@ packages=(
   libxxf86vm1 fonts-wine
   # Japanese: the glibc locale Wine maps file names through, and a font for the dialogs
   locales fonts-ipafont-gothic
-  # the manual (chmcmd), the installer (wixl, msibuild) and its signature when asked for
-  fp-utils wixl msitools osslsigncode openssl
+  # the manual (chmcmd, run by strace on a stopped clock), the installer (wixl, msibuild) and its signature when asked for
+  fp-utils strace wixl msitools python3-olefile osslsigncode openssl
   # the commit time the build stamps its outputs with
   git
   # the real NTFS drive N:
