@@ -28,23 +28,25 @@ if(KESTRUNE_SIGN)
   set(sign_msi COMMAND ${KESTRUNE_SIGN} ${KESTRUNE_MSI})
 endif()
 
+# The installer's sources and their rule's inputs; the tests build a later version from the same.
+set(KESTRUNE_MAKE_MSI ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/make_msi.py
+    --template ${CMAKE_SOURCE_DIR}/resources/installer/Kestrune.wxs.in
+    --rc ${CMAKE_SOURCE_DIR}/resources/kestrune.rc
+    --rgs ${KESTRUNE_RGS}
+    --shell-keys ${KESTRUNE_SHELL_KEYS}
+    --dll $<TARGET_FILE:Kestrune>
+    --icon ${RES_OUT}/kestrune.ico
+    --epoch ${KESTRUNE_SOURCE_DATE_EPOCH}
+    ${help_arguments})
+set(KESTRUNE_MSI_INPUTS Kestrune ${help_dependencies} ${RES_OUT}/kestrune.ico ${KESTRUNE_EPOCH_FILE} ${KESTRUNE_RGS}
+    ${KESTRUNE_SHELL_KEYS} ${CMAKE_SOURCE_DIR}/tools/make_msi.py ${CMAKE_SOURCE_DIR}/resources/installer/Kestrune.wxs.in
+    ${CMAKE_SOURCE_DIR}/resources/kestrune.rc)
+
 add_custom_command(
   OUTPUT ${KESTRUNE_MSI} ${CMAKE_BINARY_DIR}/installer/Kestrune.wxs
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/installer
-  COMMAND ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/make_msi.py
-          --template ${CMAKE_SOURCE_DIR}/resources/installer/Kestrune.wxs.in
-          --rc ${CMAKE_SOURCE_DIR}/resources/kestrune.rc
-          --rgs ${KESTRUNE_RGS}
-          --shell-keys ${KESTRUNE_SHELL_KEYS}
-          --dll $<TARGET_FILE:Kestrune>
-          --icon ${RES_OUT}/kestrune.ico
-          --epoch ${KESTRUNE_SOURCE_DATE_EPOCH}
-          ${help_arguments}
-          --wxs ${CMAKE_BINARY_DIR}/installer/Kestrune.wxs
-          --msi-folder ${CMAKE_BINARY_DIR} >/dev/null
+  COMMAND ${KESTRUNE_MAKE_MSI} --wxs ${CMAKE_BINARY_DIR}/installer/Kestrune.wxs --msi-folder ${CMAKE_BINARY_DIR} >/dev/null
   ${sign_msi}
-  DEPENDS Kestrune ${help_dependencies} ${RES_OUT}/kestrune.ico ${KESTRUNE_EPOCH_FILE} ${KESTRUNE_RGS} ${KESTRUNE_SHELL_KEYS}
-          ${CMAKE_SOURCE_DIR}/tools/make_msi.py ${CMAKE_SOURCE_DIR}/resources/installer/Kestrune.wxs.in
-          ${CMAKE_SOURCE_DIR}/resources/kestrune.rc
+  DEPENDS ${KESTRUNE_MSI_INPUTS}
   COMMENT "Installer ${KESTRUNE_MSI}")
 add_custom_target(kestrune_msi ALL DEPENDS ${KESTRUNE_MSI})
