@@ -52,10 +52,11 @@ target_link_libraries(Kestrune PRIVATE kestrune_core)
 
 # Explorer gets the DLL without its debug information (1.3 MB with, 230 KB without): the
 # information stays beside it in Kestrune.dll.debug, which gdb finds through the debug link.
+# objcopy stamps the PE headers with SOURCE_DATE_EPOCH or the clock: 0, as the linker leaves them.
 find_program(MINGW_OBJCOPY x86_64-w64-mingw32-objcopy REQUIRED)
 add_custom_command(TARGET Kestrune POST_BUILD
-  COMMAND ${MINGW_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:Kestrune> $<TARGET_FILE_NAME:Kestrune>.debug
-  COMMAND ${MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:Kestrune>.debug $<TARGET_FILE_NAME:Kestrune>
+  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${MINGW_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:Kestrune> $<TARGET_FILE_NAME:Kestrune>.debug
+  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:Kestrune>.debug $<TARGET_FILE_NAME:Kestrune>
   WORKING_DIRECTORY $<TARGET_FILE_DIR:Kestrune>
   COMMENT "Debug information of Kestrune.dll into Kestrune.dll.debug")
 kestrune_sign(Kestrune)
