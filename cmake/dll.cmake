@@ -12,8 +12,9 @@ add_custom_command(
   COMMAND ${ICONV} -f UTF-8 -t CP932 ${CMAKE_SOURCE_DIR}/resources/kestrune.idl -o ${RES_OUT}/kestrune.idl
   COMMAND ${WIDL} -I /usr/include/wine/wine/windows -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
           -t -T kestrune.tlb -h -H kestrune_h.h -u -U kestrune_i.c kestrune.idl
+  COMMAND ${KESTRUNE_AT_SOURCE_DATE} ${PYTHON3} ${CMAKE_SOURCE_DIR}/tools/stamp_typelib.py kestrune.tlb
   WORKING_DIRECTORY ${RES_OUT}
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/kestrune.idl
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/kestrune.idl ${CMAKE_SOURCE_DIR}/tools/stamp_typelib.py ${KESTRUNE_EPOCH_FILE}
   COMMENT "Type library and interface header")
 
 add_custom_command(

@@ -14,8 +14,8 @@ endif()
 # Written only when the time changes: the outputs stamped with it depend on this file.
 set(KESTRUNE_EPOCH_FILE ${CMAKE_BINARY_DIR}/source-date-epoch)
 file(CONFIGURE OUTPUT ${KESTRUNE_EPOCH_FILE} CONTENT "${KESTRUNE_SOURCE_DATE_EPOCH}\n")
-# Tools that read the clock themselves run through this, with the time and one locale (chmcmd
-# writes different bytes on every run under C or ja_JP.UTF-8, measured; the same under C.UTF-8).
+# Tools that read the clock themselves run through this, with the time and one locale whatever the
+# user's (chmcmd's bytes differ between C and C.UTF-8).
 set(KESTRUNE_AT_SOURCE_DATE ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=${KESTRUNE_SOURCE_DATE_EPOCH})
 
 add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.;-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")

@@ -32,6 +32,7 @@ out=$(try overlay 'C:\') && fail "kestrune-try ran without the product" || [ $? 
 expect "Kestrune is not installed here" "$out"
 stage 'Snapshot.*'
 
+msiinfo() { LC_ALL=C command msiinfo "$@"; }
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
 uninstall_key() { wine_text reg query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$(property "$1" ProductCode)" "${@:2}"; }
 kestrunes() { wine_text reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c 'DisplayName.*REG_SZ.*Kestrune$' || true; }
