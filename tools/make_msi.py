@@ -27,6 +27,7 @@ LIBID = "{4E19DA74-5A13-4910-8F75-236B94656609}"
 MODULE = "[INSTALLDIR]Kestrune.dll"
 ROOTS = {"HKCR": "HKCR", "HKEY_CLASSES_ROOT": "HKCR", "HKLM": "HKLM", "HKEY_LOCAL_MACHINE": "HKLM"}
 MSI_ROOTS = {"HKCR": 0, "HKLM": 2}
+PUBLISHER = "Kestrune Project"  # Programs and Features' publisher and the summary's author
 CODES = uuid.UUID(UPGRADE_CODE)  # the namespace the product and package codes are derived in
 
 
@@ -176,7 +177,7 @@ def derived_code(kind, version, digest):
 def stamp_summary(msi, package_code, epoch):
     """The summary names the product's language and the derived package code, and carries the
     source's time as its created and saved times; wixl writes 1033, a random code and the clock."""
-    subprocess.run(["msibuild", msi, "-s", "Kestrune", "Kestrune Project", "x64;1041", package_code], check=True)
+    subprocess.run(["msibuild", msi, "-s", "Kestrune", PUBLISHER, "x64;1041", package_code], check=True)
     import olefile  # python3-olefile: the summary stream is rewritten in place, at its size
     ole = olefile.OleFileIO(msi, write_mode=True)
     data = bytearray(ole.openstream("\x05SummaryInformation").read())
@@ -220,7 +221,7 @@ def main():
         help_reference = '      <ComponentRef Id="KestruneHelp"/>'
     with open(args.template, encoding="utf-8") as template:
         wxs = string.Template(template.read()).safe_substitute(
-            version=version, registry=registry_xml(rows),
+            version=version, publisher=PUBLISHER, registry=registry_xml(rows),
             helpComponent=help_component, helpReference=help_reference)
     source = hashlib.sha256(wxs.encode())
     for name in sorted(staged):
