@@ -60,8 +60,11 @@ class PeFile:
 
 
 def main():
-    with open(sys.argv[1], "rb") as file:
-        pe = PeFile(file.read())
+    try:
+        with open(sys.argv[1], "rb") as file:
+            pe = PeFile(file.read())
+    except (OSError, ValueError, struct.error) as fault:
+        sys.exit("pe_file.py: %s: %s" % (sys.argv[1], fault))
     print("machine %#x" % pe.machine)
     for bit, name in CHARACTERISTICS.items():
         if pe.characteristics & bit:
