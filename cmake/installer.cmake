@@ -25,7 +25,7 @@ endif()
 
 set(sign_msi "")
 if(KESTRUNE_SIGN)
-  set(sign_msi COMMAND ${KESTRUNE_SIGN} ${KESTRUNE_MSI})
+  set(sign_msi COMMAND ${KESTRUNE_SIGN} ${KESTRUNE_MSI} ${KESTRUNE_SIGN_TIMESTAMP})
 endif()
 
 # The installer's sources and their rule's inputs; the tests build a later version from the same.

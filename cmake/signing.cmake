@@ -6,12 +6,13 @@
 set(KESTRUNE_SIGN "")
 if(NOT "$ENV{KESTRUNE_SIGN_PFX}" STREQUAL "")
   find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-  set(KESTRUNE_SIGN ${CMAKE_SOURCE_DIR}/tools/sign.sh $ENV{KESTRUNE_SIGN_PFX} "$ENV{KESTRUNE_SIGN_TIMESTAMP_URL}")
+  set(KESTRUNE_SIGN ${CMAKE_SOURCE_DIR}/tools/sign.sh $ENV{KESTRUNE_SIGN_PFX})
 endif()
+set(KESTRUNE_SIGN_TIMESTAMP $ENV{KESTRUNE_SIGN_TIMESTAMP_URL}) # empty: no argument, no timestamp
 
 function(kestrune_sign target)
   if(KESTRUNE_SIGN)
-    add_custom_command(TARGET ${target} POST_BUILD COMMAND ${KESTRUNE_SIGN} $<TARGET_FILE:${target}>
+    add_custom_command(TARGET ${target} POST_BUILD COMMAND ${KESTRUNE_SIGN} $<TARGET_FILE:${target}> ${KESTRUNE_SIGN_TIMESTAMP}
                        COMMENT "Signing $<TARGET_FILE_NAME:${target}>")
   endif()
 endfunction()
