@@ -2,6 +2,8 @@
 # same pages and index. hhctrl reads the project, contents and index files in the help file's
 # code page: the Japanese ones are kept in UTF-8 and handed to chmcmd as CP932, the English ones
 # are ASCII. The topics stay UTF-8; each says so in its own header.
+# chmcmd stamps each file with the time it reads itself: it runs on a clock stopped at the
+# source's time (tools/frozen-clock.sh).
 find_program(CHMCMD chmcmd REQUIRED)
 
 # Both manuals share the Japanese one's style sheet.
@@ -19,10 +21,10 @@ function(kestrune_manual target source chm charset)
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${source}/html ${out}/html
     COMMAND ${CMAKE_COMMAND} -E copy ${shared_style} ${out}/html/kestrune.css
     ${project_files}
-    COMMAND ${CHMCMD} --no-html-scan Kestrune.hhp > chmcmd.log
+    COMMAND ${KESTRUNE_AT_SOURCE_DATE} ${CMAKE_SOURCE_DIR}/tools/frozen-clock.sh ${CHMCMD} --no-html-scan Kestrune.hhp > chmcmd.log
     COMMAND ${CMAKE_COMMAND} -E copy ${chm} ${CMAKE_BINARY_DIR}/${chm}
     WORKING_DIRECTORY ${out}
-    DEPENDS ${source}/Kestrune.hhp ${source}/Kestrune.hhc ${source}/Kestrune.hhk ${topics} ${shared_style}
+    DEPENDS ${KESTRUNE_EPOCH_FILE} ${CMAKE_SOURCE_DIR}/tools/frozen-clock.sh ${source}/Kestrune.hhp ${source}/Kestrune.hhc ${source}/Kestrune.hhk ${topics} ${shared_style}
     COMMENT "Help file ${chm}")
   add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${chm})
 endfunction()

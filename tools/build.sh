@@ -7,6 +7,12 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/install-deps.sh"
+if [ -n "${KESTRUNE_SIGN_PFX:-}" ]; then
+  [ -n "${KESTRUNE_SIGN_PASSWORD+set}" ] || { echo "KESTRUNE_SIGN_PFX is set but KESTRUNE_SIGN_PASSWORD is not" >&2; exit 1; }
+  echo "signing Kestrune.dll, kestrune-try.exe and the MSI with $KESTRUNE_SIGN_PFX${KESTRUNE_SIGN_TIMESTAMP_URL:+, timestamped by $KESTRUNE_SIGN_TIMESTAMP_URL}"
+else
+  echo "nothing is signed (KESTRUNE_SIGN_PFX and KESTRUNE_SIGN_PASSWORD name a certificate to sign with)"
+fi
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" >/dev/null
 demo=0
 if [ $# -eq 0 ]; then

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs on Debian 12 the packages the build, the installer, the demo and the tests need, when
+# Installs on Debian 12 or 13 the packages the build, the installer, the demo and the tests need, when
 # missing. Packages are asked of dpkg-query, not found on PATH: a user's PATH may lack /usr/sbin,
 # where mkntfs lives.
 set -euo pipefail
@@ -12,8 +12,10 @@ packages=(
   libxxf86vm1 fonts-wine
   # Japanese: the glibc locale Wine maps file names through, and a font for the dialogs
   locales fonts-ipafont-gothic
-  # the manual (chmcmd) and the installer (wixl, msibuild)
-  fp-utils wixl msitools
+  # the manual (chmcmd, run by strace on a stopped clock), the installer (wixl, msibuild) and its signature when asked for
+  fp-utils strace wixl msitools python3-olefile osslsigncode openssl
+  # the commit time the build stamps its outputs with
+  git
   # the real NTFS drive N:, and the FAT drive F: of a session by hand
   ntfs-3g fuse3 mtools fusefat
 )
@@ -26,7 +28,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "missing packages: ${missing[*]} (run as root to install them)" >&2
     exit 1
   fi
-  export DEBIAN_FRONTEND=noninteractive
+  # apt-get's lines are read below: untranslated, whatever the user's locale.
+  export DEBIAN_FRONTEND=noninteractive LC_ALL=C
   echo "installing ${missing[*]} and what they need (a few minutes on a fresh machine) ..."
   apt-get update -qq
   # One line per downloaded package, then one per 20 set up, so that a long download shows.

@@ -6,6 +6,9 @@ so the installer writes exactly what self-registration writes; the shell's handl
 from resources/installer/shell-keys.tsv. The type library is registered by Windows Installer's own
 RegisterTypeLibraries action, which calls RegisterTypeLib on the installed DLL as
 self-registration does (and so writes the same TypeLib and Interface keys).
+
+The package is reproducible: its product and package codes are derived from the version and the
+packed bytes, and the files' and the summary's times are SOURCE_DATE_EPOCH, not the clock.
 """
 import argparse
 import hashlib
@@ -13,9 +16,11 @@ import os
 import re
 import shutil
 import string
+import struct
 import subprocess
 import sys
 import tempfile
+import uuid
 
 UPGRADE_CODE = "{904CF176-5325-4ABF-BC69-AEB4677D067E}"  # as in Kestrune.wxs.in
 # The manuals' components by file name: (component id, component GUID).
@@ -27,6 +32,8 @@ LIBID = "{4E19DA74-5A13-4910-8F75-236B94656609}"
 MODULE = "[INSTALLDIR]Kestrune.dll"
 ROOTS = {"HKCR": "HKCR", "HKEY_CLASSES_ROOT": "HKCR", "HKLM": "HKLM", "HKEY_LOCAL_MACHINE": "HKLM"}
 MSI_ROOTS = {"HKCR": 0, "HKLM": 2}
+PUBLISHER = "Kestrune Project"  # Programs and Features' publisher and the summary's author
+CODES = uuid.UUID(UPGRADE_CODE)  # the namespace the product and package codes are derived in
 
 
 def tokens(text):
@@ -131,8 +138,9 @@ def sql(text):
     return "'" + text.replace("'", "''") + "'"
 
 
-def post_queries(rows, version):
-    """What wixl cannot say: keys without values, the type library, same-version upgrades."""
+def post_queries(rows, version, help_link):
+    """What wixl cannot say: keys without values, the type library, same-version upgrades, the
+    installed manual as the help link of Programs and Features."""
     queries = []
     for root, key, _, data in rows:
         if data is None:  # '*': created on install, removed on uninstall
@@ -158,7 +166,33 @@ def post_queries(rows, version):
         "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
         "VALUES ('%s', '%s', 513, 'WIX_UPGRADE_DETECTED')" % (UPGRADE_CODE, version),
     ]
+    if help_link:  # ARPHELPLINK is not formatted itself: set it once INSTALLDIR is known
+        queries += [
+            "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+            "VALUES ('SetHelpLink', 51, 'ARPHELPLINK', '[INSTALLDIR]Kestrune.chm')",
+            "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetHelpLink', 1001)",
+        ]
     return queries
+
+
+def derived_code(kind, version, digest):
+    return "{%s}" % str(uuid.uuid5(CODES, "%s %s %s" % (kind, version, digest))).upper()
+
+
+def stamp_summary(msi, package_code, epoch):
+    """The summary names the product's language and the derived package code, and carries the
+    source's time as its created and saved times; wixl writes 1033, a random code and the clock."""
+    subprocess.run(["msibuild", msi, "-s", "Kestrune", PUBLISHER, "x64;1041", package_code], check=True)
+    import olefile  # python3-olefile: the summary stream is rewritten in place, at its size
+    ole = olefile.OleFileIO(msi, write_mode=True)
+    data = bytearray(ole.openstream("\x05SummaryInformation").read())
+    section = struct.unpack_from("<I", data, 44)[0]
+    for i in range(struct.unpack_from("<I", data, section + 4)[0]):
+        offset = section + struct.unpack_from("<I", data, section + 12 + 8 * i)[0]
+        if struct.unpack_from("<I", data, offset)[0] == 64:  # VT_FILETIME
+            struct.pack_into("<Q", data, offset + 4, (epoch + 11644473600) * 10 ** 7)
+    ole.write_stream("\x05SummaryInformation", bytes(data))
+    ole.close()
 
 
 def main():
@@ -169,6 +203,9 @@ def main():
     parser.add_argument("--shell-keys", required=True)
     parser.add_argument("--dll", required=True)
     parser.add_argument("--help-file", action="append", default=[], help="a manual; repeat for each language")
+    parser.add_argument("--icon", required=True, help="the icon Programs and Features shows")
+    parser.add_argument("--epoch", type=int, required=True, help="SOURCE_DATE_EPOCH: the files' and the summary's time")
+    parser.add_argument("--version", help="instead of the version resource's (a later package for the upgrade test)")
     parser.add_argument("--wxs", required=True)
     parser.add_argument("--msi-folder", required=True)
     args = parser.parse_args()
@@ -178,31 +215,40 @@ def main():
         with open(script, encoding="ascii") as text:
             rows += parse_rgs(text.read())
     rows += read_shell_keys(args.shell_keys)
-    version = version_of(args.rc)
+    version = args.version or version_of(args.rc)
+    staged = {"Kestrune.dll": args.dll, "Kestrune.ico": args.icon}
     # One component per manual, each with a GUID of its own that never changes.
     components = [(os.path.basename(path), HELP_COMPONENTS[os.path.basename(path)]) for path in args.help_file]
+    staged.update((os.path.basename(path), path) for path in args.help_file)
     help_component = "\n".join(
         '          <Component Id="%s" Guid="%s" Win64="yes">\n'
         '            <File Id="%sChm" Name="%s" Source="%s" KeyPath="yes"/>\n'
         '          </Component>' % (ident, guid, ident, name, name) for name, (ident, guid) in components)
     help_reference = "\n".join('      <ComponentRef Id="%s"/>' % ident for _, (ident, _) in components)
     with open(args.template, encoding="utf-8") as template:
-        wxs = string.Template(template.read()).substitute(
-            version=version, registry=registry_xml(rows),
+        wxs = string.Template(template.read()).safe_substitute(
+            version=version, publisher=PUBLISHER, registry=registry_xml(rows),
             helpComponent=help_component, helpReference=help_reference)
+    source = hashlib.sha256(wxs.encode())
+    for name in sorted(staged):
+        with open(staged[name], "rb") as packed:
+            source.update(name.encode() + b"\0" + packed.read())
+    wxs = string.Template(wxs).substitute(productCode=derived_code("product", version, source.hexdigest()))
     with open(args.wxs, "w", encoding="utf-8") as out:
         out.write(wxs)
 
     msi = os.path.join(args.msi_folder, "Kestrune-%s-x64.msi" % version)
     with tempfile.TemporaryDirectory() as scratch:
-        # wixl takes sources relative to where it runs: the files are staged under their names.
-        shutil.copyfile(args.dll, os.path.join(scratch, "Kestrune.dll"))
-        for path in args.help_file:
-            shutil.copyfile(path, os.path.join(scratch, os.path.basename(path)))
+        # wixl takes sources relative to where it runs: the files are staged under their names,
+        # with the source's time, which the cabinet records.
+        for name, path in staged.items():
+            shutil.copyfile(path, os.path.join(scratch, name))
+            os.utime(os.path.join(scratch, name), (args.epoch, args.epoch))
         partial = os.path.join(scratch, "Kestrune.msi")
         subprocess.run(["wixl", "-a", "x64", "-o", partial, os.path.abspath(args.wxs)], check=True, cwd=scratch)
-        for query in post_queries(rows, version):
+        for query in post_queries(rows, version, bool(args.help_file)):
             subprocess.run(["msibuild", partial, "-q", query], check=True)
+        stamp_summary(partial, derived_code("package", version, source.hexdigest()), args.epoch)
         os.replace(partial, msi)
     print(msi)
 

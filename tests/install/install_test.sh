@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The MSI in a fresh prefix of its own: install, the installed keys and files (installed_product_tests),
-# kestrune-try against the installed product, reinstall, a rebuilt package over it, repair after
-# damage, uninstall without a trace, and the try host's answer when nothing is installed.
-# Exits 77 (skipped) when a check had to wait for a class this build does not have yet.
-# Usage: install_test.sh MSI TRY_EXE TESTS_EXE SHELL_KEYS SESSION_DIR FILES
+# the refusal on ARM64, the summary and the Programs and Features entry, kestrune-try against the
+# installed product, reinstall, a rebuilt package over it, the README's repair after damage, the
+# upgrade to a later version, uninstall without a trace, and the try host's answer when nothing
+# is installed. Exits 77 (skipped) when a check had to wait for a class this build does not have yet.
+# Usage: install_test.sh MSI TRY_EXE TESTS_EXE SHELL_KEYS SESSION_DIR FILES NEXT_MSI
 set -euo pipefail
-msi=$1 try_exe=$2 tests_exe=$3 shell_keys=$4 files=$6
+msi=$1 try_exe=$2 tests_exe=$3 shell_keys=$4 files=$6 next_msi=$7
 here=$(cd "$(dirname "$0")/../.." && pwd)
 export KESTRUNE_SESSION_DIR=$5
 rm -rf "$KESTRUNE_SESSION_DIR"
@@ -31,9 +32,40 @@ out=$(try overlay 'C:\') && fail "kestrune-try ran without the product" || [ $? 
 expect "Kestrune is not installed here" "$out"
 stage 'Snapshot.*'
 
-echo "== install"
+msiinfo() { LC_ALL=C command msiinfo "$@"; }
+property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2 }'; }
+uninstall_key() { wine_text reg query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$(property "$1" ProductCode)" "${@:2}"; }
+kestrunes() { wine_text reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c 'DisplayName.*REG_SZ.*Kestrune$' || true; }
+echo "== the summary names the product's language"
+expect "Template: x64;$(property "$msi" ProductLanguage)" "$(msiinfo suminfo "$msi")"
+
+echo "== refused on ARM64, whose Explorer cannot load an x64 DLL"
+# Wine sets PROCESSOR_ARCHITECTURE itself, but takes it from PROCESSOR_ARCHITEW6432 when given.
+if [[ $(PROCESSOR_ARCHITEW6432=ARM64 wine_text cmd /c 'echo %PROCESSOR_ARCHITECTURE%') == ARM64* ]]; then
+  PROCESSOR_ARCHITEW6432=ARM64 wine_text msiexec /i "$msi" /qn /l 'C:\arm64.log' && fail "installed on ARM64" || true
+  # A quiet install logs no message text (Wine shows it in a message box otherwise): the refusal is
+  # that nothing after the launch conditions ran, and the message is the condition's.
+  log=$(iconv -f CP932 -t UTF-8 "$WINEPREFIX/drive_c/arm64.log")
+  expect LaunchConditions "$log"
+  ! grep -q ValidateProductID <<<"$log" || fail "the install went on past the launch conditions"
+  [ "$(kestrunes)" = 0 ] || fail "installed on ARM64"
+  expect "Explorer on ARM64 Windows cannot load it" "$(msiinfo export "$msi" LaunchCondition | grep ARM64)"
+else
+  echo "SKIPPED: this Wine cannot pose as ARM64 Windows: the refusal is not checked"
+  skipped=1
+fi
+
+echo "== install, and its entry in Programs and Features"
 wine_text msiexec /i "$msi" /qn || fail "msiexec /i"
 stage 'Installed*:*/Installed*'
+entry=$(uninstall_key "$msi")
+expect "Publisher    REG_SZ    $(property "$msi" Manufacturer)" "$entry"
+[ "$(property "$msi" Manufacturer)" != "$(property "$msi" ProductName)" ] || fail "the publisher is only the product's name"
+expect 'HelpLink    REG_SZ    C:\Program Files\Kestrune\Kestrune.chm' "$entry"
+# Programs and Features draws the icon Windows Installer keeps for the product.
+icon=$(wine_text reg query "HKCR\\Installer\\Products" /s | grep -oE 'ProductIcon +REG_SZ +.*Kestrune\.ico$' || true)
+icon=${icon##*C:\\}
+[ -n "$icon" ] && [ -s "$WINEPREFIX/drive_c/${icon//\\//}" ] || fail "no product icon: $icon"
 
 echo "== kestrune-try: a real hard link by drop on Wine's drive K:"
 mkdir -p "$scratch_drive/t/sub" "$scratch_drive/t/target/inside" "$scratch_drive/t/plain" "$scratch_drive/t/copies"
@@ -109,16 +141,29 @@ cp "$msi" "$rebuilt"
 msibuild "$rebuilt" -q "UPDATE \`Property\` SET \`Value\` = '{3A1F0B8E-5D6C-4E2B-9F7A-1C0D2E3F4A5B}' WHERE \`Property\` = 'ProductCode'"
 msibuild "$rebuilt" -s Kestrune Kestrune 'x64;1041' '{7B2C4D6E-8F90-4A1B-B2C3-D4E5F6A7B8C9}'
 wine_text msiexec /i "$rebuilt" /qn || fail "msiexec /i of the rebuilt package"
-products=$(wine_text reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c 'DisplayName.*REG_SZ.*Kestrune$' || true)
-[ "$products" = 1 ] || fail "$products products named Kestrune are installed"
+[ "$(kestrunes)" = 1 ] || fail "$(kestrunes) products named Kestrune are installed"
 rm -f "$WINEPREFIX/drive_c/Program Files/Kestrune/Kestrune.dll"
 wine_text reg delete 'HKCR\CLSID\{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}\InprocServer32' /f >/dev/null
-# The repair Windows runs for "msiexec /fa": Wine's /f answers success but restores nothing.
-wine_text msiexec /i "$rebuilt" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair"
+repair=$(grep -oE 'msiexec /f[a-z]+' "$here/README.md" | head -1)
+echo "== the README's repair: $repair"
+wine_text $repair "$rebuilt" /qn || echo "($repair answered $?)"
+if [ ! -f "$WINEPREFIX/drive_c/Program Files/Kestrune/Kestrune.dll" ]; then
+  # Wine's msiexec /f answers success and restores nothing; Windows runs it as this.
+  echo "SKIPPED: this Wine's $repair restored nothing: its equivalent REINSTALLMODE=${repair#msiexec /f} is checked instead"
+  skipped=1
+  wine_text msiexec /i "$rebuilt" REINSTALL=ALL REINSTALLMODE=${repair#msiexec /f} /qn || fail "repair"
+fi
+stage 'Installed*:*/Installed*'
+
+echo "== the later version replaces it"
+wine_text msiexec /i "$next_msi" /qn || fail "msiexec /i of the later version"
+[ "$(kestrunes)" = 1 ] || fail "$(kestrunes) products named Kestrune are installed after the upgrade"
+uninstall_key "$rebuilt" >/dev/null && fail "the earlier version's entry is left" || true
+expect "DisplayVersion    REG_SZ    $(property "$next_msi" ProductVersion)" "$(uninstall_key "$next_msi")"
 stage 'Installed*:*/Installed*'
 
 echo "== uninstall"
-wine_text msiexec /x "$rebuilt" /qn || fail "msiexec /x"
+wine_text msiexec /x "$next_msi" /qn || fail "msiexec /x"
 stage 'Removed.*'
 out=$(try status) && fail "kestrune-try ran after the uninstall" || true
 expect "Kestrune is not installed here" "$out"
