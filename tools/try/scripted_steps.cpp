@@ -298,14 +298,28 @@ bool ScriptedSteps::SelectItem(const std::wstring& argument) {
     return inView;
 }
 
-// Wine's browser at times ignores BFFM_SETSELECTIONW while it still fills its tree: asked again
-// until the status line and the tree show the folder.
+// Wine's browser at times ignores BFFM_SETSELECTIONW while it still fills its tree, and for a
+// sibling of its selection: asked again, and the sibling picked in the tree, until the status line
+// and the tree show the folder.
 bool ScriptedSteps::SelectFolder(const std::wstring& path) {
     HWND tree = FindWindowExW(window_, nullptr, WC_TREEVIEWW, nullptr);
     std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     for (DWORD waited = 0; tree && waited < kWindowWaitMs && !RunEnding(); waited += 5 * kPollMs) {
         SendMessageW(window_, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
         Sleep(5 * kPollMs);
+        HTREEITEM sibling = TreeView_GetChild(tree, TreeView_GetParent(tree, TreeView_GetSelection(tree)));
+        for (; sibling; sibling = TreeView_GetNextSibling(tree, sibling)) {
+            wchar_t label[MAX_PATH] = {};
+            TVITEMW data = {};
+            data.mask = TVIF_TEXT;
+            data.hItem = sibling;
+            data.pszText = label;
+            data.cchTextMax = MAX_PATH;
+            if (TreeView_GetItem(tree, &data) && name == label) {
+                if (sibling != TreeView_GetSelection(tree)) TreeView_SelectItem(tree, sibling);
+                break;
+            }
+        }
         wchar_t status[MAX_PATH] = {}, text[MAX_PATH] = {};
         GetDlgItemTextW(window_, kBrowserStatusId, status, MAX_PATH);
         TVITEMW item = {};
