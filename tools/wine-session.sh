@@ -118,8 +118,10 @@ wine_session_start() {
     wine_ja wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
     substitute_japanese_fonts
     # The services of a brand-new prefix started before the drives existed: the shell's folder
-    # browser then finds neither K: nor any folder on it. Restart them once with the drives mapped.
+    # browser then finds neither K: nor N: nor any folder on them. Restart them once with the
+    # drives mapped.
     map_scratch_drive
+    map_ntfs_drive
     give_z_a_device
     wineserver -k >/dev/null 2>&1 || true
     start_wine_services
