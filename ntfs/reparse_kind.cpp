@@ -8,10 +8,6 @@
 #include <cwchar>
 
 namespace kestrune {
-namespace {
-constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
-constexpr DWORD kNameSurrogateBit = 0x20000000;
-} // namespace
 
 ReparseKind GetReparseKind(const wchar_t* path) {
     DWORD attributes = Kernel().GetFileAttributesW(path);
@@ -30,7 +26,7 @@ ReparseKind GetReparseKind(const wchar_t* path) {
     if (found.dwReserved0 == kSymbolicLinkTag)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ReparseKind::DirectoryLink : ReparseKind::Ordinary;
     // Other name surrogates lead elsewhere in ways this library cannot read: in doubt, protect.
-    return (found.dwReserved0 & kNameSurrogateBit) ? ReparseKind::Unknown : ReparseKind::Ordinary;
+    return IsNameSurrogate(found.dwReserved0) ? ReparseKind::Unknown : ReparseKind::Ordinary;
 }
 
 } // namespace kestrune

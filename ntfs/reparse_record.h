@@ -7,6 +7,7 @@
 namespace kestrune {
 
 constexpr DWORD kMountPointTag = 0xA0000003;      // IO_REPARSE_TAG_MOUNT_POINT
+constexpr DWORD kSymbolicLinkTag = 0xA000000C;    // IO_REPARSE_TAG_SYMLINK
 constexpr DWORD kReparseTransferBytes = 16384;     // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
 constexpr DWORD kReparseHeaderBytes = 8;           // tag, data length, reserved
 constexpr DWORD kFsctlGetReparsePoint = 0x000900A8;

@@ -14,7 +14,6 @@
 namespace kestrune {
 namespace {
 
-constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
 constexpr DWORD kRelativeLinkFlag = 1;         // SYMLINK_FLAG_RELATIVE
 
 bool StartsWith(const wchar_t* text, size_t length, const wchar_t* prefix) {
