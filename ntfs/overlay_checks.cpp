@@ -4,7 +4,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 namespace kestrune {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 #include "shell/bounded_text.h"
 #include "shell/command_verb.h"
 #include "shell/dropped_path.h"

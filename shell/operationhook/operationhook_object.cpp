@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "ntfs/reparse_kind.h"
+#include "ntfs/reparse/reparse_kind.h"
 #include "shell/bounded_text.h"
 #include "shell/ui_language.h"
 

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "ntfs/kernel.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 #include "server/module.h"
 #include "shell/dropped_path.h"
 

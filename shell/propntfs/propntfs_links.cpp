@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <new>
 
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "server/module.h"

@@ -9,7 +9,7 @@
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/scoped.h"
-#include "ntfs/streams.h"
+#include "ntfs/streams/streams.h"
 #include "server/module.h"
 #include "shell/bounded_text.h"
 #include "shell/propntfs/content_copy.h"

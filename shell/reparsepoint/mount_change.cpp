@@ -7,9 +7,9 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/reparse_kind.h"
-#include "ntfs/reparse.h"
-#include "ntfs/volumes.h"
+#include "ntfs/reparse/reparse_kind.h"
+#include "ntfs/reparse/reparse.h"
+#include "ntfs/volumes/volumes.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 

@@ -2,7 +2,7 @@
 #include "shell/reparsepoint/reparsepoint_object.h"
 
 #include "ntfs/paths.h"
-#include "ntfs/reparse.h"
+#include "ntfs/reparse/reparse.h"
 #include "shell/reparsepoint/browse_for_target.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 #include "shell/ui_language.h"

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "ntfs/reparse_record.h"
-#include "ntfs/volumes.h"
+#include "ntfs/reparse/reparse_record.h"
+#include "ntfs/volumes/volumes.h"
 #include "server/module.h"
 #include "shell/help/help.h"
 #include "shell/reparsepoint/reparsepoint_object.h"

@@ -5,7 +5,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 #include "shell/dropped_path.h"
 #include "shell/command_verb.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"

@@ -1,8 +1,8 @@
 #include "shell/reparsepoint/reparsepoint_object.h"
 
 #include "ntfs/kernel.h"
-#include "ntfs/reparse.h"
-#include "ntfs/reparse_kind.h"
+#include "ntfs/reparse/reparse.h"
+#include "ntfs/reparse/reparse_kind.h"
 #include "shell/ui_language.h"
 
 namespace kestrune {

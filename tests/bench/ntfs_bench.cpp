@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 #include "ntfs/kernel.h"
 #include "ntfs/kernel_override.h"
 #include "ntfs/overlay_checks.h"
-#include "ntfs/streams.h"
+#include "ntfs/streams/streams.h"
 #include "tests/fake/fake_volumes.h"
 
 using namespace kestrune;

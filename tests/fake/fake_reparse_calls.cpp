@@ -1,7 +1,7 @@
 // Reparse points and mounts: the reparse requests and the mount manager.
 #include "tests/fake/fake_volume_model.h"
 
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "tests/fake/fake_volume_model.h"
 
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 
 #include <algorithm>
 #include <cstring>

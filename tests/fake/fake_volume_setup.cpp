@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 
 namespace kestrune::testing {
 

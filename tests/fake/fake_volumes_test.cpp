@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

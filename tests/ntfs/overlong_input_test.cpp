@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 namespace kestrune {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/reparse.h"
-#include "ntfs/reparse_record.h"
-#include "ntfs/volumes.h"
+#include "ntfs/reparse/reparse.h"
+#include "ntfs/reparse/reparse_record.h"
+#include "ntfs/volumes/volumes.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

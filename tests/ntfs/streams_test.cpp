@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/streams.h"
+#include "ntfs/streams/streams.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

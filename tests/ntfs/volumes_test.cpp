@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "ntfs/reparse_record.h"
-#include "ntfs/volumes.h"
+#include "ntfs/reparse/reparse_record.h"
+#include "ntfs/volumes/volumes.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {

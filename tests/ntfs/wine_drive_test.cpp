@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 namespace kestrune {
 namespace {

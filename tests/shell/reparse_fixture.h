@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 #include "server/com_object.h"
 #include "server/module.h"
 #include "shell/reparsepoint/reparsepoint_object.h"

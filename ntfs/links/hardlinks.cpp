@@ -1,11 +1,11 @@
 // Every path of a file on the volume that holds it: the file system's own list of its names where
 // the system has one, else a scan of the drive that reads each folder once.
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 
 #include "ntfs/kernel.h"
-#include "ntfs/link_target.h"
+#include "ntfs/links/link_target.h"
 #include "ntfs/paths.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "ntfs/name_list.h"
+#include "ntfs/links/name_list.h"
 
 #include "ntfs/kernel.h"
 

@@ -1,6 +1,6 @@
 // The drive scan as a tree of nodes: a folder read into a sorted list, its subfolders recursively,
 // then flattened into one list of files.
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/hardlinks.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"

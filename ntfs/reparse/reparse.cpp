@@ -1,10 +1,10 @@
-#include "ntfs/reparse.h"
+#include "ntfs/reparse/reparse.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 #include <cwchar>
 

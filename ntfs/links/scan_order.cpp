@@ -1,4 +1,4 @@
-#include "ntfs/scan_order.h"
+#include "ntfs/links/scan_order.h"
 
 #include <cwchar>
 

@@ -1,4 +1,4 @@
-#include "ntfs/folder_reader.h"
+#include "ntfs/links/folder_reader.h"
 
 #include "ntfs/kernel.h"
 

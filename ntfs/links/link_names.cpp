@@ -1,12 +1,12 @@
 // The direct answer: the file system's own list of the file's names, each a path from its volume's
 // root, put under the root the path reached the volume through and into the scan's order, and kept only where the scan would
 // have found it.
-#include "ntfs/folder_reader.h"
-#include "ntfs/hardlinks.h"
+#include "ntfs/links/folder_reader.h"
+#include "ntfs/links/hardlinks.h"
 #include "ntfs/kernel.h"
-#include "ntfs/link_target.h"
-#include "ntfs/name_list.h"
-#include "ntfs/scan_order.h"
+#include "ntfs/links/link_target.h"
+#include "ntfs/links/name_list.h"
+#include "ntfs/links/scan_order.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>

@@ -1,12 +1,12 @@
 // The drive scan, folder by folder: each folder is read once through one open, its matching files
 // are written out in the scan's order, then its subfolders are walked in turn. Only the folders on
 // the current path are held, each as the names of its subfolders.
-#include "ntfs/folder_reader.h"
-#include "ntfs/hardlinks.h"
-#include "ntfs/link_target.h"
-#include "ntfs/name_list.h"
-#include "ntfs/reparse_record.h"
-#include "ntfs/scan_order.h"
+#include "ntfs/links/folder_reader.h"
+#include "ntfs/links/hardlinks.h"
+#include "ntfs/links/link_target.h"
+#include "ntfs/links/name_list.h"
+#include "ntfs/reparse/reparse_record.h"
+#include "ntfs/links/scan_order.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>

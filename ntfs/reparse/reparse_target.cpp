@@ -1,11 +1,11 @@
 // Reading where a mount point or a symbolic link leads. Both names are taken by the offsets and
 // lengths the record gives, within the bytes returned: records written by other tools may store
 // the print name first.
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 #include <cstring>

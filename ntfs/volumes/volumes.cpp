@@ -1,8 +1,8 @@
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>

@@ -1,8 +1,8 @@
-#include "ntfs/link_target.h"
+#include "ntfs/links/link_target.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
-#include "ntfs/reparse_record.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 namespace kestrune {

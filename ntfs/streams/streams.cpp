@@ -1,9 +1,9 @@
-#include "ntfs/streams.h"
+#include "ntfs/streams/streams.h"
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/scoped.h"
-#include "ntfs/volumes.h"
+#include "ntfs/volumes/volumes.h"
 
 #include <cstring>
 #include <cwchar>
