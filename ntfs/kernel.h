@@ -61,6 +61,9 @@ struct KernelApi {
     DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     // A file's facts by its name, without an open (Windows 11 24H2); null where the system lacks it.
     BOOL(WINAPI* GetFileInformationByName)(LPCWSTR, int, LPVOID, ULONG);
+    // New folders and symbolic links (the links made by a drop).
+    BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
+    BOOLEAN(WINAPI* CreateSymbolicLinkW)(LPCWSTR, LPCWSTR, DWORD);
 };
 
 // The by-name query's class and answer, as the system's headers declare them.

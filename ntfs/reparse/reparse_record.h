@@ -8,6 +8,7 @@ namespace kestrune {
 
 constexpr DWORD kMountPointTag = 0xA0000003;      // IO_REPARSE_TAG_MOUNT_POINT
 constexpr DWORD kSymbolicLinkTag = 0xA000000C;    // IO_REPARSE_TAG_SYMLINK
+constexpr uint32_t kRelativeSymbolicLink = 1;      // SYMLINK_FLAG_RELATIVE, after a symbolic link's names' fields
 constexpr DWORD kReparseTransferBytes = 16384;     // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
 constexpr DWORD kReparseHeaderBytes = 8;           // tag, data length, reserved
 constexpr DWORD kFsctlGetReparsePoint = 0x000900A8;

@@ -19,6 +19,16 @@ void FakeVolumeSet::SetNameCallsPresent(bool present) {
         impl_->api.FindNextFileNameW = nullptr;
     }
 }
+void FakeVolumeSet::SetSymbolicLinkRight(SymbolicLinkRight right) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->symbolicLinkRight = right;
+}
+
+void FakeVolumeSet::SetUnprivilegedFlagKnown(bool known) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->unprivilegedFlagKnown = known;
+}
+
 void FakeVolumeSet::SetStreamCalls(StreamCalls calls) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->streamCalls = calls;

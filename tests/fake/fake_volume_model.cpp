@@ -152,7 +152,25 @@ Record* FakeVolumeSet::Impl::Child(Record* dir, const std::wstring& name) {
 }
 
 // The folder a mount-point record leads to, or the file or folder of a symbolic link.
-Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& error) {
+// A relative symbolic link's name, from the volume's GUID path and the folder that holds the link,
+// with "." and ".." taken out; ".." at the root stays there, as the object manager keeps it.
+static std::wstring FromFolder(Record* folder, const std::wstring& relative) {
+    std::wstring inside;
+    if (!folder->names.empty()) inside = Impl::VolumePath(folder->names.front().first, folder->names.front().second);
+    std::vector<std::wstring> parts;
+    for (auto& part : SplitComponents(inside + L"\\" + relative)) {
+        if (part == L"..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (part != L".") {
+            parts.push_back(part);
+        }
+    }
+    std::wstring path = folder->volume->guidPath;
+    for (size_t i = 0; i < parts.size(); ++i) path += (i ? L"\\" : L"") + parts[i];
+    return path;
+}
+
+Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& error, Record* linkFolder) {
     if (hops > kMaxReparseHops) {
         error = ERROR_CANT_RESOLVE_FILENAME;
         return nullptr;
@@ -171,6 +189,16 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
     std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + names +
                                                               header->substituteNameOffset),
                             header->substituteNameLength / 2);
+    uint32_t flags = 0;
+    if (symbolic) std::memcpy(&flags, record->reparse.data() + 16, 4);
+    if (symbolic && (flags & kRelativeSymbolicLink)) {
+        Located at;
+        if (!linkFolder || !Locate(FromFolder(linkFolder, substitute), true, at, error, hops + 1)) return nullptr;
+        if (!at.record) error = ERROR_FILE_NOT_FOUND;
+        return at.record;
+    }
+    // "\??\UNC\server\share\..." names a share.
+    if (substitute.rfind(L"\\??\\UNC\\", 0) == 0) substitute = L"\\??\\\\\\" + substitute.substr(8);
     if (substitute.rfind(L"\\??\\", 0) != 0) {
         error = ERROR_PATH_NOT_FOUND;
         return nullptr;
@@ -302,7 +330,7 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
             return true;
         }
         if (!child->reparse.empty() && (!last || followFinal)) {
-            Record* target = FollowReparse(child, hops, error);
+            Record* target = FollowReparse(child, hops, error, current);
             if (!target) return false;
             if (last) {
                 at.parent = current;

@@ -147,6 +147,8 @@ struct FakeVolumeSet::Impl {
     // "\\?\D:", "\\?\UNC\server\share", or the DOS path of a folder a letterless volume is mounted in.
     std::wstring DosRoot(Volume* volume, int depth = 0);
     StreamCalls streamCalls = StreamCalls::Present;
+    SymbolicLinkRight symbolicLinkRight = SymbolicLinkRight::Held;
+    bool unprivilegedFlagKnown = true;
     FakeStats stats;
     KernelApi api{};
 
@@ -157,7 +159,8 @@ struct FakeVolumeSet::Impl {
     Volume* VolumeByGuidPath(const std::wstring& path);
     bool NotReady(Volume* v);
     Record* Child(Record* dir, const std::wstring& name);
-    Record* FollowReparse(Record* record, int hops, DWORD& error);
+    // `linkFolder`: the folder the entry was reached in, where a relative symbolic link starts.
+    Record* FollowReparse(Record* record, int hops, DWORD& error, Record* linkFolder = nullptr);
     bool Locate(const std::wstring& full, bool followFinal, Located& at, DWORD& error, int hops = 0);
     bool LocatePath(const wchar_t* path, bool followFinal, Located& at, DWORD& error);
     Located MustLocate(const std::wstring& path, bool followFinal = true);

@@ -31,6 +31,10 @@ struct VolumeOptions {
 // refused by the file system (ERROR_INVALID_FUNCTION, as a redirector or filter without the query).
 enum class StreamCalls { Present, Absent, Refused };
 
+// Who may create symbolic links: a process holding the right (an administrator, or a user it was
+// granted to), a user of a machine in Developer Mode (only with the unprivileged-create flag), or neither.
+enum class SymbolicLinkRight { Held, DeveloperMode, None };
+
 // Reparse tags as Windows defines them.
 inline constexpr DWORD kCloudTag = 0x9000001A;        // IO_REPARSE_TAG_CLOUD (OneDrive-style folders)
 inline constexpr DWORD kCloudSubTag = 0x9000601A;     // IO_REPARSE_TAG_CLOUD_6
@@ -128,6 +132,10 @@ public:
     // true: the table has GetFileInformationByName, as on Windows 11 24H2.
     void SetByNameQueryPresent(bool present);
     void SetStreamCalls(StreamCalls calls);
+    void SetSymbolicLinkRight(SymbolicLinkRight right);
+    // false: a Windows before 10 1703, which refuses SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    // as an invalid parameter.
+    void SetUnprivilegedFlagKnown(bool known);
     const KernelApi& Api() const;
     static FakeVolumeSet* Active();
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ntfs/reparse/reparse_record.h"
+#include "ntfs/scoped.h"
 #include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {
@@ -192,6 +193,68 @@ TEST_F(FakeVolumeSetTest, PathsPassThroughJunctionsAndMountedVolumes) {
     volumes.MakeJunction(L"D:\\p", L"D:\\q");
     volumes.MakeJunction(L"D:\\q", L"D:\\p");
     EXPECT_EQ(k.GetFileAttributesW(L"D:\\p\\x"), INVALID_FILE_ATTRIBUTES);
+}
+
+// Records laid out as Windows writes them: print name first, the flags after the names' fields.
+TEST_F(FakeVolumeSetTest, SymbolicLinksKeepTheirTargetAsWindowsDoes) {
+    volumes.AddShare(L"\\\\srv\\s");
+    volumes.MakeFile(L"\\\\srv\\s\\far.txt");
+    volumes.MakeFolder(L"D:\\links");
+    const struct { const char* name; const wchar_t *link, *target, *opens; DWORD flags; const wchar_t *substitute, *print; uint32_t relative; } rows[] = {
+        {"absolute", L"D:\\links\\abs", L"D:\\docs\\a.txt", L"D:\\links\\abs", 0, L"\\??\\D:\\docs\\a.txt", L"D:\\docs\\a.txt", 0},
+        {"\\\\?\\ form", L"\\\\?\\D:\\links\\long", L"\\\\?\\D:\\docs\\a.txt", L"D:\\links\\long", 0x2, L"\\??\\D:\\docs\\a.txt", L"D:\\docs\\a.txt", 0},
+        {"share", L"D:\\links\\unc", L"\\\\srv\\s\\far.txt", L"D:\\links\\unc", 0, L"\\??\\UNC\\srv\\s\\far.txt", L"\\\\srv\\s\\far.txt", 0},
+        {"relative", L"D:\\links\\rel", L"..\\docs\\a.txt", L"D:\\links\\rel", 0, L"..\\docs\\a.txt", L"..\\docs\\a.txt", 1},
+        {"relative folder", L"D:\\links\\dir", L"..\\docs", L"D:\\links\\dir\\a.txt", 0x1, L"..\\docs", L"..\\docs", 1},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(k.CreateSymbolicLinkW(row.link, row.target, row.flags)) << row.name;
+        std::vector<uint8_t> data = volumes.ReparseData(row.link);
+        const auto* record = reinterpret_cast<const MountPointRecord*>(data.data());
+        auto name = [&](uint16_t offset, uint16_t length) { return std::wstring(reinterpret_cast<const wchar_t*>(data.data() + 20 + offset), length / 2); };
+        EXPECT_EQ(record->reparseTag, kSymbolicLinkTag) << row.name;
+        EXPECT_EQ(record->printNameOffset, 0) << row.name;
+        EXPECT_EQ(name(record->substituteNameOffset, record->substituteNameLength), row.substitute) << row.name;
+        EXPECT_EQ(name(record->printNameOffset, record->printNameLength), row.print) << row.name;
+        EXPECT_EQ(data[16], row.relative) << row.name;
+        EXPECT_EQ(volumes.Attributes(row.link) & FILE_ATTRIBUTE_DIRECTORY, (row.flags & 1) ? FILE_ATTRIBUTE_DIRECTORY : 0u) << row.name;
+        ScopedHandle opened(k.CreateFileW(row.opens, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(opened.Valid()) << row.name << ": the link does not lead to its target";
+    }
+    // Moving the common folder keeps a relative link working.
+    ASSERT_TRUE(k.MoveFileExW(L"D:\\links", L"D:\\docs\\moved", 0));
+    EXPECT_NE(k.GetFileAttributesW(L"D:\\docs\\moved\\rel"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(k.GetFileAttributesW(L"D:\\docs\\moved\\rel\\x"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(FakeVolumeSetTest, SymbolicLinksNeedTheRightOrDeveloperModeAndAKnownFlag) {
+    const struct { const char* name; SymbolicLinkRight right; bool flagKnown; DWORD flags, error; } rows[] = {
+        {"right held", SymbolicLinkRight::Held, true, 0, 0},
+        {"developer mode, unprivileged flag", SymbolicLinkRight::DeveloperMode, true, 0x2, 0},
+        {"developer mode, no flag", SymbolicLinkRight::DeveloperMode, true, 0, ERROR_PRIVILEGE_NOT_HELD},
+        {"no right, unprivileged flag", SymbolicLinkRight::None, true, 0x2, ERROR_PRIVILEGE_NOT_HELD},
+        {"older Windows, unprivileged flag", SymbolicLinkRight::Held, false, 0x2, ERROR_INVALID_PARAMETER},
+        {"older Windows, no flag", SymbolicLinkRight::Held, false, 0, 0},
+        {"unknown flag", SymbolicLinkRight::Held, true, 0x4, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& row : rows) {
+        volumes.SetSymbolicLinkRight(row.right);
+        volumes.SetUnprivilegedFlagKnown(row.flagKnown);
+        SetLastError(0);
+        BOOLEAN made = k.CreateSymbolicLinkW(L"D:\\l", L"D:\\docs\\a.txt", row.flags);
+        EXPECT_EQ(made != 0, row.error == 0) << row.name;
+        EXPECT_EQ(made ? 0 : GetLastError(), row.error) << row.name;
+        EXPECT_EQ(volumes.Exists(L"D:\\l"), row.error == 0) << row.name;
+        if (made) volumes.Remove(L"D:\\l");
+    }
+    volumes.SetSymbolicLinkRight(SymbolicLinkRight::Held);
+    EXPECT_FALSE(k.CreateSymbolicLinkW(L"D:\\docs\\a.txt", L"D:\\x", 0)) << "an existing name was replaced";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    volumes.MakeFile(L"F:\\f.txt");
+    EXPECT_FALSE(k.CreateSymbolicLinkW(L"F:\\l", L"F:\\f.txt", 0)) << "FAT keeps no reparse points";
+    EXPECT_TRUE(k.CreateDirectoryW(L"D:\\new", nullptr));
+    EXPECT_FALSE(k.CreateDirectoryW(L"D:\\new", nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 
 TEST_F(FakeVolumeSetTest, MountManagerMountsAnEmptyNtfsFolderOnly) {
