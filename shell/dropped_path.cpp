@@ -32,4 +32,26 @@ HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t (&path)[MAX_PATH]) {
     return S_OK;
 }
 
+HRESULT GetDroppedPaths(IDataObject* data, NameList& paths) {
+    paths.Clear();
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
+    ScopedMedium release(medium);
+    HDROP drop = static_cast<HDROP>(medium.hGlobal);
+    if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    if (count == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) {
+        wchar_t path[MAX_PATH];
+        UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        if (length == 0 || length >= MAX_PATH || DragQueryFileW(drop, i, path, MAX_PATH) != length ||
+            !paths.Add(path, length)) {
+            paths.Clear();
+            return E_INVALIDARG;
+        }
+    }
+    return S_OK;
+}
+
 } // namespace kestrune

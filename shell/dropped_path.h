@@ -3,10 +3,16 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include "ntfs/links/name_list.h"
+
 namespace kestrune {
 
 // S_OK with the path; E_FAIL when the object has no file drop; E_INVALIDARG for none or several
 // items, or a path that would be cut to fit MAX_PATH (it would name another item).
 HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t (&path)[MAX_PATH]);
+
+// Every path of the drop, in its order, into `paths` (emptied first). S_OK; E_FAIL as above;
+// E_INVALIDARG for none, a path that would not fit MAX_PATH, or memory that runs out.
+HRESULT GetDroppedPaths(IDataObject* data, NameList& paths);
 
 } // namespace kestrune

@@ -38,9 +38,14 @@ template <typename T> bool Reserve(T*& block, size_t used, size_t& capacity, siz
 
 } // namespace
 
-NameList::~NameList() {
+NameList::~NameList() { Clear(); }
+
+void NameList::Clear() {
     Free(chars_);
     Free(offsets_);
+    chars_ = nullptr;
+    offsets_ = nullptr;
+    charsUsed_ = charsCapacity_ = count_ = offsetsCapacity_ = 0;
 }
 
 bool NameList::Add(const wchar_t* name, size_t length) {

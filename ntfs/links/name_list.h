@@ -21,6 +21,8 @@ public:
     // Adds `length` characters of `name`; false, and nothing added, when the heap refuses.
     bool Add(const wchar_t* name, size_t length);
     size_t Count() const { return count_; }
+    // Lets every name go, and the blocks that held them.
+    void Clear();
     // Zero-terminated.
     const wchar_t* operator[](size_t i) const { return chars_ + offsets_[i]; }
     // Sorts by `order`; names that compare equal keep their order. False when the heap refuses.

@@ -16,7 +16,7 @@ const InterfaceEntry<HardLinkObject> hardLinkRows[] = {
 
 const InterfaceTable<HardLinkObject> HardLinkObject::interfaces = MakeInterfaceTable(hardLinkRows);
 
-HardLinkObject::HardLinkObject() : caption_{}, targetFolder_{}, droppedFile_{} {
+HardLinkObject::HardLinkObject() : caption_{}, targetFolder_{} {
     LoadUiString(kCaptionText, caption_, 100);
 }
 

@@ -162,7 +162,8 @@ BOOL WINAPI FakeCreateHardLinkW(LPCWSTR newName, LPCWSTR existing, LPSECURITY_AT
     if (!source.record) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     if (!g.impl->LocatePath(newName, false, target, error)) return Fail(error, FALSE);
     if (!source.stream.empty() || !target.stream.empty()) return Fail(ERROR_INVALID_NAME, FALSE);
-    if (source.record->isDir) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // Windows opens the existing file to link it.
+    if (source.record->isDir || source.record->denied) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (target.record) return Fail(ERROR_ALREADY_EXISTS, FALSE);
     if (!target.parent) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (target.parent->volume != source.record->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);

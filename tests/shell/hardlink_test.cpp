@@ -1,6 +1,8 @@
 // The HardLink handler through its COM interfaces, on the test volumes and on Wine's own drive.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <string>
@@ -19,7 +21,7 @@
 namespace kestrune::testing {
 namespace {
 
-const wchar_t kFailureText[] = L"ハードリンクの作成に失敗しました。ファイルが使用中の可能性があります。";
+const wchar_t kFailureText[] = L"次の項目のリンクを作成できませんでした。";
 
 class Pidl {
 public:
@@ -68,19 +70,32 @@ protected:
         init->Release();
         return result;
     }
-    // Drops `file` on `target` and picks the item; returns what message boxes said.
-    std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file) {
+    // Drops `items` on `target` and makes links of `kind` as the worker does; returns what message boxes said.
+    std::vector<SeenMessage> MakeLinks(const std::wstring& target, std::vector<std::wstring> items,
+                                       LinkKind kind = LinkKind::Hard, bool ui = true) {
         IShellExtInit* init = NewHandler();
-        EXPECT_EQ(Drop(init, target, {file}), S_OK);
-        IContextMenu* menu = nullptr;
-        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-        CMINVOKECOMMANDINFO info = {};
-        info.cbSize = sizeof info;
+        EXPECT_EQ(Drop(init, target, std::move(items)), S_OK);
         MessageBoxWatcher watcher;
-        EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
-        menu->Release();
+        static_cast<HardLinkObject*>(init)->MakeLinks(kind, nullptr, ui);
         init->Release();
         return watcher.Seen();
+    }
+    std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file) { return MakeLinks(target, {file}); }
+    // The menu's items after a drop, one letter each: H hard link, S symbolic link, J junction.
+    std::string Offers(const std::wstring& target, std::vector<std::wstring> items) {
+        IShellExtInit* init = NewHandler();
+        std::string offered = Drop(init, target, std::move(items)) == S_OK ? "" : "-";
+        IContextMenu* menu = nullptr;
+        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+        HMENU popup = CreatePopupMenu();
+        HRESULT used = menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL);
+        for (int i = 0; i < GetMenuItemCount(popup); ++i) offered += "HSJ"[GetMenuItemID(popup, i) - 100];
+        if (HRESULT_CODE(used) != (offered.empty() || offered == "-" ? 0 : offered.back() == 'J' ? 3 : offered.back() == 'S' ? 2 : 1))
+            offered += "?";
+        DestroyMenu(popup);
+        menu->Release();
+        init->Release();
+        return offered;
     }
     LONG locksBefore = 0;
 };
@@ -99,14 +114,11 @@ TEST_F(HardLinkHandler, InitializeRefusesEverythingElse) {
     EXPECT_EQ(init->Initialize(folder.Get(), nullptr, nullptr), E_INVALIDARG);
     HDropDataObject refusing({L"D:\\docs\\report.txt"}, true);
     EXPECT_EQ(init->Initialize(folder.Get(), &refusing, nullptr), E_FAIL);
-    volumes.MakeFile(L"D:\\docs\\second.txt");
-    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\second.txt"}), E_INVALIDARG);
     EXPECT_EQ(Drop(init, L"D:\\work", {}), E_INVALIDARG);
-    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs"}), E_INVALIDARG);
     EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\missing.txt"}), E_INVALIDARG);
+    EXPECT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\missing.txt"}), E_INVALIDARG);
     volumes.MakeFile(L"F:\\fat.txt");
     EXPECT_EQ(Drop(init, L"F:\\", {L"F:\\fat.txt"}), E_INVALIDARG);
-    EXPECT_EQ(Drop(init, L"E:\\other", {L"D:\\docs\\report.txt"}), E_INVALIDARG);
     volumes.MakeFolder(L"\\\\srv\\share\\in");
     EXPECT_EQ(Drop(init, L"\\\\srv\\share\\in", {L"D:\\docs\\report.txt"}), E_INVALIDARG);
     // A path too long for the handler's buffer is refused rather than cut to another name.
@@ -122,19 +134,44 @@ TEST_F(HardLinkHandler, FilesAndTargetsCountWithTheVolumeTheyLieOn) {
     volumes.MakeFolder(L"D:\\mnt\\in");
     volumes.MakeFile(L"D:\\mnt\\f.txt");
     volumes.AddDriveAlias(L'S', L"D:\\docs");
-    const struct { const char* name; const wchar_t *target, *file; HRESULT offered; } rows[] = {
-        {"junction to D", L"E:\\toD", L"D:\\docs\\report.txt", S_OK},
-        {"junction to E", L"D:\\toE", L"D:\\docs\\report.txt", E_INVALIDARG},
-        {"directory link to E", L"D:\\linkToE", L"D:\\docs\\report.txt", E_INVALIDARG},
-        {"letterless volume", L"D:\\mnt\\in", L"D:\\mnt\\f.txt", S_OK},
-        {"letterless volume and D", L"D:\\work", L"D:\\mnt\\f.txt", E_INVALIDARG},
-        {"SUBST letter of D's folder", L"D:\\work", L"S:\\report.txt", S_OK},
+    const struct { const char* name; const wchar_t *target, *file; const char* offered; } rows[] = {
+        {"junction to D", L"E:\\toD", L"D:\\docs\\report.txt", "HS"},
+        {"junction to E", L"D:\\toE", L"D:\\docs\\report.txt", "S"},
+        {"directory link to E", L"D:\\linkToE", L"D:\\docs\\report.txt", "S"},
+        {"letterless volume", L"D:\\mnt\\in", L"D:\\mnt\\f.txt", "HS"},
+        {"letterless volume and D", L"D:\\work", L"D:\\mnt\\f.txt", "S"},
+        {"SUBST letter of D's folder", L"D:\\work", L"S:\\report.txt", "HS"},
     };
-    for (const auto& row : rows) EXPECT_EQ(DropOne(row.target, row.file), row.offered) << row.name;
+    for (const auto& row : rows) EXPECT_EQ(Offers(row.target, {row.file}), row.offered) << row.name;
 }
 
-TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
+TEST_F(HardLinkHandler, EachKindIsOfferedOnlyWhenEveryItemCanTakeIt) {
+    volumes.MakeFolder(L"D:\\docs\\sub");
+    volumes.MakeFile(L"D:\\docs\\second.txt");
+    volumes.MakeFile(L"E:\\other\\far.txt");
+    volumes.MakeFolder(L"\\\\srv\\share\\dir");
+    volumes.MakeFile(L"F:\\fat.txt");
+    volumes.MakeFolder(L"F:\\fatdir");
+    const struct { const char* name; const wchar_t* target; std::vector<std::wstring> items; const char* offered; } rows[] = {
+        {"two files", L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\second.txt"}, "HS"},
+        {"a folder", L"D:\\work", {L"D:\\docs\\sub"}, "SJ"},
+        {"a file and a folder", L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\sub"}, "S"},
+        {"files of two volumes", L"D:\\work", {L"D:\\docs\\report.txt", L"E:\\other\\far.txt"}, "S"},
+        {"a file of a share", L"D:\\work", {L"\\\\srv\\share\\in.txt"}, "S"},
+        {"a folder of a share", L"D:\\work", {L"\\\\srv\\share\\dir"}, "S"},
+        {"a FAT folder into NTFS", L"D:\\work", {L"F:\\fatdir"}, "SJ"},
+        {"into a FAT folder", L"F:\\fatdir", {L"F:\\fat.txt"}, "-"},
+        {"into a share", L"\\\\srv\\share\\dir", {L"D:\\docs\\sub"}, "-"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(Offers(row.target, row.items), row.offered) << row.name;
+    volumes.SetDriveType(L'E', DRIVE_REMOTE);
+    EXPECT_EQ(Offers(L"D:\\work", {L"E:\\other"}), "S") << "a folder of a mapped network drive";
+    EXPECT_EQ(Offers(L"E:\\other", {L"D:\\docs\\sub"}), "-") << "into a mapped network drive";
+}
+
+TEST_F(HardLinkHandler, TheMenuOffersTheKindsInTheUserInterfaceLanguage) {
     IShellExtInit* init = NewHandler();
+    ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt"}), S_OK);
     IContextMenu* menu = nullptr;
     ASSERT_EQ(init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu)), S_OK);
     HMENU popup = CreatePopupMenu();
@@ -142,12 +179,22 @@ TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
     AppendMenuW(popup, MF_STRING, 2, L"last");
     EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_DEFAULTONLY), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0));
     EXPECT_EQ(GetMenuItemCount(popup), 2);
-    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
-    ASSERT_EQ(GetMenuItemCount(popup), 3);
+    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 2));
+    ASSERT_EQ(GetMenuItemCount(popup), 4);
     wchar_t text[64] = {};
     GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(text), L"ここにハードリンクを作成(&L)");
     EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
+    GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"ここにシンボリックリンクを作成(&S)");
+    EXPECT_EQ(GetMenuItemID(popup, 2), 101u);
+    volumes.MakeFolder(L"D:\\docs\\sub");
+    ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\sub"}), S_OK);
+    DestroyMenu(popup);
+    popup = CreatePopupMenu();
+    EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+    GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
+    EXPECT_EQ(std::wstring(text), L"ここにジャンクションを作成(&J)");
     EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
     char name[32];
     EXPECT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, name, 32), E_NOTIMPL);
@@ -157,7 +204,7 @@ TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
     init->Release();
 }
 
-TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
+TEST_F(HardLinkHandler, OnlyTheOffsetsOfOfferedKindsAreAccepted) {
     IShellExtInit* init = NewHandler();
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt"}), S_OK);
     IContextMenu* menu = nullptr;
@@ -166,7 +213,9 @@ TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
     info.cbSize = sizeof info;
     info.lpVerb = "link";
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
-    info.lpVerb = MAKEINTRESOURCEA(1);
+    info.lpVerb = MAKEINTRESOURCEA(2); // a junction, for a file
+    EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
+    info.lpVerb = MAKEINTRESOURCEA(3);
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
     // A verb string whose address has its low 32 bits zero is no command offset 0.
     void* high = VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
@@ -195,6 +244,70 @@ TEST_F(HardLinkHandler, NamesFollowTheSeries) {
     // Into the file's own folder: the first free name is the second of the series.
     CreateLink(L"D:\\docs", L"D:\\docs\\report.txt");
     EXPECT_TRUE(volumes.Exists(L"D:\\docs\\ハードリンク" + tilde + L"report.txt"));
+}
+
+TEST_F(HardLinkHandler, EachKindNamesItsLinksWithItsOwnWords) {
+    volumes.MakeFolder(L"D:\\docs\\sub");
+    const struct { const char* name; LinkKind kind; const wchar_t* item; const wchar_t *second, *third; } rows[] = {
+        {"symbolic link", LinkKind::Symbolic, L"D:\\docs\\report.txt", L"シンボリックリンク \uFF5E report.txt", L"シンボリックリンク (2) \uFF5E report.txt"},
+        {"junction", LinkKind::Junction, L"D:\\docs\\sub", L"ジャンクション \uFF5E sub", L"ジャンクション (2) \uFF5E sub"},
+    };
+    for (const auto& row : rows) {
+        for (int i = 0; i < 2; ++i) EXPECT_TRUE(MakeLinks(L"D:\\docs", {row.item}, row.kind).empty()) << row.name;
+        EXPECT_TRUE(volumes.Exists(L"D:\\docs\\" + std::wstring(row.second))) << row.name;
+        EXPECT_TRUE(volumes.Exists(L"D:\\docs\\" + std::wstring(row.third))) << row.name;
+    }
+}
+
+TEST_F(HardLinkHandler, OneMessageListsWhatCouldNotBeMade) {
+    volumes.MakeFile(L"D:\\docs\\second.txt");
+    volumes.MakeFile(L"D:\\docs\\third.txt");
+    IShellExtInit* init = NewHandler();
+    ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\second.txt", L"D:\\docs\\third.txt"}), S_OK);
+    volumes.Remove(L"D:\\docs\\second.txt");
+    volumes.SetDenied(L"D:\\docs\\third.txt");
+    std::vector<SeenMessage> seen;
+    {
+        MessageBoxWatcher watcher;
+        static_cast<HardLinkObject*>(init)->MakeLinks(LinkKind::Hard, nullptr, true);
+        seen = watcher.Seen();
+    }
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, std::wstring(kFailureText) + L"\nD:\\docs\\second.txt: 項目が見つかりません\nD:\\docs\\third.txt: アクセスが拒否されました");
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
+    init->Release();
+    // Without the right to make symbolic links: nothing made, and the one message says what is needed.
+    volumes.SetSymbolicLinkRight(SymbolicLinkRight::None);
+    seen = MakeLinks(L"D:\\work", {L"D:\\docs\\report.txt"}, LinkKind::Symbolic);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].text.find(L"開発者モード"), std::wstring::npos) << Narrow(seen[0].text);
+    EXPECT_TRUE(MakeLinks(L"D:\\work", {L"D:\\docs\\report.txt"}, LinkKind::Symbolic, false).empty()) << "a message without UI";
+}
+
+TEST_F(HardLinkHandler, TheCommandMakesTheLinksOnAWorkerThatHoldsTheModule) {
+    volumes.MakeFolder(L"D:\\docs\\sub");
+    IShellExtInit* init = NewHandler();
+    ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\sub"}), S_OK);
+    IContextMenu* menu = nullptr;
+    init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof info;
+    info.lpVerb = MAKEINTRESOURCEA(2);
+    info.fMask = CMIC_MASK_FLAG_NO_UI;
+    ChangeWatcher changes;
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    menu->Release();
+    init->Release();
+    // The shell's notices reach this thread's window: it pumps while it waits.
+    for (int i = 0; i < 500 && Module().lockCount != locksBefore; ++i) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+    EXPECT_EQ(Module().lockCount, locksBefore) << "the worker did not end";
+    EXPECT_TRUE(volumes.Attributes(L"D:\\work\\sub") & FILE_ATTRIBUTE_REPARSE_POINT);
+    std::vector<std::pair<LONG, std::wstring>> expected = {{SHCNE_MKDIR, L"D:\\work\\sub"}};
+    EXPECT_EQ(changes.Drain(), expected);
 }
 
 TEST_F(HardLinkHandler, TheShellHearsOfTheNewNameAndTheDraggedFile) {
@@ -230,7 +343,7 @@ TEST_F(HardLinkHandler, AFailureIsToldOnceWithTheCaptionAndTheErrorIcon) {
     ASSERT_TRUE(CreateLink(deep, L"D:\\docs\\report.txt").empty()); // report.txt still fits
     std::vector<SeenMessage> seen = CreateLink(deep, L"D:\\docs\\report.txt");
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, kFailureText);
+    EXPECT_EQ(seen[0].text, std::wstring(kFailureText) + L"\nD:\\docs\\report.txt: 名前が長すぎます");
     EXPECT_EQ(seen[0].title, L"Kestrune");
     EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, IDI_HAND));
     EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 2);
@@ -327,10 +440,10 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     // The first name and then the two Japanese names of the series, created for real.
     const std::wstring names[] = {target + L"\\report.txt", target + L"\\ハードリンク ～ report.txt",
                                   target + L"\\ハードリンク (2) ～ report.txt"};
+    info.fMask = CMIC_MASK_FLAG_NO_UI;
     for (const std::wstring& name : names) {
-        MessageBoxWatcher watcher;
         EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
-        EXPECT_TRUE(watcher.Seen().empty()) << "the failure message was shown";
+        for (int i = 0; i < 500 && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
         EXPECT_NE(GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(name);
     }
     IShellIconOverlayIdentifier* overlay = nullptr;
@@ -341,6 +454,7 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     overlay->Release();
     menu->Release();
     init->Release();
+    for (int i = 0; i < 500 && dll.canUnloadNow() != S_OK; ++i) Sleep(10);
     EXPECT_EQ(dll.canUnloadNow(), S_OK);
     BY_HANDLE_FILE_INFORMATION information = {};
     h = CreateFileW(link.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
