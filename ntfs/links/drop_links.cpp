@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "ntfs/kernel.h"
+#include "ntfs/links/folder_reader.h"
 #include "ntfs/paths.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/scoped.h"
@@ -16,12 +17,20 @@ constexpr DWORD kSymbolicLinkToFolder = 0x1;  // SYMBOLIC_LINK_FLAG_DIRECTORY
 constexpr DWORD kUnprivilegedCreate = 0x2;    // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
 constexpr int kRacesPerItem = 8;              // names taken by someone else while the run goes on
 
-// Upper-cases a name as NTFS compares it into `out` (MAX_PATH); false when it does not fit.
-bool UpperName(const wchar_t* name, wchar_t (&out)[MAX_PATH], uint32_t& hash) {
-    size_t length = wcsnlen(name, MAX_PATH);
+constexpr DWORD kListingBytes = 64 * 1024;
+
+// Upper-cases `length` characters of a name as NTFS compares them into `out` (MAX_PATH); false when
+// it does not fit. Plain ASCII names, the common case, need no call.
+bool UpperName(const wchar_t* name, size_t length, wchar_t (&out)[MAX_PATH], uint32_t& hash) {
     if (length >= MAX_PATH) return false;
-    wmemcpy(out, name, length + 1);
-    if (length) CharUpperBuffW(out, static_cast<DWORD>(length));
+    bool ascii = true;
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t c = name[i];
+        ascii = ascii && c < 0x80;
+        out[i] = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+    }
+    out[length] = L'\0';
+    if (!ascii) CharUpperBuffW(out, static_cast<DWORD>(length));
     hash = 2166136261u;
     for (size_t i = 0; i < length; ++i) hash = (hash ^ out[i]) * 16777619u;
     return true;
@@ -180,8 +189,9 @@ private:
     // The first name of the series that the folder does not hold. Each item name remembers the
     // number it reached, so a row of equal names, or thousands of names taken, costs no rescans.
     bool FreeName(const wchar_t* name, wchar_t (&leaf)[MAX_PATH], wchar_t (&link)[MAX_PATH]) {
-        uint32_t counter = tried_.Find(name);
-        if (counter == 0) counter = 1;
+        // A free first name, the common case, needs no look at the numbers reached.
+        uint32_t counter = taken_.Find(name) ? tried_.Find(name) : 1;
+        if (counter == 0) counter = 2;
         for (;; ++counter) {
             if (counter == UINT32_MAX) return false;
             wchar_t prefix[MAX_PATH] = {};
@@ -191,7 +201,7 @@ private:
             if (!text.Append(prefix).Append(name).Fits()) return false;
             if (!taken_.Find(leaf)) break;
         }
-        if (!tried_.Put(name, counter)) return false;
+        if (counter > 1 && !tried_.Put(name, counter)) return false;
         BoundedText text(link, MAX_PATH);
         return text.AppendFolder(folder_).Append(leaf).Fits();
     }
@@ -269,38 +279,42 @@ bool NameSet::Grow() {
 uint32_t NameSet::Find(const wchar_t* name) const {
     wchar_t upper[MAX_PATH];
     uint32_t hash;
-    if (!slotCount_ || !UpperName(name, upper, hash)) return 0;
+    if (!slotCount_ || !UpperName(name, wcsnlen(name, MAX_PATH), upper, hash)) return 0;
     return Lookup(upper, hash)->value;
 }
 
-bool NameSet::Put(const wchar_t* name, uint32_t value) {
+bool NameSet::Put(const wchar_t* name, uint32_t value) { return Put(name, wcsnlen(name, MAX_PATH), value); }
+
+bool NameSet::Put(const wchar_t* name, size_t length, uint32_t value) {
     wchar_t upper[MAX_PATH];
     uint32_t hash;
-    if (!UpperName(name, upper, hash)) return true; // no such name can be made here
+    if (!UpperName(name, length, upper, hash)) return true; // no such name can be made here
     // At most half full, so a free slot ends every lookup soon.
     if ((names_.Count() + 1) * 2 > slotCount_ && !Grow()) return false;
     auto* slot = const_cast<Slot*>(Lookup(upper, hash));
     if (!slot->index) {
-        if (!names_.Add(upper, wcslen(upper))) return false;
+        if (!names_.Add(upper, length)) return false;
         slot->index = static_cast<uint32_t>(names_.Count());
     }
     slot->value = value;
     return true;
 }
 
+// Through one open of the folder, in blocks of many entries where the volume lists them so.
 bool NameSet::ReadFolder(const wchar_t* folder) {
-    wchar_t pattern[kLiteralPathChars + 4];
-    if (!LiteralPath(folder, pattern)) return false;
-    size_t length = wcslen(pattern);
-    if (pattern[length - 1] != L'\\') pattern[length++] = L'\\';
-    wcscpy(pattern + length, L"*");
-    WIN32_FIND_DATAW found;
-    ScopedFind search(Kernel().FindFirstFileW(pattern, &found));
-    if (!search.Valid()) return GetLastError() == ERROR_FILE_NOT_FOUND; // a bare drive root
-    do {
-        if (!Put(found.cFileName, 1)) return false;
-    } while (Kernel().FindNextFileW(search.Get(), &found));
-    return GetLastError() == ERROR_NO_MORE_FILES;
+    wchar_t path[MAX_PATH];
+    BoundedText text(path, MAX_PATH);
+    if (!text.AppendFolder(folder).Fits()) return false;
+    ScopedGlobal listing(kListingBytes);
+    if (!listing.Valid()) return false;
+    FolderReader reader(listing.As<void>(), kListingBytes);
+    DWORD serial = 0;
+    // As a root is opened: a target that is a junction or a mount point is listed where it leads.
+    if (!reader.Open(path, wcslen(path), true, serial)) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    FolderEntry entry;
+    while (reader.Next(entry))
+        if (!Put(entry.name, entry.length, 1)) return false;
+    return true;
 }
 
 bool LiteralPath(const wchar_t* path, wchar_t* out) {

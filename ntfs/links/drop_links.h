@@ -54,6 +54,7 @@ public:
     uint32_t Find(const wchar_t* name) const;
     // Adds `name` or changes its number; false when memory runs out.
     bool Put(const wchar_t* name, uint32_t value);
+    bool Put(const wchar_t* name, size_t length, uint32_t value);
 
 private:
     struct Slot {
