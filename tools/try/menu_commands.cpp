@@ -189,6 +189,18 @@ int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLI
 
 } // namespace
 
+// The drop handler makes its links on a worker that holds the library: this process waits for it
+// to let go (pumping, as the shell's notices come to this thread) before it counts or ends.
+void WaitForHandlerWorkers() {
+    HMODULE library = GetModuleHandleW(L"Kestrune.dll");
+    auto canUnload = library ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(library, "DllCanUnloadNow")) : nullptr;
+    for (int i = 0; canUnload && i < 6000 && canUnload() != S_OK; ++i) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        Sleep(10);
+    }
+}
+
 int DropCommand(const Options& options, const std::wstring& file, const std::wstring& folder) {
     ShellItem dragged(file), target(folder);
     ComPtr<IDataObject> data;
@@ -201,6 +213,7 @@ int DropCommand(const Options& options, const std::wstring& file, const std::wst
     bool ran = false;
     int code = RunMenu(options, ReadHandlers(keys, L"DragDropHandlers"), target.List(), data.Get(), keys[0],
                        WhyNoDropOffer(dragged.Path(), target.Path()), ran);
+    if (ran) WaitForHandlerWorkers();
     int after = LinkCount(dragged.Path());
     if (code != kDone || before < 0) return code;
     Print(L"links of " + dragged.Path() + L": " + std::to_wstring(before) + L" before, " + std::to_wstring(after) + L" after");
