@@ -103,6 +103,12 @@ japanese_dialog_fonts() {
 say "the right-drag menu of the file on its own folder:"
 try --steps "menu; shot $(windows_path "$out/drop-menu.bmp"); close" drop "$file" "$drive\\デモ" ||
   { say "the drop menu was not photographed"; exit 1; }
+say "the right-drag menu of the folder $drive\\デモ\\保管 on its parent (symbolic link and junction):"
+try --steps "menu; shot $(windows_path "$out/drop-menu-folder.bmp"); close" drop "$drive\\デモ\\保管" "$drive\\デモ" ||
+  { say "the folder's drop menu was not photographed"; exit 1; }
+say "links made: hard links (above). Symbolic links and junctions are skipped here: Wine's CreateSymbolicLinkW"
+say "makes nothing on its drives and FSCTL_SET_REPARSE_POINT fails there, so the handler would only list them"
+say "as not made; on Windows the same items make them."
 
 japanese_dialog_fonts
 photograph_page "$file" kestrune-tab || exit 1

@@ -9,6 +9,9 @@ if ready PropNTFS; then
   printf 'Quarterly report.\r\n' >"$root/Demo/Report.txt"
   (
     export KESTRUNE_WINE_LOCALE=en_US.UTF-8
+    try --steps "menu; shot $(windows_path "$out/drop-menu-en.bmp"); close" drop "$drive\\Demo\\Report.txt" "$drive\\Demo"
+    mkdir -p "$root/Demo/Archive"
+    try --steps "menu; shot $(windows_path "$out/drop-menu-folder-en.bmp"); close" drop "$drive\\Demo\\Archive" "$drive\\Demo"
     try --pick 1 drop "$drive\\Demo\\Report.txt" "$drive\\Demo"
     try --steps "window Report.txt; page 202; click 202; wait-list 204; shot $(windows_path "$out/kestrune-tab-en.bmp"); close" \
       properties "$drive\\Demo\\Report.txt"

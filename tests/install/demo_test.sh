@@ -24,6 +24,7 @@ expect() { # CLASS PICTURE LINE
   grep -qF -- "$3" <<<"$log" || { echo "FAILED: $2.png: the log lacks \"$3\""; exit 1; }
 }
 expect HardLink drop-menu '| popup menu'
+expect HardLink drop-menu-folder 'drop-menu-folder.bmp'
 expect PropNTFS kestrune-tab 'controls of the page inside the sheet'
 expect PropNTFS kestrune-tab-link-3 '| item 3 selected, in view'
 expect ReparsePoint create-flow ':\デモ\保管 ("保管" in the tree)'
