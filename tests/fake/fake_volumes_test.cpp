@@ -227,36 +227,6 @@ TEST_F(FakeVolumeSetTest, SymbolicLinksKeepTheirTargetAsWindowsDoes) {
     EXPECT_EQ(k.GetFileAttributesW(L"D:\\docs\\moved\\rel\\x"), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(FakeVolumeSetTest, SymbolicLinksNeedTheRightOrDeveloperModeAndAKnownFlag) {
-    const struct { const char* name; SymbolicLinkRight right; bool flagKnown; DWORD flags, error; } rows[] = {
-        {"right held", SymbolicLinkRight::Held, true, 0, 0},
-        {"developer mode, unprivileged flag", SymbolicLinkRight::DeveloperMode, true, 0x2, 0},
-        {"developer mode, no flag", SymbolicLinkRight::DeveloperMode, true, 0, ERROR_PRIVILEGE_NOT_HELD},
-        {"no right, unprivileged flag", SymbolicLinkRight::None, true, 0x2, ERROR_PRIVILEGE_NOT_HELD},
-        {"older Windows, unprivileged flag", SymbolicLinkRight::Held, false, 0x2, ERROR_INVALID_PARAMETER},
-        {"older Windows, no flag", SymbolicLinkRight::Held, false, 0, 0},
-        {"unknown flag", SymbolicLinkRight::Held, true, 0x4, ERROR_INVALID_PARAMETER},
-    };
-    for (const auto& row : rows) {
-        volumes.SetSymbolicLinkRight(row.right);
-        volumes.SetUnprivilegedFlagKnown(row.flagKnown);
-        SetLastError(0);
-        BOOLEAN made = k.CreateSymbolicLinkW(L"D:\\l", L"D:\\docs\\a.txt", row.flags);
-        EXPECT_EQ(made != 0, row.error == 0) << row.name;
-        EXPECT_EQ(made ? 0 : GetLastError(), row.error) << row.name;
-        EXPECT_EQ(volumes.Exists(L"D:\\l"), row.error == 0) << row.name;
-        if (made) volumes.Remove(L"D:\\l");
-    }
-    volumes.SetSymbolicLinkRight(SymbolicLinkRight::Held);
-    EXPECT_FALSE(k.CreateSymbolicLinkW(L"D:\\docs\\a.txt", L"D:\\x", 0)) << "an existing name was replaced";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    volumes.MakeFile(L"F:\\f.txt");
-    EXPECT_FALSE(k.CreateSymbolicLinkW(L"F:\\l", L"F:\\f.txt", 0)) << "FAT keeps no reparse points";
-    EXPECT_TRUE(k.CreateDirectoryW(L"D:\\new", nullptr));
-    EXPECT_FALSE(k.CreateDirectoryW(L"D:\\new", nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-}
-
 TEST_F(FakeVolumeSetTest, MountManagerMountsAnEmptyNtfsFolderOnly) {
     std::wstring fGuid;
     wchar_t name[MAX_PATH];
