@@ -95,8 +95,9 @@ DWORD RunElevatedCommand(int argc, const wchar_t* const* argv) {
     for (const OperationName& candidate : kOperations)
         if (argc >= 1 && wcscmp(argv[0], candidate.name) == 0) known = &candidate;
     if (!known || argc != (known->sets ? 3 : 2)) return ERROR_BAD_ARGUMENTS;
-    const wchar_t* folder = argv[1];
-    if (!DrivePathOf(folder)) return ERROR_BAD_PATHNAME;
+    // The library is given the folder as Explorer gives it to the DLL, without the prefix.
+    const wchar_t* folder = DrivePathOf(argv[1]);
+    if (!folder) return ERROR_BAD_PATHNAME;
     if (!IsExistingFolder(folder)) return ERROR_PATH_NOT_FOUND;
     wchar_t target[MAX_PATH] = L"";
     bool volumeMount = GetReparseTarget(folder, target) == 0 && wcsncmp(target, L"Volume{", 7) == 0;
