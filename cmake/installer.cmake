@@ -35,10 +35,11 @@ set(KESTRUNE_MAKE_MSI ${SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/make_msi.py
     --rgs ${KESTRUNE_RGS}
     --shell-keys ${KESTRUNE_SHELL_KEYS}
     --dll $<TARGET_FILE:Kestrune>
+    --helper $<TARGET_FILE:kestrune-elevated>
     --icon ${RES_OUT}/kestrune.ico
     --epoch ${KESTRUNE_SOURCE_DATE_EPOCH}
     ${help_arguments})
-set(KESTRUNE_MSI_INPUTS Kestrune ${help_dependencies} ${RES_OUT}/kestrune.ico ${KESTRUNE_EPOCH_FILE} ${KESTRUNE_RGS}
+set(KESTRUNE_MSI_INPUTS Kestrune kestrune-elevated ${help_dependencies} ${RES_OUT}/kestrune.ico ${KESTRUNE_EPOCH_FILE} ${KESTRUNE_RGS}
     ${KESTRUNE_SHELL_KEYS} ${CMAKE_SOURCE_DIR}/tools/make_msi.py ${CMAKE_SOURCE_DIR}/resources/installer/Kestrune.wxs.in
     ${CMAKE_SOURCE_DIR}/resources/kestrune.rc)
 

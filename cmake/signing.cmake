@@ -1,5 +1,5 @@
 # Authenticode signatures, made when tools/build.sh runs with KESTRUNE_SIGN_PFX (a PKCS#12 file) and
-# KESTRUNE_SIGN_PASSWORD set: the DLL and the try host as they are linked, so that the MSI packs
+# KESTRUNE_SIGN_PASSWORD set: the DLL, the elevated helper and the try host as they are linked, so that the MSI packs
 # them signed, and the MSI once it is built. The certificate's path and the timestamp server are
 # part of the commands, so that a change to either signs anew; the password is read when signing.
 # Without a certificate nothing is signed and the outputs stay reproducible.

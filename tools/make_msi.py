@@ -202,6 +202,7 @@ def main():
     parser.add_argument("--rgs", nargs="+", required=True)
     parser.add_argument("--shell-keys", required=True)
     parser.add_argument("--dll", required=True)
+    parser.add_argument("--helper", required=True, help="kestrune-elevated.exe, installed beside the DLL")
     parser.add_argument("--help-file", action="append", default=[], help="a manual; repeat for each language")
     parser.add_argument("--icon", required=True, help="the icon Programs and Features shows")
     parser.add_argument("--epoch", type=int, required=True, help="SOURCE_DATE_EPOCH: the files' and the summary's time")
@@ -216,7 +217,7 @@ def main():
             rows += parse_rgs(text.read())
     rows += read_shell_keys(args.shell_keys)
     version = args.version or version_of(args.rc)
-    staged = {"Kestrune.dll": args.dll, "Kestrune.ico": args.icon}
+    staged = {"Kestrune.dll": args.dll, "kestrune-elevated.exe": args.helper, "Kestrune.ico": args.icon}
     # One component per manual, each with a GUID of its own that never changes.
     components = [(os.path.basename(path), HELP_COMPONENTS[os.path.basename(path)]) for path in args.help_file]
     staged.update((os.path.basename(path), path) for path in args.help_file)

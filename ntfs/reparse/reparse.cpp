@@ -30,6 +30,22 @@ bool CopyWithBackslash(const wchar_t* path, wchar_t* out) {
     return true;
 }
 
+// Keeps a refused request's error as the thread's last error past the releases that follow it:
+// declared before the handles and blocks, it is restored after they are released.
+class KeptError {
+public:
+    ~KeptError() {
+        if (error_ != ERROR_SUCCESS) SetLastError(error_);
+    }
+    int Keep(int status) {
+        error_ = GetLastError();
+        return status;
+    }
+
+private:
+    DWORD error_ = ERROR_SUCCESS;
+};
+
 } // namespace
 
 int SetJunction(const wchar_t* folder, const wchar_t* target) {
@@ -41,6 +57,7 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
     if (!PrependString(substitute, L"\\??\\")) return -4;
     const DWORD n = static_cast<DWORD>(wcslen(substitute));
 
+    KeptError kept;
     ScopedGlobal transfer(kReparseTransferBytes);
     if (!transfer.Valid()) return -4;
     auto* record = transfer.As<MountPointRecord>();
@@ -53,12 +70,12 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
     wmemcpy(reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset), substitute, n + 1);
 
     ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return -1;
+    if (!handle.Valid()) return kept.Keep(-1);
     DWORD returned = 0;
     return Kernel().DeviceIoControl(handle.Get(), kFsctlSetReparsePoint, record,
                                     record->reparseDataLength + kReparseHeaderBytes, nullptr, 0, &returned, nullptr)
                ? 0
-               : -3;
+               : kept.Keep(-3);
 }
 
 int RemoveReparsePoint(const wchar_t* folder) {
@@ -72,14 +89,15 @@ int RemoveReparsePoint(const wchar_t* folder) {
         if (!CopyWithBackslash(folder, mountPoint)) return -1;
         return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : -3;
     }
+    KeptError kept;
     ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return -1;
+    if (!handle.Valid()) return kept.Keep(-1);
     DWORD header[2] = {kMountPointTag, 0}; // tag; data length 0 and reserved 0
     DWORD returned = 0;
     return Kernel().DeviceIoControl(handle.Get(), kFsctlDeleteReparsePoint, header, kReparseHeaderBytes, nullptr, 0,
                                     &returned, nullptr)
                ? 0
-               : -3;
+               : kept.Keep(-3);
 }
 
 int IsMountableTarget(const wchar_t* target) {

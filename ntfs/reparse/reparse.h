@@ -1,6 +1,8 @@
 // Writing and removing mount-point reparse data, and mounting volumes on folders.
 // Status: 0 success, -1 no such folder (or it cannot be opened, or the target does not fit),
 // -2 folder not empty, -3 the file-system or mount-manager request failed, -4 out of memory.
+// After a refused open or request (-1, -3) the thread's last error is the one it was refused with:
+// ERROR_ACCESS_DENIED where the caller's token may not make the change.
 #pragma once
 #include <windows.h>
 

@@ -14,22 +14,16 @@
 #include "shell/reparsepoint/reparsepoint_texts.h"
 
 namespace kestrune {
-namespace {
-
-// Puts back a mount as its target read: a volume by its name, a folder as a junction.
-int RestoreMount(const wchar_t* folder, const wchar_t* oldTarget) {
-    if (wcsncmp(oldTarget, L"Volume{", 7) == 0) return MountVolumeByName(folder, oldTarget);
-    return SetJunction(folder, oldTarget);
-}
-
-} // namespace
 
 void ReparsePointObject::RemoveMountFlow(HWND dialog) {
     // A folder link goes as a whole, whatever the folder it leads to holds.
     bool link = GetReparseKind(folderPath_) == ReparseKind::DirectoryLink;
-    if (link ? Kernel().RemoveDirectoryW(folderPath_) != FALSE : RemoveReparsePoint(folderPath_) == 0) {
+    int status = link ? (Kernel().RemoveDirectoryW(folderPath_) ? 0 : -3) : RemoveMount(dialog);
+    if (status == 0) {
         SetDlgItemTextW(dialog, kTargetEdit, L"");
         Say(dialog, link ? kLinkRemoved : kRemoved, MB_ICONINFORMATION);
+    } else if (status == kDeclined) {
+        Say(dialog, kElevationDeclined, MB_ICONWARNING);
     } else {
         Say(dialog, link ? kLinkRemoveFailed : kRemoveFailed, MB_ICONERROR);
     }
@@ -48,19 +42,20 @@ void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget
     bool restorable = false;
     if (HasReparsePoint(folderPath_)) {
         restorable = GetReparseTarget(folderPath_, oldTarget) == 0; // read back cleanly, or never written back
-        if (RemoveReparsePoint(folderPath_) != 0) {
-            Say(dialog, kRemoveFailed, MB_ICONWARNING);
+        int status = RemoveMount(dialog);
+        if (status != 0) {
+            Say(dialog, status == kDeclined ? kElevationDeclined : kRemoveFailed, MB_ICONWARNING);
             return;
         }
         removed = true;
     }
     // A target reached through the old mount went with it: a junction to it would lead through
     // itself. Such a target counts as one that cannot be set.
-    if (IsExistingFolder(target) && MountTarget(folderPath_, target) == 0) {
+    if (IsExistingFolder(target) && SetMount(dialog, target) == 0) {
         AddTrailingBackslash(target);
         SetDlgItemTextW(dialog, kTargetEdit, target);
         Say(dialog, kChanged, MB_ICONINFORMATION);
-    } else if (restorable && RestoreMount(folderPath_, oldTarget) == 0) {
+    } else if (restorable && RestoreMount(dialog, oldTarget) == 0) {
         SetDlgItemTextW(dialog, kTargetEdit, oldTarget);
         Say(dialog, kNotChangedRestored, MB_ICONERROR);
     } else {

@@ -1,9 +1,14 @@
 // The create flow: mount a chosen folder or drive on the empty folder.
 #include "shell/reparsepoint/reparsepoint_object.h"
 
+#include <cwchar>
+
+#include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/reparse/reparse.h"
+#include "ntfs/volumes/volumes.h"
 #include "shell/reparsepoint/browse_for_target.h"
+#include "shell/reparsepoint/elevation.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 #include "shell/ui_language.h"
 
@@ -35,11 +40,47 @@ void ReparsePointObject::CreateMountFlow(HWND owner) {
     }
     wchar_t target[MAX_PATH];
     if (!ChooseTarget(owner, folderPath_, target)) return;
-    if (MountTarget(folderPath_, target) == 0)
+    int status = SetMount(owner, target);
+    if (status == 0)
         Say(owner, kMountSet, MB_ICONINFORMATION);
     else
-        Say(owner, kMountNotSet, MB_ICONERROR);
+        Say(owner, status == kDeclined ? kElevationDeclined : kMountNotSet, status == kDeclined ? MB_ICONWARNING : MB_ICONERROR);
     SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+}
+
+int ReparsePointObject::Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument) {
+    if (status == 0 || GetLastError() != ERROR_ACCESS_DENIED || declined_) return status;
+    DWORD result = RunElevatedOperation(owner, operation, folderPath_, argument);
+    declined_ = result == ERROR_CANCELLED;
+    return result == ERROR_SUCCESS ? 0 : declined_ ? kDeclined : -3;
+}
+
+int ReparsePointObject::SetMount(HWND owner, const wchar_t* target) {
+    SetLastError(ERROR_SUCCESS);
+    int status = MountTarget(folderPath_, target);
+    if (wcslen(target) != 3) return Elevate(owner, status, ElevatedOperation::SetJunction, target);
+    if (status == 0 || GetLastError() != ERROR_ACCESS_DENIED) return status;
+    wchar_t volume[MAX_PATH];
+    if (!Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH)) return status;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Elevate(owner, status, ElevatedOperation::SetVolumeMount, volume);
+}
+
+int ReparsePointObject::RemoveMount(HWND owner) {
+    wchar_t target[MAX_PATH];
+    bool volume = GetReparseTarget(folderPath_, target) == 0 && wcsncmp(target, L"Volume{", 7) == 0;
+    SetLastError(ERROR_SUCCESS);
+    int status = RemoveReparsePoint(folderPath_);
+    return Elevate(owner, status, volume ? ElevatedOperation::DeleteVolumeMount : ElevatedOperation::DeleteJunction,
+                   nullptr);
+}
+
+// A volume by its name, a folder as a junction.
+int ReparsePointObject::RestoreMount(HWND owner, const wchar_t* oldTarget) {
+    bool volume = wcsncmp(oldTarget, L"Volume{", 7) == 0;
+    SetLastError(ERROR_SUCCESS);
+    int status = volume ? MountVolumeByName(folderPath_, oldTarget) : SetJunction(folderPath_, oldTarget);
+    return Elevate(owner, status, volume ? ElevatedOperation::SetVolumeMount : ElevatedOperation::SetJunction, oldTarget);
 }
 
 } // namespace kestrune

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "kestrune_h.h"
+#include "ntfs/reparse/elevated_command.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
@@ -54,8 +55,20 @@ private:
     // user agrees (mount_flow.cpp). False when the user cancels.
     bool ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]);
 
+    // The folder's mount set to `target`, removed, or put back as its old target read back
+    // (mount_flow.cpp). Where the user's token is refused the change with access denied, the
+    // elevated helper makes it after the system's prompt, asked once per object. 0 on success,
+    // kDeclined when the user declined the prompt, else nonzero.
+    static constexpr int kDeclined = -5;
+    int SetMount(HWND owner, const wchar_t* target);
+    int RemoveMount(HWND owner);
+    int RestoreMount(HWND owner, const wchar_t* oldTarget);
+    // `status` of the user's own attempt, with the thread's last error as it left it.
+    int Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument);
+
     wchar_t caption_[100];
     wchar_t folderPath_[MAX_PATH];
+    bool declined_ = false;
 };
 
 // A drive root (E:\) mounts that drive's volume; anything else becomes a junction. 0 on success.

@@ -26,6 +26,7 @@ enum ReparsePointText : UINT {
     kLinkRemoved = 138,
     kLinkRemoveFailed = 139,
     kNotLocalTarget = 144,
+    kElevationDeclined = 147,
 };
 
 } // namespace kestrune

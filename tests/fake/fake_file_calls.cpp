@@ -78,6 +78,7 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
         Record* record = at.record;
         if (record->denied) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (record->listDenied && open.Reads()) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (record->adminOnly && open.Writes() && !g.impl->elevated) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (record->isDir && at.stream.empty() && !(flags & FILE_FLAG_BACKUP_SEMANTICS))
             return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         bool streamExists = impl->StreamData(record, at.stream, false) != nullptr;

@@ -98,6 +98,7 @@ BOOL WINAPI FakeSetVolumeMountPointW(LPCWSTR mountPoint, LPCWSTR volumeName) {
     if (!mountPoint || !volumeName || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
         !impl->Canonical(mountPoint, full))
         return Fail(ERROR_INVALID_NAME, FALSE);
+    if (!impl->elevated) return Fail(ERROR_ACCESS_DENIED, FALSE); // the mount manager serves administrators only
     std::wstring volumePath = volumeName;
     if (volumePath.empty() || volumePath.back() != L'\\') return Fail(ERROR_INVALID_NAME, FALSE);
     Volume* volume = impl->VolumeByGuidPath(volumePath);
@@ -122,6 +123,7 @@ BOOL WINAPI FakeDeleteVolumeMountPointW(LPCWSTR mountPoint) {
     std::wstring full;
     Located at;
     DWORD error = ERROR_INVALID_NAME;
+    if (!g.impl->elevated) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (!mountPoint || !*mountPoint || mountPoint[wcslen(mountPoint) - 1] != L'\\' ||
         !g.impl->Canonical(mountPoint, full) || !g.impl->Locate(full, false, at, error) || !at.record)
         return Fail(error, FALSE);

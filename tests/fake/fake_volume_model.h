@@ -25,6 +25,7 @@ struct Record {
     bool isDir = false;
     bool denied = false;
     bool listDenied = false;
+    bool adminOnly = false; // only an elevated token may open it for writing
     bool reparseUnreadable = false;
     bool refusesIdListing = false;
     int links = 0;
@@ -143,6 +144,7 @@ struct FakeVolumeSet::Impl {
     bool failureHappened = false;
     int volumeCounter = 0;
     bool idListingRefused = false;
+    bool elevated = true; // the caller's token: false for a standard user's
     std::map<wchar_t, std::wstring> aliases; // SUBST letters and mapped network drives, by letter
     // "\\?\D:", "\\?\UNC\server\share", or the DOS path of a folder a letterless volume is mounted in.
     std::wstring DosRoot(Volume* volume, int depth = 0);

@@ -158,6 +158,13 @@ void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
 
 void FakeVolumeSet::SetDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.denied = true; }); }
 
+void FakeVolumeSet::SetAdminOnly(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.adminOnly = true; }); }
+
+void FakeVolumeSet::SetElevated(bool elevated) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->elevated = elevated;
+}
+
 void FakeVolumeSet::SetListingDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.listDenied = true; }); }
 
 bool FakeVolumeSet::MountManagerLists(const std::wstring& folder) {

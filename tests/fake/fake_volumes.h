@@ -95,6 +95,11 @@ public:
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
     void SetListingDenied(const std::wstring& path); // opens that read its data or list it are refused
+    // The caller's token. A standard user's (false; Explorer's) is refused SetVolumeMountPointW and
+    // DeleteVolumeMountPointW by the mount manager, and opens for writing of items SetAdminOnly
+    // marks, both with ERROR_ACCESS_DENIED. The set starts elevated.
+    void SetElevated(bool elevated);
+    void SetAdminOnly(const std::wstring& path); // a folder whose ACL grants changes to administrators only
     void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
     void RefuseIdListing(const std::wstring& folder); // by this folder alone
     void Use(const LinkWay& way);

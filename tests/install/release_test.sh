@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A release: a copy of the tree at another path builds the same bytes as this build; the copy,
-# given a throwaway certificate, signs the DLL, the try host and the MSI so that each verifies
-# against the certificate's authority, the DLL packed in the MSI too; unsigned files do not.
+# given a throwaway certificate, signs the DLL, the elevated helper, the try host and the MSI so that each verifies
+# against the certificate's authority, the DLL and the helper packed in the MSI too; unsigned files do not.
 # Usage: release_test.sh SOURCE_DIR BUILD_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1 build=$2 work=$3
@@ -15,7 +15,7 @@ export SOURCE_DATE_EPOCH=$(cat "$build/source-date-epoch")
 echo "== the copy, built elsewhere, is the same bytes"
 out=$("$copy/tools/build.sh" product 2>&1) || { echo "$out"; fail "the copy's build"; }
 grep -qx "nothing is signed (.*)" <<<"$out" || fail "the build did not say that nothing is signed"
-shipped=$(cd "$build" && ls Kestrune.dll Kestrune.dll.debug kestrune-try.exe ./*.chm Kestrune-*-x64.msi)
+shipped=$(cd "$build" && ls Kestrune.dll Kestrune.dll.debug kestrune-elevated.exe kestrune-try.exe ./*.chm Kestrune-*-x64.msi)
 for file in $shipped; do
   cmp "$build/$file" "$copy/build/$file" || fail "$file differs between the two builds"
 done
@@ -31,9 +31,10 @@ openssl pkcs12 -export -inkey signer.key -in signer.pem -passout pass:throwaway 
 verify() { osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >verify.log 2>&1; }
 verify "$copy/build/Kestrune.dll" && fail "an unsigned DLL verifies"
 out=$(KESTRUNE_SIGN_PFX=$work/signer.pfx KESTRUNE_SIGN_PASSWORD=throwaway "$copy/tools/build.sh" product 2>&1) || { echo "$out"; fail "the signed build"; }
-grep -q "^signing Kestrune.dll, kestrune-try.exe and the MSI with" <<<"$out" || fail "the build did not say it signs"
+grep -q "^signing Kestrune.dll, kestrune-elevated.exe, kestrune-try.exe and the MSI with" <<<"$out" || fail "the build did not say it signs"
 msiextract -C packed "$copy"/build/Kestrune-*-x64.msi >/dev/null
-for file in "$copy/build/Kestrune.dll" "$copy/build/kestrune-try.exe" "$copy"/build/Kestrune-*-x64.msi "$(find packed -name Kestrune.dll)"; do
+for file in "$copy"/build/{Kestrune.dll,kestrune-elevated.exe,kestrune-try.exe} "$copy"/build/Kestrune-*-x64.msi \
+    "$(find packed -name Kestrune.dll)" "$(find packed -name kestrune-elevated.exe)"; do
   verify "$file" || { cat verify.log; fail "$file does not verify"; }
   echo "verified: $file"
 done

@@ -1,10 +1,14 @@
 // Writing and removing mount-point reparse data and mounting volumes on the test volumes.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "ntfs/reparse/elevated_command.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/reparse/reparse_record.h"
 #include "ntfs/volumes/volumes.h"
@@ -143,6 +147,71 @@ TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
         }
     });
     EXPECT_EQ(paths, 2); // the prefixing copy and the transfer buffer
+}
+
+// A standard user's refusal keeps its own error, which the flows elevate on.
+TEST_F(ReparseWriting, AStandardUsersRefusalIsAccessDenied) {
+    volumes.SetElevated(false);
+    volumes.SetAdminOnly(L"D:\\j");
+    EXPECT_EQ(MountVolumeByName(L"D:\\data", eGuid.c_str()), -3);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SetJunction(L"D:\\j", L"D:\\data"), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ReparseWriting, TheElevatedHelperChecksItsArgumentsAgain) {
+    const std::wstring p = L"\\\\?\\", vm = L"D:\\vm", jn = L"D:\\jn", j2 = L"D:\\j2";
+    volumes.MakeMount(vm, eGuid);
+    volumes.MakeJunction(jn, L"D:\\data");
+    volumes.MakeFolder(j2);
+    wchar_t line[3 * MAX_PATH];
+    ASSERT_TRUE(FormatElevatedCommand(ElevatedOperation::SetVolumeMount, j2.c_str(), eGuid.substr(4).c_str(), line, 3 * MAX_PATH));
+    int count = 0;
+    wchar_t** parsed = CommandLineToArgvW((L"helper " + std::wstring(line)).c_str(), &count);
+    ASSERT_EQ(std::vector<std::wstring>(parsed + 1, parsed + count), (std::vector<std::wstring>{L"set-volume-mount", p + j2, eGuid}));
+    LocalFree(parsed);
+    EXPECT_FALSE(FormatElevatedCommand(ElevatedOperation::DeleteJunction, jn.c_str(), nullptr, line, 22));
+    EXPECT_EQ(line[0], L'\0');
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> args;
+        DWORD error;
+        std::wstring after; // the folder's target afterwards
+        bool standardUser = false;
+    };
+    const Case cases[] = {
+        {"nothing", {}, ERROR_BAD_ARGUMENTS, L""},
+        {"another operation", {L"format", p + j2}, ERROR_BAD_ARGUMENTS, L""},
+        {"no volume", {L"set-volume-mount", p + j2}, ERROR_BAD_ARGUMENTS, L""},
+        {"one argument too many", {L"delete-junction", p + jn, p + L"D:\\data"}, ERROR_BAD_ARGUMENTS, L"D:\\data\\"},
+        {"a folder without its prefix", {L"set-junction", j2, p + L"D:\\data"}, ERROR_BAD_PATHNAME, L""},
+        {"a relative target", {L"set-junction", p + j2, p + L"data"}, ERROR_BAD_PATHNAME, L""},
+        {"a missing folder", {L"set-junction", p + L"D:\\gone", p + L"D:\\data"}, ERROR_PATH_NOT_FOUND, L""},
+        {"a missing target", {L"set-junction", p + j2, p + L"D:\\gone"}, ERROR_PATH_NOT_FOUND, L""},
+        {"a volume name cut short", {L"set-volume-mount", p + j2, eGuid.substr(0, 48)}, ERROR_INVALID_NAME, L""},
+        {"a volume name of no GUID", {L"set-volume-mount", p + j2, p + L"Volume{0000000g-0000-0000-0000-000000000000}\\"}, ERROR_INVALID_NAME, L""},
+        {"a folder with a file", {L"set-junction", p + L"D:\\full", p + L"D:\\data"}, ERROR_DIR_NOT_EMPTY, L""},
+        {"a mount on a junction", {L"set-volume-mount", p + jn, eGuid}, ERROR_DIR_NOT_EMPTY, L"D:\\data\\"},
+        {"a junction as a volume mount", {L"delete-volume-mount", p + jn}, ERROR_NOT_A_REPARSE_POINT, L"D:\\data\\"},
+        {"a volume mount as a junction", {L"delete-junction", p + vm}, ERROR_NOT_A_REPARSE_POINT, eGuid.substr(4)},
+        {"an empty folder", {L"delete-junction", p + j2}, ERROR_NOT_A_REPARSE_POINT, L""},
+        {"not elevated after all", {L"set-volume-mount", p + j2, eGuid}, ERROR_ACCESS_DENIED, L"", true},
+        {"a volume mounted", {L"set-volume-mount", p + j2, eGuid}, ERROR_SUCCESS, eGuid.substr(4)},
+        {"a junction set", {L"set-junction", p + L"D:\\j", p + L"D:\\data\\"}, ERROR_SUCCESS, L"D:\\data\\"},
+        {"a junction removed", {L"delete-junction", p + jn}, ERROR_SUCCESS, L""},
+        {"a volume mount removed", {L"delete-volume-mount", p + vm}, ERROR_SUCCESS, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        volumes.SetElevated(!c.standardUser);
+        std::vector<const wchar_t*> argv;
+        for (const std::wstring& arg : c.args) argv.push_back(arg.c_str());
+        EXPECT_EQ(RunElevatedCommand(static_cast<int>(argv.size()), argv.data()), c.error);
+        wchar_t target[MAX_PATH] = L"";
+        if (c.args.size() > 1) GetReparseTarget(c.args[1].c_str(), target);
+        EXPECT_EQ(std::wstring(target), c.after);
+    }
+    EXPECT_FALSE(volumes.MountManagerLists(vm));
 }
 
 } // namespace

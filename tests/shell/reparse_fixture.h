@@ -11,7 +11,9 @@
 #include "ntfs/volumes/volumes.h"
 #include "server/com_object.h"
 #include "server/module.h"
+#include "shell/reparsepoint/elevation.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
+#include <shellapi.h>
 #include "tests/com/hdrop_data_object.h"
 #include "tests/com/message_box_watcher.h"
 #include "tests/fake/leak_checked_test.h"
@@ -31,6 +33,28 @@ inline const Said kAncestor = {L"選択したフォルダはこのリパース�
 
 inline const Said kNotLocal = {L"ネットワークドライブなど、ローカルドライブ以外のフォルダはマウントできません。\n"
                                L"このコンピュータの固定ディスクかリムーバブルディスク上のフォルダを指定して下さい。", IDI_HAND};
+
+inline const Said kDeclined = {L"管理者としての実行が許可されなかったため、何も変更しませんでした。", IDI_EXCLAMATION};
+
+// The elevated helper as the tests run it: its command line parsed as the helper's runtime parses
+// it and run in this process with an elevated token; or the prompt declined.
+struct FakeElevation {
+    static inline std::vector<std::wstring> commands;
+    static inline bool declines = false;
+    static DWORD Run(HWND, const wchar_t* program, const wchar_t* parameters) {
+        std::wstring name = program;
+        EXPECT_EQ(name.substr(name.rfind(L'\\') + 1), L"kestrune-elevated.exe");
+        commands.push_back(parameters);
+        if (declines) return ERROR_CANCELLED;
+        int argc = 0;
+        wchar_t** argv = CommandLineToArgvW((name + L" " + parameters).c_str(), &argc);
+        FakeVolumeSet::Active()->SetElevated(true);
+        DWORD result = RunElevatedCommand(argc - 1, argv + 1);
+        FakeVolumeSet::Active()->SetElevated(false);
+        LocalFree(argv);
+        return result;
+    }
+};
 
 inline void ExpectSaid(const std::vector<SeenMessage>& seen, const std::vector<Said>& expected,
                        const std::wstring& title = L"Kestrune") {
@@ -63,8 +87,10 @@ protected:
         volumes.MakeJunction(junction, data);
         volumes.MakeMount(volumeMount, volumeC);
         locksBefore = Module().lockCount;
+        FakeElevation::commands.clear();
     }
     ~ReparseFixture() override {
+        ReplaceElevationApi(previousElevation);
         for (auto* path : {&volumeMount, &junction, &other, &data, &folder, &root}) RemoveDirectoryW(path->c_str());
         EXPECT_EQ(Module().lockCount, locksBefore) << "module lock left behind";
     }
@@ -105,6 +131,8 @@ protected:
     std::wstring root, folder = L"\\x", data = L"\\data", other = L"\\other", junction = L"\\junction",
                        volumeMount = L"\\volume";
     LONG locksBefore = 0;
+    const ElevationApi fakeElevation = {FakeElevation::Run};
+    const ElevationApi* previousElevation = ReplaceElevationApi(&fakeElevation);
 };
 
 } // namespace kestrune::testing

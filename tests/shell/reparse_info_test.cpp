@@ -83,6 +83,23 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     RemoveDirectoryW(inside.c_str());
 }
 
+TEST_F(ReparseInfo, AStandardUserRemovesAVolumeMountAfterThePrompt) {
+    volumes.SetElevated(false);
+    for (bool declines : {true, false}) {
+        SCOPED_TRACE(declines ? "declined" : "allowed");
+        FakeElevation::declines = declines;
+        ShellUiScript ui;
+        InfoDialogOwner owner({InfoDialogOwner::Press(201)});
+        IContextMenu* menu = Selected<IContextMenu>(volumeMount);
+        EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+        menu->Release();
+        ExpectSaid(ui.messages, {declines ? kDeclined : kRemoved});
+        EXPECT_EQ(volumes.MountManagerLists(volumeMount), declines);
+        EXPECT_EQ(FakeElevation::commands, std::vector<std::wstring>{L"delete-volume-mount \"\\\\?\\" + volumeMount + L"\""});
+        FakeElevation::commands.clear();
+    }
+}
+
 // A symbolic link to a folder is shown as such, offers no change, and goes whole when removed.
 TEST_F(ReparseInfo, AFolderLinkIsShownAndRemovedAsALink) {
     const std::wstring link = root + L"\\link";

@@ -4,6 +4,7 @@
 #include "tests/shell/change_watcher.h"
 #include "tests/shell/reparse_fixture.h"
 #include "tests/shell/shell_ui_script.h"
+#include "ntfs/reparse/reparse.h"
 
 namespace kestrune::testing {
 namespace {
@@ -144,6 +145,41 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         for (auto& [event, path] : seen)
             EXPECT_TRUE(event == SHCNE_UPDATEDIR && EqualPath(path, folder)) << event << " " << Narrow(path);
         volumes.SetRawReparse(folder, {});
+    }
+}
+
+TEST_F(ReparsePointMenu, AStandardUserIsAskedOnceForWhatOnlyAdministratorsMayChange) {
+    struct Case {
+        const char* name;
+        std::wstring browse;
+        bool adminOnly, declines;
+        Said said;
+        std::wstring mounted;
+        size_t prompts;
+    };
+    const Case cases[] = {
+        {"a drive", L"C:\\", false, false, kSet, VolumeOf(L'C'), 1},
+        {"a drive, declined", L"C:\\", false, true, kDeclined, L"", 1},
+        {"a junction the user may write", data, false, false, kSet, data + L"\\", 0},
+        {"a junction in an administrators' folder", data, true, false, kSet, data + L"\\", 1},
+        {"a junction in an administrators' folder, declined", data, true, true, kDeclined, L"", 1},
+    };
+    volumes.SetElevated(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeElevation::commands.clear();
+        FakeElevation::declines = c.declines;
+        if (c.adminOnly) volumes.SetAdminOnly(folder);
+        ShellUiScript ui({c.browse});
+        IContextMenu* menu = Selected<IContextMenu>(folder);
+        EXPECT_EQ(Invoke(menu), S_OK);
+        menu->Release();
+        ExpectSaid(ui.messages, {c.said});
+        EXPECT_EQ(Target(folder), c.mounted);
+        EXPECT_EQ(FakeElevation::commands.size(), c.prompts);
+        volumes.SetElevated(true);
+        RemoveReparsePoint(folder.c_str());
+        volumes.SetElevated(false);
     }
 }
 
