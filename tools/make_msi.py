@@ -171,6 +171,8 @@ def post_queries(rows, version, help_link):
             "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
             "VALUES ('SetHelpLink', 51, 'ARPHELPLINK', '[INSTALLDIR]Kestrune.chm')",
             "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetHelpLink', 1001)",
+            # wixl has no RemoveFolder/@Directory: the Start menu's folder goes with its entries.
+            "UPDATE `RemoveFile` SET `DirProperty` = 'KestruneMenu'",
         ]
     return queries
 
@@ -223,11 +225,10 @@ def main():
     # Each manual with its entry in the Start menu's Kestrune folder (names in ASCII, as wixl needs).
     help_component = "\n".join(
         '          <Component Id="%s" Guid="%s" Win64="yes">\n'
-        '            <File Id="%sChm" Name="%s" Source="%s" KeyPath="yes">\n'
-        '              <Shortcut Id="%sShortcut" Directory="KestruneMenu" Name="%s" Advertise="no"/>\n'
-        '            </File>\n'
-        '            <RemoveFolder Id="%sMenu" Directory="KestruneMenu" On="uninstall"/>\n'
-        '          </Component>' % (ident, guid, ident, name, name, ident, title, ident)
+        '            <File Id="%sChm" Name="%s" Source="%s" KeyPath="yes"/>\n'
+        '            <Shortcut Id="%sShortcut" Directory="KestruneMenu" Name="%s" Target="[#%sChm]"/>\n'
+        '            <RemoveFolder Id="%sMenu" On="uninstall"/>\n'
+        '          </Component>' % (ident, guid, ident, name, name, ident, title, ident, ident)
         for name, (ident, guid, title) in components)
     help_reference = "\n".join('      <ComponentRef Id="%s"/>' % ident for _, (ident, _, _) in components)
     with open(args.template, encoding="utf-8") as template:
