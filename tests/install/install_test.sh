@@ -134,7 +134,7 @@ done <<'ROWS'
 3|cannot drop K:\t\missing.txt on K:\t\sub: 0x80070002 (File not found)|--pick 1 drop 'K:\t\missing.txt' 'K:\t\sub'
 4|answers IDNO|--answer no copy 'K:\t\guarded' 'K:\t\copies'
 8|opened on display|delete 'K:\t\guarded'
-0|deleted K:\t\guarded|--answer yes delete 'K:\t\guarded'
+3|the link K:\t\guarded cannot be removed: Directory is not empty|--answer yes delete 'K:\t\guarded'
 5|step failed: page 999|--steps 'window; page 999' properties 'K:\t\a.txt'
 6|nothing to offer here: K:\t\full is not empty|--pick 1 menu 'K:\t\full'
 6|on another volume, C:\|--pick 1 drop 'K:\t\a.txt' 'C:\'
@@ -142,7 +142,8 @@ done <<'ROWS'
 8|is the session's own Xvfb|properties 'K:\t\a.txt'
 8|opened on display|--pick 1 menu 'K:\t\empty'
 ROWS
-[ -d "$scratch_drive/t/behind/x" ] || fail "deleting the link K:\t\guarded deleted what it leads to"
+# Wine's RemoveDirectoryW looks through the link and finds the folder behind it not empty.
+[ -L "$scratch_drive/t/guarded" ] && [ -d "$scratch_drive/t/behind/x" ] || fail "deleting the link K:\t\guarded deleted what it leads to"
 [ "$(try frobnicate | wc -l)" = 2 ] || fail "a usage error takes more than two lines"
 expect "  0  Cancel" "$(KESTRUNE_WINE_LOCALE=en_US.UTF-8 try --pick 0 drop 'K:\t\a.txt' 'K:\t\sub')"
 
