@@ -89,28 +89,22 @@ photograph_page() {
 }
 
 # A Japanese Windows draws its dialogs (and the shell's property sheet) in "MS UI Gothic": "MS Shell
-# Dlg" resolves to it there, so the sheet is sized in the same font as our page. An English Windows
-# draws them in a Latin font, where a backslash is a backslash (a Japanese font draws it as a yen
-# sign). dialog_font FONT sets the font; dialog_font_in_use tells the one set now.
-dialog_font() {
+# Dlg" resolves to it there, so the sheet is sized in the same font as our page.
+japanese_dialog_fonts() {
   local reg="$KESTRUNE_SESSION_DIR/dialog-fonts.reg"
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-    printf '"%s"="%s"\r\n' 'MS Shell Dlg' "$1" 'MS Shell Dlg 2' "$1"
+    printf '"%s"="IPAPGothic"\r\n' 'MS Shell Dlg' 'MS Shell Dlg 2'
   } | iconv -f UTF-8 -t UTF-16 >"$reg"
   wine_ja wine regedit /S "$reg" </dev/null >/dev/null 2>&1
-}
-dialog_font_in_use() {
-  wine_text reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'MS Shell Dlg' |
-    sed -n 's/^ *MS Shell Dlg *REG_SZ *//p'
 }
 
 say "the right-drag menu of the file on its own folder:"
 try --steps "menu; shot $(windows_path "$out/drop-menu.bmp"); close" drop "$file" "$drive\\デモ" ||
   { say "the drop menu was not photographed"; exit 1; }
 
-dialog_font IPAPGothic
+japanese_dialog_fonts
 photograph_page "$file" kestrune-tab || exit 1
 
 source "$here/tools/demo_english.sh"
