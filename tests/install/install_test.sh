@@ -190,8 +190,8 @@ printf kept >"$scratch_drive/kept.txt"
 mounted=$(mountpoint -q "$ntfs_mount" && printf kept | tee "$ntfs_mount/kept.txt" || true)
 wine_session_stop
 kept="test -f '$scratch_drive/kept.txt'${mounted:+ && test -f '$ntfs_mount/kept.txt'}"
-env -u DISPLAY "$here/tools/wine-shell.sh" --session "$KESTRUNE_SESSION_DIR" bash -c "$kept" || fail "the files were lost"
-env -u DISPLAY "$here/tools/wine-shell.sh" --fresh --session "$KESTRUNE_SESSION_DIR" bash -c "! test -e $scratch_drive/kept.txt" ||
+env -u DISPLAY -u KESTRUNE_FRESH_DRIVES "$here/tools/wine-shell.sh" --session "$KESTRUNE_SESSION_DIR" bash -c "$kept" || fail "the files were lost"
+env -u DISPLAY -u KESTRUNE_FRESH_DRIVES "$here/tools/wine-shell.sh" --fresh --session "$KESTRUNE_SESSION_DIR" bash -c "! test -e $scratch_drive/kept.txt" ||
   fail "--fresh kept the files"
 
 [ $skipped = 0 ] || exit 77
