@@ -23,7 +23,7 @@ try() {
 }
 
 mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.bmp
+rm -f "$out"/*.png "$out"/*.bmp "$out"/*.font
 export KESTRUNE_SESSION_DIR="$out/session"
 source "$here/tools/wine-session.sh"
 trap wine_session_stop EXIT

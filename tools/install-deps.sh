@@ -12,6 +12,8 @@ packages=(
   libxxf86vm1 fonts-wine
   # Japanese: the glibc locale Wine maps file names through, and a font for the dialogs
   locales fonts-ipafont-gothic
+  # a Latin dialog font for the English picture (a Japanese font draws a backslash as a yen sign)
+  fonts-dejavu-core
   # the manual (chmcmd, run by strace on a stopped clock), the installer (wixl, msibuild) and its signature when asked for
   fp-utils strace wixl msitools python3-olefile osslsigncode openssl
   # the commit time the build stamps its outputs with

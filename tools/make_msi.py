@@ -25,8 +25,8 @@ import uuid
 UPGRADE_CODE = "{904CF176-5325-4ABF-BC69-AEB4677D067E}"  # as in Kestrune.wxs.in
 # The manuals' components by file name: (component id, component GUID).
 HELP_COMPONENTS = {
-    "Kestrune.chm": ("KestruneHelp", "{C4F0F486-AFAF-49DE-8939-A5521A26852A}"),
-    "Kestrune-en.chm": ("KestruneHelpEnglish", "{51017C96-13F8-4230-ACC1-B64F474FA7D7}"),
+    "Kestrune.chm": ("KestruneHelp", "{C4F0F486-AFAF-49DE-8939-A5521A26852A}", "Kestrune Manual (Japanese)"),
+    "Kestrune-en.chm": ("KestruneHelpEnglish", "{51017C96-13F8-4230-ACC1-B64F474FA7D7}", "Kestrune Manual (English)"),
 }
 LIBID = "{4E19DA74-5A13-4910-8F75-236B94656609}"
 MODULE = "[INSTALLDIR]Kestrune.dll"
@@ -171,6 +171,8 @@ def post_queries(rows, version, help_link):
             "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
             "VALUES ('SetHelpLink', 51, 'ARPHELPLINK', '[INSTALLDIR]Kestrune.chm')",
             "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetHelpLink', 1001)",
+            # wixl has no RemoveFolder/@Directory: the Start menu's folder goes with its entries.
+            "UPDATE `RemoveFile` SET `DirProperty` = 'KestruneMenu'",
         ]
     return queries
 
@@ -221,11 +223,15 @@ def main():
     # One component per manual, each with a GUID of its own that never changes.
     components = [(os.path.basename(path), HELP_COMPONENTS[os.path.basename(path)]) for path in args.help_file]
     staged.update((os.path.basename(path), path) for path in args.help_file)
+    # Each manual with its entry in the Start menu's Kestrune folder (names in ASCII, as wixl needs).
     help_component = "\n".join(
         '          <Component Id="%s" Guid="%s" Win64="yes">\n'
         '            <File Id="%sChm" Name="%s" Source="%s" KeyPath="yes"/>\n'
-        '          </Component>' % (ident, guid, ident, name, name) for name, (ident, guid) in components)
-    help_reference = "\n".join('      <ComponentRef Id="%s"/>' % ident for _, (ident, _) in components)
+        '            <Shortcut Id="%sShortcut" Directory="KestruneMenu" Name="%s" Target="[#%sChm]"/>\n'
+        '            <RemoveFolder Id="%sMenu" On="uninstall"/>\n'
+        '          </Component>' % (ident, guid, ident, name, name, ident, title, ident, ident)
+        for name, (ident, guid, title) in components)
+    help_reference = "\n".join('      <ComponentRef Id="%s"/>' % ident for _, (ident, _, _) in components)
     with open(args.template, encoding="utf-8") as template:
         wxs = string.Template(template.read()).safe_substitute(
             version=version, publisher=PUBLISHER, registry=registry_xml(rows),

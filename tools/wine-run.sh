@@ -8,7 +8,7 @@ if [ -z "${KESTRUNE_SESSION:-}" ]; then
 fi
 export WINEPREFIX="$KESTRUNE_SESSION/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 # Wine takes its ANSI code page (932, for the Japanese texts) from LC_ALL when no glibc locale
 # is installed; set through env so that bash does not try the locale itself. KESTRUNE_WINE_LOCALE
 # (en_US.UTF-8) runs the program as on a Windows whose user interface language is English.

@@ -3,13 +3,16 @@
 # wineserver on a private prefix, both stopped by wine_session_stop. The session's folder
 # (KESTRUNE_SESSION_DIR, build/ by default) holds the prefix, the scratch drive K: and the ntfs-3g
 # image behind N:, so that the tests, the demo and the installer tests never share a prefix.
+# K: and N: start empty unless KESTRUNE_FRESH_DRIVES=0 keeps what a session before left there (a
+# session by hand, tools/wine-shell.sh, does).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 session_dir="${KESTRUNE_SESSION_DIR:-$here/build}"
 mkdir -p "$session_dir"
 session_dir=$(cd "$session_dir" && pwd) # Wine wants an absolute prefix
 export WINEPREFIX="$session_dir/wineprefix"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would copy the Start-menu entries the MSI makes into the Unix desktop's menus.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 xvfb_pid=""
 ntfs_mount="$session_dir/ntfs-mount"
 scratch_drive="$session_dir/wine-drive-k"
@@ -29,7 +32,7 @@ wine_text() {
 
 # K: is a small scratch folder, so that "the whole drive" of a test stays small.
 map_scratch_drive() {
-  rm -rf "$scratch_drive"
+  [ "${KESTRUNE_FRESH_DRIVES:-1}" = 0 ] || rm -rf "$scratch_drive"
   mkdir -p "$scratch_drive"
   ln -sfn "$scratch_drive" "$WINEPREFIX/dosdevices/k:"
 }
@@ -47,9 +50,11 @@ map_ntfs_drive() {
   command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ -e /dev/fuse ] || return 0
   mkdir -p "$ntfs_mount"
   unmount_ntfs_drive
-  rm -f "$session_dir/ntfs.img"
-  truncate -s 64M "$session_dir/ntfs.img"
-  mkntfs -F -Q -q "$session_dir/ntfs.img" >/dev/null 2>&1 || return 0
+  if [ "${KESTRUNE_FRESH_DRIVES:-1}" != 0 ] || [ ! -s "$session_dir/ntfs.img" ]; then
+    rm -f "$session_dir/ntfs.img"
+    truncate -s 64M "$session_dir/ntfs.img"
+    mkntfs -F -Q -q "$session_dir/ntfs.img" >/dev/null 2>&1 || return 0
+  fi
   ntfs-3g -o streams_interface=windows "$session_dir/ntfs.img" "$ntfs_mount" >/dev/null 2>&1 || return 0
   ln -sfn "$ntfs_mount" "$WINEPREFIX/dosdevices/n:"
 }

@@ -4,10 +4,16 @@
 # interactive shell when no command is given; stops the session when that ends.
 # Windows programs then run with tools/wine-run.sh PROGRAM (or plain `wine`). Their windows show on
 # KESTRUNE_DISPLAY, else on the caller's DISPLAY; without either on the session's own Xvfb, where
-# nobody sees them (kestrune-try then refuses what would wait for a person).
+# nobody sees them (kestrune-try then refuses what would wait for a person). The files on K: and N:
+# stay from one session to the next; --fresh (or KESTRUNE_FRESH_DRIVES=1) starts both empty.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 visible_display=${KESTRUNE_DISPLAY:-${DISPLAY:-}}
+export KESTRUNE_FRESH_DRIVES=${KESTRUNE_FRESH_DRIVES:-0}
+if [ "${1:-}" = "--fresh" ]; then
+  export KESTRUNE_FRESH_DRIVES=1
+  shift
+fi
 if [ "${1:-}" = "--session" ]; then
   export KESTRUNE_SESSION_DIR=$(mkdir -p "$2" && cd "$2" && pwd)
   shift 2
@@ -31,8 +37,8 @@ prepare_drives_to_try() {
   for root in "$scratch_drive" "$ntfs_mount" "$fat_mount"; do
     [ "$root" = "$scratch_drive" ] || mountpoint -q "$root" || continue
     mkdir -p "$root/folder" "$root/empty" "$root/full"
-    printf 'Kestrune\r\n' >"$root/a.txt"
-    printf 'Kestrune\r\n' >"$root/full/b.txt"
+    [ -e "$root/a.txt" ] || printf 'Kestrune\r\n' >"$root/a.txt"
+    [ -e "$root/full/b.txt" ] || printf 'Kestrune\r\n' >"$root/full/b.txt"
   done
 }
 if [ -n "$visible_display" ]; then

@@ -28,6 +28,10 @@ void CopyAnsi(const wchar_t* text, char* out, UINT bytes) {
     out[chars > 0 ? needed : 0] = '\0';
 }
 
+// "E:\": a drive's root can never become a mount point, and Wine reports the root of a mounted
+// drive as a reparse point whose record cannot be read.
+bool IsDriveRoot(const wchar_t* path) { return wcslen(path) == 3 && path[1] == L':' && path[2] == L'\\'; }
+
 } // namespace
 
 HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
@@ -38,6 +42,11 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
         return selected;
     }
     if (!IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
+    if (IsDriveRoot(folderPath_)) {
+        wchar_t target[MAX_PATH];
+        DWORD tag = 0;
+        return ReadLinkTarget(folderPath_, target, &tag) == 0 ? S_OK : E_INVALIDARG;
+    }
     return FolderHasReparsePoint() || IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
 }
 

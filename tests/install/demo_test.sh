@@ -30,6 +30,10 @@ expect PropNTFS kestrune-tab-link-3 '| item 3 selected, in view'
 expect ReparsePoint create-flow ':\デモ\保管 ("保管" in the tree)'
 expect OperationHook copy-hook ':\デモ\リンク"'
 expect PropNTFS kestrune-tab-en 'kestrune-tab-en.bmp'
+# A Japanese dialog font draws the English page's backslashes as yen signs.
+font=$(cat "$source_dir/build/demo/kestrune-tab-en.font" 2>/dev/null || true)
+[ ! -e "$source_dir/build/demo/kestrune-tab-en.png" ] || grep -qxE 'DejaVu Sans|Liberation Sans' <<<"$font" ||
+  { echo "FAILED: kestrune-tab-en.png was taken in the dialog font \"$font\", not a Latin one"; exit 1; }
 if ! grep -q 'PropNTFS {[^}]*}: ready' <<<"$log"; then
   echo "SKIPPED: this build has no PropNTFS yet: the Kestrune tab is not checked"
   exit 77

@@ -62,6 +62,10 @@ entry=$(uninstall_key "$msi")
 expect "Publisher    REG_SZ    $(property "$msi" Manufacturer)" "$entry"
 [ "$(property "$msi" Manufacturer)" != "$(property "$msi" ProductName)" ] || fail "the publisher is only the product's name"
 expect 'HelpLink    REG_SZ    C:\Program Files\Kestrune\Kestrune.chm' "$entry"
+expect "MIT License" "$(property "$msi" ARPCOMMENTS)"
+# The machine's Start menu on Windows; Wine's msiexec puts it into the user's.
+menu=$(find "$WINEPREFIX/drive_c" -type d -path '*/Start Menu/Programs/Kestrune' | head -1)
+for language in Japanese English; do [ -n "$menu" ] && [ -s "$menu/Kestrune Manual ($language).lnk" ] || fail "no Start-menu entry for the $language manual"; done
 # Programs and Features draws the icon Windows Installer keeps for the product.
 icon=$(wine_text reg query "HKCR\\Installer\\Products" /s | grep -oE 'ProductIcon +REG_SZ +.*Kestrune\.ico$' || true)
 icon=${icon##*C:\\}
@@ -107,7 +111,7 @@ fi
 
 echo "== kestrune-try's exit codes and messages (code | text | arguments), on a display nobody sees"
 long="t\\$(printf 'd%.0s' {1..200})\\$(printf 'e%.0s' {1..60})"
-mkdir -p "$scratch_drive/t/full/x" "$scratch_drive/t/empty" "$scratch_drive/t/behind/x" "$scratch_drive/${long//\\//}"
+mkdir -p "$scratch_drive/t/full/x" "$scratch_drive/t/empty" "$scratch_drive/t/behind/x" "$scratch_drive/t/plain2" "$scratch_drive/${long//\\//}"
 ln -s "$scratch_drive/t/behind" "$scratch_drive/t/guarded"
 long="K:\\$long"
 while IFS='|' read -r code text arguments; do
@@ -117,6 +121,11 @@ while IFS='|' read -r code text arguments; do
 done <<'ROWS'
 0|Kestrune is installed: |status
 1|kestrune-try: unknown command "frobnicate"|frobnicate
+1|kestrune-try --help shows the full usage|frobnicate
+0|usage: kestrune-try|--help
+6|nothing to offer here: K:\t\single.txt is not a folder|--pick 1 drop 'K:\t\a.txt' 'K:\t\single.txt'
+0|copied K:\t\plain2 to K:\t\copies\renamed|copy 'K:\t\plain2' 'K:\t\copies\renamed'
+3|the extension showed an error: リパースポイントを設定出来ませんでした。|--answer yes --pick 1 --steps 'window; select K:\t\sub; click 1' menu 'K:\t\empty'
 1|kestrune-try: --answer takes yes or no, not "maybe"|--answer maybe delete 'K:\t\guarded'
 1|kestrune-try: drop takes 2 argument(s), drop FILE FOLDER; got 1|drop 'K:\t\a.txt'
 1|kestrune-try: option --pick after the command|overlay 'K:\t\a.txt' --pick 1
@@ -125,7 +134,7 @@ done <<'ROWS'
 3|cannot drop K:\t\missing.txt on K:\t\sub: 0x80070002 (File not found)|--pick 1 drop 'K:\t\missing.txt' 'K:\t\sub'
 4|answers IDNO|--answer no copy 'K:\t\guarded' 'K:\t\copies'
 8|opened on display|delete 'K:\t\guarded'
-0|deleted K:\t\guarded|--answer yes delete 'K:\t\guarded'
+3|the link K:\t\guarded cannot be removed: Directory is not empty|--answer yes delete 'K:\t\guarded'
 5|step failed: page 999|--steps 'window; page 999' properties 'K:\t\a.txt'
 6|nothing to offer here: K:\t\full is not empty|--pick 1 menu 'K:\t\full'
 6|on another volume, C:\|--pick 1 drop 'K:\t\a.txt' 'C:\'
@@ -133,6 +142,10 @@ done <<'ROWS'
 8|is the session's own Xvfb|properties 'K:\t\a.txt'
 8|opened on display|--pick 1 menu 'K:\t\empty'
 ROWS
+# Wine's RemoveDirectoryW looks through the link and finds the folder behind it not empty.
+[ -L "$scratch_drive/t/guarded" ] && [ -d "$scratch_drive/t/behind/x" ] || fail "deleting the link K:\t\guarded deleted what it leads to"
+[ "$(try frobnicate | wc -l)" = 2 ] || fail "a usage error takes more than two lines"
+expect "  0  Cancel" "$(KESTRUNE_WINE_LOCALE=en_US.UTF-8 try --pick 0 drop 'K:\t\a.txt' 'K:\t\sub')"
 
 echo "== reinstall, a rebuilt package of the same version over it, repair after damage"
 wine_text msiexec /i "$msi" /qn || fail "second msiexec /i"
@@ -147,10 +160,13 @@ wine_text reg delete 'HKCR\CLSID\{839443F4-21A5-4DB5-9DA7-0D3B18B0DAA5}\InprocSe
 repair=$(grep -oE 'msiexec /f[a-z]+' "$here/README.md" | head -1)
 echo "== the README's repair: $repair"
 wine_text $repair "$rebuilt" /qn || echo "($repair answered $?)"
-if [ ! -f "$WINEPREFIX/drive_c/Program Files/Kestrune/Kestrune.dll" ]; then
+# Its result is the ctest entry installer_repair of its own, so that a skip here leaves the rest passed.
+if [ -f "$WINEPREFIX/drive_c/Program Files/Kestrune/Kestrune.dll" ]; then
+  echo "restored" >"$KESTRUNE_SESSION_DIR/repair.result"
+else
   # Wine's msiexec /f answers success and restores nothing; Windows runs it as this.
-  echo "SKIPPED: this Wine's $repair restored nothing: its equivalent REINSTALLMODE=${repair#msiexec /f} is checked instead"
-  skipped=1
+  echo "SKIPPED: this Wine's $repair restored nothing: its equivalent REINSTALLMODE=${repair#msiexec /f} is checked instead" |
+    tee "$KESTRUNE_SESSION_DIR/repair.result"
   wine_text msiexec /i "$rebuilt" REINSTALL=ALL REINSTALLMODE=${repair#msiexec /f} /qn || fail "repair"
 fi
 stage 'Installed*:*/Installed*'
@@ -165,8 +181,18 @@ stage 'Installed*:*/Installed*'
 echo "== uninstall"
 wine_text msiexec /x "$next_msi" /qn || fail "msiexec /x"
 stage 'Removed.*'
+[ ! -e "$menu" ] || fail "the Start menu's Kestrune folder is left"
 out=$(try status) && fail "kestrune-try ran after the uninstall" || true
 expect "Kestrune is not installed here" "$out"
+
+echo "== a session by hand keeps the files on K: and N:, unless started --fresh"
+printf kept >"$scratch_drive/kept.txt"
+mounted=$(mountpoint -q "$ntfs_mount" && printf kept | tee "$ntfs_mount/kept.txt" || true)
+wine_session_stop
+kept="test -f '$scratch_drive/kept.txt'${mounted:+ && test -f '$ntfs_mount/kept.txt'}"
+env -u DISPLAY -u KESTRUNE_FRESH_DRIVES "$here/tools/wine-shell.sh" --session "$KESTRUNE_SESSION_DIR" bash -c "$kept" || fail "the files were lost"
+env -u DISPLAY -u KESTRUNE_FRESH_DRIVES "$here/tools/wine-shell.sh" --fresh --session "$KESTRUNE_SESSION_DIR" bash -c "! test -e $scratch_drive/kept.txt" ||
+  fail "--fresh kept the files"
 
 [ $skipped = 0 ] || exit 77
 echo "installer: all checks passed"

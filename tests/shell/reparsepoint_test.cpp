@@ -20,8 +20,10 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
     volumes.MakeFolder(cloud);
     volumes.MakeFile(cloud + L"\\synced.txt");
     volumes.SetRawReparse(cloud, ReparseRecord(kCloudTag));
+    volumes.AddVolume(L'G');
+    volumes.AddAttributes(L"G:\\", FILE_ATTRIBUTE_REPARSE_POINT); // as Wine reports a mounted drive's root
     const std::pair<std::vector<std::wstring>, HRESULT> cases[] = {
-        {{cloud}, E_INVALIDARG},
+        {{cloud}, E_INVALIDARG}, {{L"C:\\"}, E_INVALIDARG}, {{L"G:\\"}, E_INVALIDARG}, // roots: empty, unreadable point
         {{folder}, S_OK}, {{junction}, S_OK}, {{fits}, S_OK}, {{}, E_INVALIDARG}, {{folder, data}, E_INVALIDARG},
         {{root}, E_INVALIDARG}, {{root + L"\\file.txt"}, E_INVALIDARG}, {{L"F:\\fat"}, E_INVALIDARG},
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`

@@ -69,6 +69,21 @@ int RunOperation(const Options& options, UINT operation, const std::wstring& fol
         Print(source + L" is left as it is");
         return kHookSaidNo;
     }
+    // Wine's shell deletes what a linked folder leads to and Windows' may follow one too: a
+    // reparse point is removed as itself, the link alone, as Explorer removes a junction.
+    bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (operation == FO_DELETE && link) {
+        if (!RemoveDirectoryW(source.c_str())) {
+            PrintError(L"the link " + source + L" cannot be removed: " + SystemMessage(HRESULT_FROM_WIN32(GetLastError())));
+            return kFailed;
+        }
+        Print(L"removed the link " + source + L" itself; what it leads to is untouched");
+    }
+    // Into an existing folder the copy goes inside it; to a new name it becomes that name.
+    DWORD targetAttributes = target.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(target.c_str());
+    std::wstring copy = targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                            ? target + L"\\" + source.substr(source.find_last_of(L'\\') + 1)
+                            : target;
     // Double-NUL-terminated lists, as the shell's file operation takes them.
     std::wstring from = source + L'\0', to = target + L'\0';
     SHFILEOPSTRUCTW operationInfo = {};
@@ -77,14 +92,13 @@ int RunOperation(const Options& options, UINT operation, const std::wstring& fol
     operationInfo.pFrom = from.c_str();
     operationInfo.pTo = target.empty() ? nullptr : to.c_str();
     operationInfo.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI | FOF_SILENT;
-    int error = SHFileOperationW(&operationInfo);
+    int error = operation == FO_DELETE && link ? 0 : SHFileOperationW(&operationInfo);
     if (error != 0 || operationInfo.fAnyOperationsAborted) {
         PrintError(L"the shell's file operation failed: error " + std::to_wstring(error) +
                    (operationInfo.fAnyOperationsAborted ? L", aborted" : L""));
         return kFailed;
     }
     // The shell's word is not enough (Wine's reports a linked folder deleted that is still there).
-    std::wstring copy = target + L"\\" + source.substr(source.find_last_of(L'\\') + 1);
     bool tookEffect = operation == FO_DELETE ? GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES
                                              : GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (!tookEffect) {

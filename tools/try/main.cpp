@@ -19,7 +19,7 @@ namespace kestrune::trying {
 namespace {
 
 const wchar_t kUsageText[] =
-    L"usage: kestrune-try [--pick ITEM] [--answer yes|no] [--steps SCRIPT] [--timeout SECONDS] COMMAND ARGUMENTS\n"
+    L"usage: kestrune-try [--help] [--pick ITEM] [--answer yes|no] [--steps SCRIPT] [--timeout SECONDS] COMMAND ARGUMENTS\n"
     L"  status             where Kestrune is installed and which of its classes this build has\n"
     L"  drop FILE FOLDER   the right-drag menu of FILE dropped on FOLDER; runs the chosen item\n"
     L"  menu FOLDER        the folder's context menu from the installed handlers; runs the chosen item\n"
@@ -132,7 +132,7 @@ const Command kCommands[] = {{L"status", 0, L"status"},         {L"drop", 2, L"d
 
 int Usage(const std::wstring& wrong) {
     PrintError(L"kestrune-try: " + wrong);
-    PrintError(kUsageText);
+    PrintError(L"kestrune-try --help shows the full usage");
     return kUsage;
 }
 
@@ -156,6 +156,10 @@ int Run(int argc, wchar_t** argv) {
     std::wstring steps;
     DWORD limitSeconds = kDefaultLimitSeconds;
     int at = 1;
+    if (argc >= 2 && (lstrcmpW(argv[1], L"--help") == 0 || lstrcmpW(argv[1], L"-h") == 0 || lstrcmpW(argv[1], L"/?") == 0)) {
+        Print(kUsageText);
+        return kDone;
+    }
     for (; at < argc && argv[at][0] == L'-'; at += 2) {
         std::wstring option = argv[at];
         if (option != L"--pick" && option != L"--steps" && option != L"--answer" && option != L"--timeout")
@@ -227,6 +231,10 @@ int Run(int argc, wchar_t** argv) {
     int stepsCode = script.Finish();
     if (limit.TimedOut()) return kTimedOut;
     if (limit.WindowUnseen()) return kNoDisplay;
+    if (code == kDone && !answers.ErrorShown().empty()) {
+        PrintError(L"the extension showed an error: " + answers.ErrorShown());
+        return kFailed;
+    }
     return code == kDone && stepsCode ? stepsCode : code;
 }
 

@@ -152,7 +152,9 @@ int RunMenu(const Options& options, const std::vector<Handler>& handlers, PCIDLI
     std::vector<LoadedHandler> loaded = FillMenu(menu.Get(), handlers, folder, data, classKey.Get());
     bool offered = GetMenuItemCount(menu.Get()) > 0;
     AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu.Get(), MF_STRING, kCancelCommand, L"キャンセル");
+    // Explorer's own item, in the user's interface language as the handlers' items are.
+    bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+    AppendMenuW(menu.Get(), MF_STRING, kCancelCommand, japanese ? L"キャンセル" : L"Cancel");
     std::vector<MenuItem> items = menu.Items();
     for (size_t index = 0; index < items.size(); ++index)
         Print(L"  " + std::to_wstring(items[index].id == kCancelCommand ? 0 : index + 1) + L"  " + items[index].text);
@@ -207,6 +209,11 @@ int DropCommand(const Options& options, const std::wstring& file, const std::wst
     HRESULT result = FAILED(dragged.Result()) ? dragged.Result() : target.Result();
     if (SUCCEEDED(result)) result = dragged.DataObject(data);
     if (FAILED(result)) return CannotSelect(L"cannot drop " + file + L" on " + folder, result, WhyNoDropOffer(file, folder));
+    DWORD targetAttributes = GetFileAttributesW(target.Path().c_str());
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES && !(targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        PrintError(L"nothing to offer here: " + target.Path() + L" is not a folder: a file is dropped on a folder or a drive");
+        return kNothingOffered;
+    }
     std::vector<std::wstring> keys = target.ClassKeys();
     Print(L"right-drag of " + dragged.Path() + L" onto " + target.Path() + L":");
     int before = LinkCount(dragged.Path());

@@ -19,10 +19,17 @@ const wchar_t* ButtonName(int id) {
     }
 }
 
+// Whether a box shows the system's error icon (MB_ICONERROR, MB_ICONHAND, MB_ICONSTOP): the
+// shared icon is one handle, whoever loads it.
+BOOL CALLBACK FindErrorIcon(HWND child, LPARAM found) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+    if (icon && icon == LoadIconW(nullptr, IDI_HAND)) *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
 } // namespace
 
 MessageAnswers::MessageAnswers(int answer) : answer_(answer) {
-    if (!answer_) return;
     current_ = this;
     hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
 }
@@ -37,15 +44,24 @@ LRESULT CALLBACK MessageAnswers::Hook(int code, WPARAM wParam, LPARAM lParam) {
         HWND box = reinterpret_cast<HWND>(wParam);
         wchar_t className[32] = {};
         GetClassNameW(box, className, 32);
-        if (wcscmp(className, L"#32770") == 0 && GetDlgItem(box, kMessageTextId)) current_->Answer(box);
+        if (wcscmp(className, L"#32770") == 0 && GetDlgItem(box, kMessageTextId)) current_->Seen(box);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-void MessageAnswers::Answer(HWND box) const {
+void MessageAnswers::Seen(HWND box) {
+    // A box is activated again whenever it regains the focus.
+    for (HWND known : seen_)
+        if (known == box) return;
+    seen_.push_back(box);
     wchar_t title[520] = {}, text[1024] = {};
     GetWindowTextW(box, title, 520);
     GetDlgItemTextW(box, kMessageTextId, text, 1024);
+    bool error = false;
+    EnumChildWindows(box, &FindErrorIcon, reinterpret_cast<LPARAM>(&error));
+    if (error) error_ = text;
+    Print(std::wstring(L"message box \"") + title + L"\"" + (error ? L" (error)" : L"") + L": " + text);
+    if (!answer_) return;
     int button = IDCANCEL;
     for (int candidate : {answer_, IDOK, IDCANCEL}) {
         if (GetDlgItem(box, candidate)) {
@@ -53,7 +69,6 @@ void MessageAnswers::Answer(HWND box) const {
             break;
         }
     }
-    Print(std::wstring(L"message box \"") + title + L"\": " + text);
     Print(std::wstring(L"  answered ") + ButtonName(button));
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
 }
