@@ -64,6 +64,7 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     if (path && HasWildcards(path)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     if (!impl->LocatePath(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), at, error))
         return Fail(error, INVALID_HANDLE_VALUE);
+    if (at.record && (Impl::TagOf(at.record) & 0xFFFF) == (kCloudTag & 0xFFFF)) ++impl->stats.placeholderOpens;
     OpenFile open;
     open.access = access;
     open.share = share;
@@ -279,11 +280,18 @@ BOOL WINAPI FakeGetFileInformationByName(LPCWSTR path, int kind, LPVOID buffer, 
     Guard g;
     Located at;
     DWORD error = ERROR_INVALID_PARAMETER;
+    // Like a stat of the name itself: a link on the last component is reported, not followed.
     if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation) ||
-        !g.impl->LocatePath(path, true, at, error) || !at.record)
+        !g.impl->LocatePath(path, false, at, error) || !at.record)
         return Fail(at.volume ? ERROR_FILE_NOT_FOUND : error, FALSE);
-    *static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{};
-    static_cast<FileStatBasicInformation*>(buffer)->numberOfLinks = static_cast<ULONG>(at.record->links);
+    auto* stat = static_cast<FileStatBasicInformation*>(buffer);
+    *stat = FileStatBasicInformation{};
+    stat->fileId.QuadPart = static_cast<LONGLONG>(at.record->index);
+    stat->endOfFile.QuadPart = static_cast<LONGLONG>(at.record->data.size());
+    stat->fileAttributes = at.record->attributes;
+    stat->reparseTag = Impl::TagOf(at.record);
+    stat->numberOfLinks = static_cast<ULONG>(at.record->links);
+    stat->volumeSerialNumber.QuadPart = at.record->volume->options.serial;
     return TRUE;
 }
 
