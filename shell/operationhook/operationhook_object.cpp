@@ -36,8 +36,8 @@ UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT flags, L
                                        DWORD) {
     if ((operation != FO_DELETE && operation != FO_COPY) || !IsGuardedFolder(source)) return IDYES;
     // A caller that asked for no questions may have no one to answer them: the delete goes ahead,
-    // as it would without this hook, and the copy is refused, both without a box.
-    // FOF_NO_UI carries both flags.
+    // as it would without this hook, and the copy is refused, both without a box (FOF_NO_UI carries
+    // both flags).
     if (flags & (FOF_SILENT | FOF_NOCONFIRMATION)) return operation == FO_DELETE ? IDYES : IDNO;
     // "%s - %s": a path too long for the title is cut there, and only there.
     wchar_t title[kTitleChars];

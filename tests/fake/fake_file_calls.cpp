@@ -64,7 +64,6 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     if (path && HasWildcards(path)) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     if (!impl->LocatePath(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT), at, error))
         return Fail(error, INVALID_HANDLE_VALUE);
-    if (at.record && (Impl::TagOf(at.record) & 0xFFFF) == (kCloudTag & 0xFFFF)) ++impl->stats.placeholderOpens;
     OpenFile open;
     open.access = access;
     open.share = share;
@@ -284,14 +283,10 @@ BOOL WINAPI FakeGetFileInformationByName(LPCWSTR path, int kind, LPVOID buffer, 
     if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation) ||
         !g.impl->LocatePath(path, false, at, error) || !at.record)
         return Fail(at.volume ? ERROR_FILE_NOT_FOUND : error, FALSE);
-    auto* stat = static_cast<FileStatBasicInformation*>(buffer);
-    *stat = FileStatBasicInformation{};
-    stat->fileId.QuadPart = static_cast<LONGLONG>(at.record->index);
-    stat->endOfFile.QuadPart = static_cast<LONGLONG>(at.record->data.size());
-    stat->fileAttributes = at.record->attributes;
-    stat->reparseTag = Impl::TagOf(at.record);
-    stat->numberOfLinks = static_cast<ULONG>(at.record->links);
-    stat->volumeSerialNumber.QuadPart = at.record->volume->options.serial;
+    auto& stat = (*static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{});
+    stat.fileAttributes = at.record->attributes;
+    stat.reparseTag = Impl::TagOf(at.record);
+    stat.numberOfLinks = static_cast<ULONG>(at.record->links);
     return TRUE;
 }
 

@@ -47,7 +47,6 @@ struct FakeStats {
     long long findFirsts = 0;
     long long findNexts = 0;
     long long backupBytesRead = 0;
-    long long placeholderOpens = 0; // opens of an item carrying a cloud tag: each may make its sync client fetch it
     long long allocations = 0;
     long long liveBytes = 0;
     long long peakBytes = 0;
@@ -89,9 +88,7 @@ public:
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
     void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false); // to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
-    // A sync client's root (folder redirection to a cloud drive): the folder and every folder below
-    // it, but for those that name another entry, become placeholders carrying a cloud tag.
-    void MakeCloudSyncRoot(const std::wstring& folder);
+    void MakeCloudSyncRoot(const std::wstring& folder); // it and each folder below (not links): cloud placeholders
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
     void SetListingDenied(const std::wstring& path); // opens that read its data or list it are refused

@@ -162,10 +162,9 @@ TEST_F(HardLinkScan, DotFoldersReparseFilesAndCloudFoldersCountButJunctionsAndMo
         SCOPED_TRACE(way.name);
         volumes.Use(way);
         EXPECT_EQ(Enumerate(L"E:\\.x\\only.txt", 1), L"E:\\.x\\only.txt\r\n");
-        const std::wstring all = L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\cloud\\h.txt\r\nD:\\cloud\\deep\\i.txt\r\nD:\\real\\g.txt\r\n";
-        EXPECT_EQ(Enumerate(L"D:\\f.txt", 5), all);
         // Through the junction: the same file, found under its real paths only.
-        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 5), all);
+        for (const wchar_t* path : {L"D:\\f.txt", L"D:\\junction\\g.txt"})
+            EXPECT_EQ(Enumerate(path, 5), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\cloud\\h.txt\r\nD:\\cloud\\deep\\i.txt\r\nD:\\real\\g.txt\r\n");
         EXPECT_EQ(Enumerate(L"D:\\real2.bin", 2), L"D:\\real2.bin\r\nD:\\.git\\dedup.bin\r\n");
     }
 }

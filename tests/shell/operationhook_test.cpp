@@ -53,11 +53,9 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
         {FO_DELETE, L"K:\\dedup", IDOK, IDYES, {}},
         {FO_COPY, L"K:\\link", IDOK, IDNO, {refuse}, L"Kestrune - K:\\link"},
         {FO_COPY, L"K:\\tagless", IDOK, IDNO, {refuse}, L"Kestrune - K:\\tagless"},
-        // Silent operations: nothing is shown, a delete goes ahead and a copy is refused.
         {FO_DELETE, L"K:\\junction", IDNO, IDYES, {}, L"", FOF_SILENT},
         {FO_DELETE, L"K:\\junction", IDNO, IDYES, {}, L"", FOF_NOCONFIRMATION | FOF_ALLOWUNDO},
-        {FO_COPY, L"K:\\junction", IDOK, IDNO, {}, L"", FOF_NO_UI},
-        {FO_COPY, L"K:\\link", IDOK, IDNO, {}, L"", FOF_SILENT},
+        {FO_COPY, L"K:\\junction", IDOK, IDNO, {}, L"", FOF_NO_UI}, {FO_COPY, L"K:\\link", IDOK, IDNO, {}, L"", FOF_SILENT},
     };
     for (const auto& c : cases) {
         ICopyHookW* hook = nullptr;
