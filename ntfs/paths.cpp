@@ -1,6 +1,7 @@
 #include "ntfs/paths.h"
 
 #include "ntfs/kernel.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>
@@ -94,7 +95,9 @@ int GetHardLinkCount(const wchar_t* path) { return IsExistingFile(path) ? ReadLi
 int ReadLinkCount(const wchar_t* path) {
     if (Kernel().GetFileInformationByName) {
         FileStatBasicInformation stat;
-        if (Kernel().GetFileInformationByName(path, kFileStatBasicByNameInfo, &stat, sizeof stat))
+        // A link's own count is not its target's: those are counted through an open, which follows.
+        if (Kernel().GetFileInformationByName(path, kFileStatBasicByNameInfo, &stat, sizeof stat) &&
+            !LeadsElsewhere(stat.fileAttributes, stat.reparseTag))
             return static_cast<int>(stat.numberOfLinks);
     }
     ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -25,9 +25,11 @@ HRESULT GetOwnOverlayIcon(int iconIndex, LPWSTR iconFile, int chars, int* index,
     return S_OK;
 }
 
+// Zero, as documented for a handler whose overlays never meet each other's items: the shell's own
+// rules decide between handlers first.
 HRESULT GetOverlayPriority(int* priority) {
     if (!priority) return E_POINTER;
-    *priority = 10;
+    *priority = 0;
     return S_OK;
 }
 

@@ -35,7 +35,8 @@ public:
     // `folder` is a full path ending in "\" (`length` characters), opened by OpenFolderForListing.
     // `serial` is the volume serial number of the walk, 0 while unknown: the first folder listed by
     // id reads it, once, for every folder below the root shares the root's volume (none is entered
-    // through a reparse point). False when the folder can be neither listed nor searched.
+    // through a junction or mount; placeholders are served in place). False when the folder can be
+    // neither listed nor searched.
     bool Open(const wchar_t* folder, size_t length, bool isRoot, DWORD& serial);
     // False at the end of the entries, or when the volume stops giving them.
     bool Next(FolderEntry& entry);

@@ -15,6 +15,7 @@ struct ScanNode {
     wchar_t name[MAX_PATH];
     wchar_t folder[MAX_PATH]; // full path of the holding folder, ending in "\"
     uint8_t kind;
+    uint8_t leadsElsewhere;   // folders only: a junction, mount or folder link, listed but not entered
     ScanNode* child;          // folders only: the folder's own list
     ScanNode* previous;
     ScanNode* next;

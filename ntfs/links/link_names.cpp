@@ -7,6 +7,7 @@
 #include "ntfs/links/link_target.h"
 #include "ntfs/links/name_list.h"
 #include "ntfs/links/scan_order.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>
@@ -58,8 +59,8 @@ bool MakeLine(const wchar_t* root, size_t rootLength, const wchar_t* name, wchar
 }
 
 // Whether the scan would enter each folder on the line's way: it must open for listing as a folder
-// (a folder that denies its listing holds nothing for the scan), and a reparse point on it (a
-// junction, a mount point, a cloud placeholder) keeps the scan out.
+// (a folder that denies its listing holds nothing for the scan), and one that leads elsewhere (a
+// junction, a mount point) keeps the scan out; a sync root's placeholders let it in.
 bool ScanEntersFoldersOf(const wchar_t* line, size_t rootLength) {
     wchar_t folder[MAX_PATH];
     wcscpy(folder, line);
@@ -67,9 +68,10 @@ bool ScanEntersFoldersOf(const wchar_t* line, size_t rootLength) {
         *slash = L'\0';
         ScopedHandle opened(OpenFolderForListing(folder, false));
         *slash = L'\\';
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!opened.Valid() || !Kernel().GetFileInformationByHandle(opened.Get(), &info) ||
-            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        FILE_ATTRIBUTE_TAG_INFO info;
+        if (!opened.Valid() ||
+            !Kernel().GetFileInformationByHandleEx(opened.Get(), FileAttributeTagInfo, &info, sizeof info) ||
+            !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || LeadsElsewhere(info.FileAttributes, info.ReparseTag))
             return false;
     }
     return true;

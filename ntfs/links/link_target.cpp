@@ -19,7 +19,7 @@ bool Query(const wchar_t* path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
     if (!(flags & FILE_FLAG_OPEN_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
     FILE_ATTRIBUTE_TAG_INFO tag;
     return Kernel().GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &tag, sizeof tag) &&
-           !IsNameSurrogate(tag.ReparseTag);
+           !LeadsElsewhere(tag.FileAttributes, tag.ReparseTag);
 }
 
 } // namespace

@@ -62,9 +62,9 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
         }
         if (entry.length == 0) continue;
         if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // Junctions, mount points and other folders with a reparse point are not entered, and a
-            // folder is entered only when its path and a backslash fit MAX_PATH.
-            if (IsSelfOrParent(entry) || (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            // Junctions, mount points and folder links are not entered (a sync root's placeholders
+            // are), and a folder is entered only when its path and a backslash fit MAX_PATH.
+            if (IsSelfOrParent(entry) || LeadsElsewhere(entry.attributes, entry.reparseTag) ||
                 length + entry.length + 1 >= MAX_PATH)
                 continue;
             if (!subfolders.Add(entry.name, entry.length)) return Read::OutOfMemory;
@@ -86,7 +86,7 @@ Walk::Read Walk::ReadFolder(size_t length, bool isRoot, NameList& subfolders, Na
 
 // A file symbolic link names another file, never this one; a deduplicated or cloud file is itself.
 bool Walk::Matches(const FolderEntry& entry, size_t length, bool& polled) {
-    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsNameSurrogate(entry.reparseTag)) return false;
+    if (LeadsElsewhere(entry.attributes, entry.reparseTag)) return false;
     if (entry.hasId) return target_->HasId(entry.id, serial_);
     // Read by the search: the file itself tells its index, and the open is worth a poll.
     polled = true;

@@ -4,6 +4,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
 #include <cwchar>
@@ -107,6 +108,7 @@ PassResult SearchFolder(const wchar_t* folder, const wchar_t* pattern, uint8_t k
         if (folderLength + wcslen(found.cFileName) >= MAX_PATH) continue;
         ScanNode* node = NewNode(folder, found.cFileName, kind);
         if (!node) return PassResult::OutOfMemory;
+        node->leadsElsewhere = LeadsElsewhere(found.dwFileAttributes, found.dwReserved0);
         if (kind == kScanFile)
             list.AddFile(node);
         else
@@ -143,11 +145,10 @@ ScanNode* ScanFolderTree(const wchar_t* folder, const wchar_t* patterns, int rec
 
     if (recurse == 1) {
         for (ScanNode* node = nodes.first; node && node->kind == kScanFolder; node = node->next) {
+            if (node->leadsElsewhere) continue;
             wchar_t path[MAX_PATH];
             wcscpy(path, node->folder);
             wcscat(path, node->name);
-            // Junctions and mount points lead elsewhere: they are listed but not entered.
-            if (HasReparsePoint(path)) continue;
             node->child = ScanFolderTree(path, patterns, 1, event);
             if (!ShouldGoOn(event)) return Discard(nodes);
         }

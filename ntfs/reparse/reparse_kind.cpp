@@ -21,12 +21,14 @@ ReparseKind GetReparseKind(const wchar_t* path) {
     RemoveTrailingBackslash(name);
     WIN32_FIND_DATAW found;
     ScopedFind search(Kernel().FindFirstFileW(name, &found));
-    if (!search.Valid() || found.dwReserved0 == 0) return ReparseKind::Unknown;
-    if (found.dwReserved0 == kMountPointTag) return ReparseKind::Mount;
-    if (found.dwReserved0 == kSymbolicLinkTag)
+    DWORD tag = search.Valid() ? found.dwReserved0 : 0;
+    if (!LeadsElsewhere(attributes, tag)) return ReparseKind::Ordinary;
+    if (tag == kMountPointTag) return ReparseKind::Mount;
+    if (tag == kSymbolicLinkTag)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ReparseKind::DirectoryLink : ReparseKind::Ordinary;
-    // Other name surrogates lead elsewhere in ways this library cannot read: in doubt, protect.
-    return IsNameSurrogate(found.dwReserved0) ? ReparseKind::Unknown : ReparseKind::Ordinary;
+    // Other name surrogates, and an unreadable tag, lead elsewhere in ways this library cannot
+    // read: in doubt, protect.
+    return ReparseKind::Unknown;
 }
 
 } // namespace kestrune

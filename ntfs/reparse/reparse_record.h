@@ -36,4 +36,14 @@ constexpr DWORD kPathBufferOffset = 16;
 // system compression) is served in place by its file-system filter.
 inline bool IsNameSurrogate(DWORD tag) { return (tag & 0x20000000) != 0; }
 
+// The one rule for every walk, guard, menu and overlay: an item whose reparse point is a name
+// surrogate (a junction, a volume mount, a symbolic link) leads elsewhere and is not entered; any
+// other tag (cloud placeholders of a sync root, deduplication, compression) marks an ordinary item
+// served in place. A reparse point whose tag cannot be read (0, as Wine's drives give) may lead
+// anywhere, so it counts as leading elsewhere. The tag comes without an open from a search
+// (WIN32_FIND_DATA's dwReserved0), a folder listing (EaSize) or the by-name query.
+inline bool LeadsElsewhere(DWORD attributes, DWORD tag) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || IsNameSurrogate(tag));
+}
+
 } // namespace kestrune

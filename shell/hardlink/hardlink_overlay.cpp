@@ -1,4 +1,6 @@
-// The overlay role: files with two or more links carry icon 1 of the library's file.
+// The overlay role: files with two or more links carry icon 1 of the library's file. Windows keeps
+// fewer than 15 overlay slots, some for itself: behind sync clients' identifiers this one may get
+// none and show nothing (see overlay_icon.h and the README).
 #include "shell/hardlink/hardlink_object.h"
 
 #include "ntfs/overlay_checks.h"

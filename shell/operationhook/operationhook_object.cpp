@@ -32,8 +32,13 @@ const InterfaceTable<OperationHookObject> OperationHookObject::interfaces = Make
 
 OperationHookObject::OperationHookObject() : caption_{} { LoadUiString(kCaptionText, caption_, 100); }
 
-UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT, LPCWSTR source, DWORD, LPCWSTR, DWORD) {
+UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT flags, LPCWSTR source, DWORD, LPCWSTR,
+                                       DWORD) {
     if ((operation != FO_DELETE && operation != FO_COPY) || !IsGuardedFolder(source)) return IDYES;
+    // A caller that asked for no questions may have no one to answer them: the delete goes ahead,
+    // as it would without this hook, and the copy is refused, both without a box (FOF_NO_UI carries
+    // both flags).
+    if (flags & (FOF_SILENT | FOF_NOCONFIRMATION)) return operation == FO_DELETE ? IDYES : IDNO;
     // "%s - %s": a path too long for the title is cut there, and only there.
     wchar_t title[kTitleChars];
     BoundedText(title, kTitleChars).Append(caption_).Append(L" - ").AppendCut(source);

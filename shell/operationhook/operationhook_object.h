@@ -12,7 +12,8 @@ class OperationHookObject : public ICopyHookW {
 public:
     static const InterfaceTable<OperationHookObject> interfaces;
 
-    // ICopyHookW: IDYES lets the operation go on for this folder, IDNO skips it.
+    // ICopyHookW: IDYES lets the operation go on for this folder, IDNO skips it. Under FOF_SILENT,
+    // FOF_NOCONFIRMATION or FOF_NO_UI nothing is shown.
     STDMETHODIMP_(UINT) CopyCallback(HWND owner, UINT operation, UINT flags, LPCWSTR source, DWORD sourceAttributes,
                                      LPCWSTR destination, DWORD destinationAttributes) override;
 

@@ -5,6 +5,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse/reparse_kind.h"
 #include "ntfs/volumes/volumes.h"
 #include "shell/dropped_path.h"
 #include "shell/command_verb.h"
@@ -47,7 +48,11 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
         DWORD tag = 0;
         return ReadLinkTarget(folderPath_, target, &tag) == 0 ? S_OK : E_INVALIDARG;
     }
-    return FolderHasReparsePoint() || IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
+    ReparseKind kind = GetReparseKind(folderPath_);
+    if (kind == ReparseKind::Unreadable || LeadsElsewhere(kind)) return S_OK;
+    // A folder served in place (a sync root's placeholder) keeps its own reparse point, and an item
+    // takes only one: it is offered nothing.
+    return kind == ReparseKind::None && IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {

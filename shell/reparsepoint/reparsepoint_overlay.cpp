@@ -1,4 +1,6 @@
 // The overlay role: junctions to folders carry icon 2 of the library's file; volume mounts do not.
+// Windows keeps fewer than 15 overlay slots, some for itself: behind sync clients' identifiers this
+// one may get none and show nothing (see overlay_icon.h and the README).
 #include "shell/reparsepoint/reparsepoint_object.h"
 
 #include "ntfs/overlay_checks.h"

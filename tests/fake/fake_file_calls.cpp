@@ -281,11 +281,14 @@ BOOL WINAPI FakeGetFileInformationByName(LPCWSTR path, int kind, LPVOID buffer, 
     Guard g;
     Located at;
     DWORD error = ERROR_INVALID_PARAMETER;
+    // Like a stat of the name itself: a link on the last component is reported, not followed.
     if (kind != kFileStatBasicByNameInfo || size < sizeof(FileStatBasicInformation) ||
-        !g.impl->LocatePath(path, true, at, error) || !at.record)
+        !g.impl->LocatePath(path, false, at, error) || !at.record)
         return Fail(at.volume ? ERROR_FILE_NOT_FOUND : error, FALSE);
-    *static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{};
-    static_cast<FileStatBasicInformation*>(buffer)->numberOfLinks = static_cast<ULONG>(at.record->links);
+    auto& stat = (*static_cast<FileStatBasicInformation*>(buffer) = FileStatBasicInformation{});
+    stat.fileAttributes = at.record->attributes;
+    stat.reparseTag = Impl::TagOf(at.record);
+    stat.numberOfLinks = static_cast<ULONG>(at.record->links);
     return TRUE;
 }
 

@@ -152,6 +152,14 @@ void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<ui
         record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
 }
 
+static void MakePlaceholders(Record* folder, DWORD tag) {
+    if (!folder->isDir || !folder->reparse.empty()) return;
+    folder->reparse = ReparseRecord(tag);
+    folder->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    for (auto& child : folder->children) MakePlaceholders(child.second, kCloudSubTag);
+}
+void FakeVolumeSet::MakeCloudSyncRoot(const std::wstring& folder) { MakePlaceholders(impl_->MustFind(folder), kCloudTag); }
+
 void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
     WithRecord(*impl_, path, [](Record& r) { r.reparseUnreadable = true; });
 }

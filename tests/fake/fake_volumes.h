@@ -92,6 +92,7 @@ public:
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
     void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false); // to D:\x.txt
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
+    void MakeCloudSyncRoot(const std::wstring& folder); // it and each folder below (not links): cloud placeholders
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
     void SetListingDenied(const std::wstring& path); // opens that read its data or list it are refused

@@ -133,7 +133,7 @@ TEST_F(HardLinkScan, HiddenSystemAndReadOnlyFilesAreFound) {
     EXPECT_EQ(Enumerate(L"D:\\f.txt", 3), L"D:\\f.txt\r\nD:\\sys.txt\r\nD:\\$Recycle.Bin\\$R1.txt\r\n");
 }
 
-TEST_F(HardLinkScan, DotFoldersAndReparseFilesCountButJunctionsAndMountsAreNotEntered) {
+TEST_F(HardLinkScan, DotFoldersReparseFilesAndCloudFoldersCountButJunctionsAndMountsAreNotEntered) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeFolder(L"D:\\.git");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\.git\\copy.txt");
@@ -146,19 +146,25 @@ TEST_F(HardLinkScan, DotFoldersAndReparseFilesCountButJunctionsAndMountsAreNotEn
     std::wstring hidden = volumes.AddUnletteredVolume();
     volumes.MakeMount(L"D:\\mnt", hidden);
     volumes.MakeFile(L"D:\\mnt\\onOther.txt");
-    // A cloud placeholder folder holds its children in place, but carries a reparse point all the same.
+    // A sync root: every folder a placeholder, served in place, and entered; a junction in it is not.
     volumes.MakeFolder(L"D:\\cloud");
+    volumes.MakeFolder(L"D:\\cloud\\deep");
     volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\h.txt");
-    volumes.SetRawReparse(L"D:\\cloud", {0x1A, 0x00, 0x00, 0x90, 0, 0, 0, 0}); // 0x9000001A
+    volumes.MakeLink(L"D:\\f.txt", L"D:\\cloud\\deep\\i.txt");
+    volumes.MakeJunction(L"D:\\cloud\\j", L"D:\\real");
+    volumes.MakeCloudSyncRoot(L"D:\\cloud");
+    ScanNode* flat = FlattenFileList(ScanFolderTree(L"D:\\cloud", L"*.*", 1, nullptr), nullptr);
+    EXPECT_EQ(Paths(flat), (std::vector<std::wstring>{L"D:\\cloud\\h.txt", L"D:\\cloud\\deep\\i.txt"}));
+    FreeScanTree(flat);
     volumes.MakeFolder(L"E:\\.x");
     volumes.MakeFile(L"E:\\.x\\only.txt");
     for (const LinkWay& way : kLinkWays) {
         SCOPED_TRACE(way.name);
         volumes.Use(way);
         EXPECT_EQ(Enumerate(L"E:\\.x\\only.txt", 1), L"E:\\.x\\only.txt\r\n");
-        EXPECT_EQ(Enumerate(L"D:\\f.txt", 3), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\real\\g.txt\r\n");
         // Through the junction: the same file, found under its real paths only.
-        EXPECT_EQ(Enumerate(L"D:\\junction\\g.txt", 3), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\real\\g.txt\r\n");
+        for (const wchar_t* path : {L"D:\\f.txt", L"D:\\junction\\g.txt"})
+            EXPECT_EQ(Enumerate(path, 5), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\cloud\\h.txt\r\nD:\\cloud\\deep\\i.txt\r\nD:\\real\\g.txt\r\n");
         EXPECT_EQ(Enumerate(L"D:\\real2.bin", 2), L"D:\\real2.bin\r\nD:\\.git\\dedup.bin\r\n");
     }
 }

@@ -366,6 +366,7 @@ TEST_F(HardLinkHandler, TheOverlayMarksFilesWithTwoOrMoreLinks) {
         {"two links, by name", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE, true, S_OK, 2, 0},
         {"no attributes given", L"D:\\docs\\report.txt", 0, false, S_OK, 5, 1},
         {"folder", L"D:\\docs", FILE_ATTRIBUTE_DIRECTORY, false, S_FALSE, 0, 0},
+        {"reparse point", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, true, S_FALSE, 0, 0},
         {"offline", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE, false, S_FALSE, 0, 0},
         {"recall on data access", L"D:\\docs\\report.txt", FILE_ATTRIBUTE_ARCHIVE | 0x400000, true, S_FALSE, 0, 0},
         {"network drive", L"Z:\\in.txt", FILE_ATTRIBUTE_ARCHIVE, false, S_FALSE, 1, 0},
@@ -401,7 +402,7 @@ TEST_F(HardLinkHandler, TheOverlayMarksFilesWithTwoOrMoreLinks) {
     EXPECT_EQ(file[0], L'\0');
     int priority = 0;
     EXPECT_EQ(overlay->GetPriority(&priority), S_OK);
-    EXPECT_EQ(priority, 10);
+    EXPECT_EQ(priority, 0);
     overlay->Release();
 }
 

@@ -37,6 +37,7 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
         UINT result;
         std::vector<Said> said;
         std::wstring title = L"Kestrune - K:\\junction";
+        UINT flags = 0;
     } cases[] = {
         {FO_DELETE, L"K:\\junction", IDYES, IDYES, {ask}},
         {FO_DELETE, L"K:\\junction", IDNO, IDNO, {ask}},
@@ -52,6 +53,9 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
         {FO_DELETE, L"K:\\dedup", IDOK, IDYES, {}},
         {FO_COPY, L"K:\\link", IDOK, IDNO, {refuse}, L"Kestrune - K:\\link"},
         {FO_COPY, L"K:\\tagless", IDOK, IDNO, {refuse}, L"Kestrune - K:\\tagless"},
+        {FO_DELETE, L"K:\\junction", IDNO, IDYES, {}, L"", FOF_SILENT},
+        {FO_DELETE, L"K:\\junction", IDNO, IDYES, {}, L"", FOF_NOCONFIRMATION | FOF_ALLOWUNDO},
+        {FO_COPY, L"K:\\junction", IDOK, IDNO, {}, L"", FOF_NO_UI}, {FO_COPY, L"K:\\link", IDOK, IDNO, {}, L"", FOF_SILENT},
     };
     for (const auto& c : cases) {
         ICopyHookW* hook = nullptr;
@@ -60,7 +64,7 @@ TEST_F(OperationHook, GuardsFoldersWithAReparsePointAgainstCopyAndAsksBeforeDele
         SCOPED_TRACE(std::to_string(c.operation) + " " + Narrow(c.source));
         // The caller's attributes are not trusted: the disk's decide.
         DWORD claimed = c.source == L"K:\\plain" ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_DIRECTORY;
-        EXPECT_EQ(hook->CopyCallback(nullptr, c.operation, 0, c.source.c_str(), claimed, L"K:\\to", 0), c.result);
+        EXPECT_EQ(hook->CopyCallback(nullptr, c.operation, c.flags, c.source.c_str(), claimed, L"K:\\to", 0), c.result);
         ExpectSaid(boxes.Seen(), c.said, c.title);
         hook->Release();
     }

@@ -16,14 +16,16 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
     volumes.MakeFolder(L"F:\\fat");
     std::wstring fits = root + L"\\" + std::wstring(MAX_PATH - 2 - root.size(), L'y'); // 259 characters
     volumes.MakeFolder(fits);
-    const std::wstring cloud = root + L"\\cloud"; // a synced folder with content: no item for it
+    const std::wstring cloud = root + L"\\cloud";
     volumes.MakeFolder(cloud);
+    volumes.MakeFolder(cloud + L"\\empty"); // an empty placeholder
     volumes.MakeFile(cloud + L"\\synced.txt");
-    volumes.SetRawReparse(cloud, ReparseRecord(kCloudTag));
+    volumes.MakeCloudSyncRoot(cloud);
     volumes.AddVolume(L'G');
     volumes.AddAttributes(L"G:\\", FILE_ATTRIBUTE_REPARSE_POINT); // as Wine reports a mounted drive's root
     const std::pair<std::vector<std::wstring>, HRESULT> cases[] = {
-        {{cloud}, E_INVALIDARG}, {{L"C:\\"}, E_INVALIDARG}, {{L"G:\\"}, E_INVALIDARG}, // roots: empty, unreadable point
+        {{cloud}, E_INVALIDARG}, {{cloud + L"\\empty"}, E_INVALIDARG},
+        {{L"C:\\"}, E_INVALIDARG}, {{L"G:\\"}, E_INVALIDARG}, // roots: empty, unreadable point
         {{folder}, S_OK}, {{junction}, S_OK}, {{fits}, S_OK}, {{}, E_INVALIDARG}, {{folder, data}, E_INVALIDARG},
         {{root}, E_INVALIDARG}, {{root + L"\\file.txt"}, E_INVALIDARG}, {{L"F:\\fat"}, E_INVALIDARG},
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
@@ -207,7 +209,21 @@ TEST_F(ReparsePointMenu, TheOverlayMarksJunctionsOnly) {
     for (DWORD attributes : {FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_OFFLINE})
         EXPECT_EQ(overlay->IsMemberOf(junction.c_str(), attributes), S_FALSE) << attributes;
     EXPECT_EQ(volumes.Stats().kernelCalls, 0);
-    EXPECT_EQ(overlay->IsMemberOf(junction.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), S_OK);
+    // The tag is read by name where the system offers it, else by a search; placeholders are never opened.
+    volumes.MakeFolder(root + L"\\cloud");
+    volumes.MakeCloudSyncRoot(root + L"\\cloud");
+    volumes.AddShare(L"\\\\srv\\share");
+    volumes.MakeJunction(L"\\\\srv\\share\\j", data);
+    const struct { const char* name; std::wstring path; bool byName; HRESULT member; long long opens, searches; } rows[] = {
+        {"junction", junction, false, S_OK, 1, 1}, {"junction, by name", junction, true, S_OK, 1, 0}, {"network path", L"\\\\srv\\share\\j", true, S_FALSE, 0, 0},
+        {"cloud folder", root + L"\\cloud", false, S_FALSE, 0, 1}, {"cloud folder, by name", root + L"\\cloud", true, S_FALSE, 0, 0},
+    };
+    for (const auto& row : rows) {
+        volumes.SetByNameQueryPresent(row.byName);
+        volumes.ResetStats();
+        EXPECT_EQ(overlay->IsMemberOf(row.path.c_str(), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), row.member) << row.name;
+        EXPECT_EQ(std::pair(volumes.Stats().fileOpens, volumes.Stats().findFirsts), std::pair(row.opens, row.searches)) << row.name;
+    }
     wchar_t file[MAX_PATH] = {}, own[MAX_PATH] = {};
     int index = -1, priority = 0;
     DWORD flags = 0;
@@ -217,7 +233,7 @@ TEST_F(ReparsePointMenu, TheOverlayMarksJunctionsOnly) {
     EXPECT_EQ(index, 2);
     EXPECT_EQ(flags, static_cast<DWORD>(ISIOI_ICONFILE | ISIOI_ICONINDEX));
     EXPECT_EQ(overlay->GetPriority(&priority), S_OK);
-    EXPECT_EQ(priority, 10);
+    EXPECT_EQ(priority, 0);
     overlay->Release();
 }
 
