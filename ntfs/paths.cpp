@@ -256,6 +256,20 @@ int HeldLinkCount(HANDLE file) {
     return static_cast<int>(info.nNumberOfLinks);
 }
 
+int IsHeldFileOnNtfs(HANDLE file) {
+    ScopedGlobal path(kLongestPathChars * sizeof(wchar_t));
+    if (!path.Valid()) return 0;
+    wchar_t* volume = path.As<wchar_t>();
+    DWORD length = Kernel().GetFinalPathNameByHandleW(file, volume, kLongestPathChars, VOLUME_NAME_GUID);
+    wchar_t* close = length > 0 && length < kLongestPathChars ? wcschr(volume, L'}') : nullptr;
+    if (wcsncmp(volume, L"\\\\?\\Volume{", 11) != 0 || !close || close[1] != L'\\') return 0;
+    close[2] = L'\0'; // "\\?\Volume{...}\"
+    wchar_t fileSystem[16] = {};
+    ScopedNoCriticalErrorDialog quiet;
+    return Kernel().GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 16) &&
+           wcscmp(fileSystem, L"NTFS") == 0;
+}
+
 int HeldFilePath(HANDLE file, wchar_t* path, size_t chars) {
     // A deleted file still open has no name to act through (it may lie in a hidden folder by now).
     int links = HeldLinkCount(file);

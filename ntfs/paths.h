@@ -51,6 +51,8 @@ HANDLE OpenFileToHold(const wchar_t* path);
 int HeldFilePath(HANDLE file, wchar_t* path, size_t chars);
 // The held file's link count (0 once deleted), or -1.
 int HeldLinkCount(HANDLE file);
+// 1 when the held file lies on an NTFS volume the mount manager names (a path of any length).
+int IsHeldFileOnNtfs(HANDLE file);
 
 // Length of a string that must fit a MAX_PATH buffer, or MAX_PATH when it does not.
 size_t BoundedPathLength(const wchar_t* path);

@@ -14,15 +14,17 @@ namespace kestrune {
 HRESULT PropNtfsObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
     if (!data) return E_INVALIDARG;
     InitCommonControls();
-    HRESULT dropped = GetSingleDroppedPath(data, filePath_);
+    HRESULT dropped = GetSingleDroppedPath(data, filePath_, kLongestPathChars);
     if (dropped != S_OK) return dropped;
     // From here on the page acts on this file, whatever becomes of the path: taken exactly, so that
-    // "abc." is not "abc".
-    wchar_t exact[MAX_PATH + 8];
-    if (!MakeVerbatimPath(filePath_, exact, MAX_PATH + 8)) return E_INVALIDARG;
-    file_.Reset(OpenFileToHold(exact));
+    // "abc." is not "abc", and whole however long.
+    ScopedGlobal exact(kLongestPathChars * sizeof(wchar_t));
+    if (!exact.Valid()) return E_OUTOFMEMORY;
+    if (!MakeVerbatimPath(filePath_, exact.As<wchar_t>(), kLongestPathChars)) return E_INVALIDARG;
+    file_.Reset(OpenFileToHold(exact.As<wchar_t>()));
     if (!file_.Valid()) return E_FAIL;
-    return IsNTFSVolume(filePath_) ? S_OK : E_INVALIDARG;
+    int ntfs = BoundedPathLength(filePath_) < MAX_PATH ? IsNTFSVolume(filePath_) : IsHeldFileOnNtfs(file_.Get());
+    return ntfs ? S_OK : E_INVALIDARG;
 }
 
 HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) {

@@ -88,6 +88,7 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     if (enumThread_) return; // the last worker's end is still on its way
     SetDlgItemTextW(page, kEnumerateButton, UiText(kStopText));
     SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
+    ShowLinkCount(page); // links made or deleted elsewhere since
 
     // The worker holds a module lock and a reference to this library's file until its last
     // instruction, which is FreeLibraryAndExitThread in the system's code.

@@ -82,7 +82,7 @@ private:
     bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);
     static INT_PTR CALLBACK NameProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-    wchar_t filePath_[MAX_PATH]; // as the shell handed it over
+    wchar_t filePath_[kLongestPathChars]; // as the shell handed it over, longer than MAX_PATH too
     ScopedHandle file_;
     bool gone_ = false;
     // The module locks the sheet's page callbacks took and have not given back.
