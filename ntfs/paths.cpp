@@ -205,8 +205,86 @@ int GetTextLine(const wchar_t* text, wchar_t* line, int index) {
 }
 
 int IsValidStreamName(const wchar_t* name) {
-    if (!name || name[0] == L'\0') return 0;
+    if (!name || name[0] == L'\0' || wcsnlen(name, kLongestStreamName + 1) > kLongestStreamName) return 0;
     return wcspbrk(name, L"\\/:,;*?\"<>|") ? 0 : 1;
+}
+
+int MakeVerbatimPath(const wchar_t* path, wchar_t* out, size_t chars) {
+    if (!path || !out || chars == 0) return 0;
+    const wchar_t* prefix = L"";
+    const wchar_t* rest = path;
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        bool device = (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\';
+        if (!device) {
+            prefix = L"\\\\?\\UNC\\";
+            rest = path + 2;
+        }
+    } else if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
+        prefix = L"\\\\?\\";
+    } else {
+        return 0; // relative: the current folder would decide what it names
+    }
+    size_t prefixLength = wcslen(prefix), length = wcsnlen(rest, chars);
+    if (prefixLength + length + 1 > chars) return 0;
+    wmemcpy(out, prefix, prefixLength);
+    wmemcpy(out + prefixLength, rest, length + 1);
+    return 1;
+}
+
+int MakeShownPath(const wchar_t* path, wchar_t* out, size_t chars) {
+    if (!path || !out || chars == 0) return 0;
+    const wchar_t* prefix = L"";
+    const wchar_t* rest = path;
+    if (_wcsnicmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        prefix = L"\\\\";
+        rest = path + 8;
+    } else if (wcsncmp(path, L"\\\\?\\", 4) == 0 && path[4] != L'\0' && path[5] == L':') {
+        rest = path + 4;
+    }
+    size_t prefixLength = wcslen(prefix), length = wcsnlen(rest, chars);
+    if (prefixLength + length + 1 > chars) return 0;
+    wmemcpy(out, prefix, prefixLength);
+    wmemcpy(out + prefixLength, rest, length + 1);
+    return 1;
+}
+
+HANDLE OpenFileToHold(const wchar_t* path) {
+    return Kernel().CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int HeldLinkCount(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!Kernel().GetFileInformationByHandle(file, &info)) return -1;
+    return static_cast<int>(info.nNumberOfLinks);
+}
+
+int IsHeldFileOnNtfs(HANDLE file) {
+    ScopedGlobal path(kLongestPathChars * sizeof(wchar_t));
+    if (!path.Valid()) return 0;
+    wchar_t* volume = path.As<wchar_t>();
+    DWORD length = Kernel().GetFinalPathNameByHandleW(file, volume, kLongestPathChars, VOLUME_NAME_GUID);
+    wchar_t* close = length > 0 && length < kLongestPathChars ? wcschr(volume, L'}') : nullptr;
+    if (wcsncmp(volume, L"\\\\?\\Volume{", 11) != 0 || !close || close[1] != L'\\') return 0;
+    close[2] = L'\0'; // "\\?\Volume{...}\"
+    wchar_t fileSystem[16] = {};
+    ScopedNoCriticalErrorDialog quiet;
+    return Kernel().GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 16) &&
+           wcscmp(fileSystem, L"NTFS") == 0;
+}
+
+int HeldFilePath(HANDLE file, wchar_t* path, size_t chars) {
+    // A deleted file still open has no name to act through (it may lie in a hidden folder by now).
+    int links = HeldLinkCount(file);
+    if (links <= 0) return links;
+    if (!path || chars == 0 || chars > kLongestPathChars) return -1;
+    DWORD length = Kernel().GetFinalPathNameByHandleW(file, path, static_cast<DWORD>(chars),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= chars) {
+        path[0] = L'\0';
+        return -1;
+    }
+    return 1;
 }
 
 } // namespace kestrune

@@ -19,6 +19,10 @@ private:
 } // namespace
 
 HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t (&path)[MAX_PATH]) {
+    return GetSingleDroppedPath(data, path, MAX_PATH);
+}
+
+HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t* path, UINT chars) {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     STGMEDIUM medium = {};
     if (FAILED(data->GetData(&format, &medium))) return E_FAIL;
@@ -27,8 +31,8 @@ HRESULT GetSingleDroppedPath(IDataObject* data, wchar_t (&path)[MAX_PATH]) {
     if (medium.tymed != TYMED_HGLOBAL || !drop) return E_FAIL;
     if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1) return E_INVALIDARG;
     UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-    if (length == 0 || length >= MAX_PATH) return E_INVALIDARG;
-    DragQueryFileW(drop, 0, path, MAX_PATH);
+    if (length == 0 || length >= chars) return E_INVALIDARG;
+    DragQueryFileW(drop, 0, path, chars);
     return S_OK;
 }
 

@@ -1,6 +1,7 @@
 #include "ntfs/links/folder_reader.h"
 
 #include "ntfs/kernel.h"
+#include "ntfs/paths.h"
 
 #include <cstddef>
 #include <cwchar>
@@ -17,7 +18,9 @@ bool IsEmptyListing(DWORD error) { return error == ERROR_NO_MORE_FILES || error 
 
 HANDLE OpenFolderForListing(const wchar_t* folder, bool isRoot) {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (isRoot ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return Kernel().CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    wchar_t exact[MAX_PATH + 8]; // a folder ending in a dot or a space is itself
+    if (!MakeVerbatimPath(folder, exact, MAX_PATH + 8)) return INVALID_HANDLE_VALUE;
+    return Kernel().CreateFileW(exact, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, flags, nullptr);
 }
 

@@ -7,14 +7,20 @@
 #include "ntfs/paths.h"
 #include "ntfs/volumes/volumes.h"
 
+#include <cwchar>
+
 namespace kestrune {
 
 bool ShouldGoOn(HANDLE event) { return !event || Kernel().WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
 int EnumerateHardLinks(const wchar_t* path, wchar_t* text, size_t textChars, HANDLE event) {
     if (!path || !text || textChars == 0 || BoundedPathLength(path) >= MAX_PATH) return -1;
+    // A "\\?\" path is full as it stands, and keeps a name ending in a dot or a space.
     wchar_t full[MAX_PATH];
-    if (!GetFullPath(path, full)) return -1;
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0)
+        wcscpy(full, path);
+    else if (!GetFullPath(path, full))
+        return -1;
     // The scan starts at the root of the volume that holds the file, as the path reached it: through
     // a junction, a SUBST letter or a folder mount, the file lies elsewhere than on its path's drive.
     VolumePlace place;

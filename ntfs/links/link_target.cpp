@@ -13,8 +13,11 @@ uint64_t IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 // With FILE_FLAG_OPEN_REPARSE_POINT, a name surrogate there (a symbolic link) reads as failure.
+// Opened by its "\\?\" form, so that a name ending in a dot or a space names itself.
 bool Query(const wchar_t* path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info) {
-    ScopedHandle file(Kernel().CreateFileW(path, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+    wchar_t exact[MAX_PATH + 8];
+    if (!MakeVerbatimPath(path, exact, MAX_PATH + 8)) return false;
+    ScopedHandle file(Kernel().CreateFileW(exact, 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!file.Valid() || !Kernel().GetFileInformationByHandle(file.Get(), &info)) return false;
     if (!(flags & FILE_FLAG_OPEN_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
     FILE_ATTRIBUTE_TAG_INFO tag;

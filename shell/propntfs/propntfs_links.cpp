@@ -7,8 +7,10 @@
 #include "shell/propntfs/propntfs_object.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 
 #include "ntfs/links/hardlinks.h"
@@ -30,10 +32,25 @@ bool ReadListLine(HWND list, LRESULT index, wchar_t (&line)[MAX_PATH]) {
 
 } // namespace
 
-void PropNtfsObject::ShowLinkCount(HWND page, const wchar_t* path) {
+// The held file's own count: a folder's too (1), and 0 once the file is gone.
+void PropNtfsObject::ShowLinkCount(HWND page) {
     wchar_t text[kCaptionChars];
-    swprintf(text, kCaptionChars, UiText(kLinkCountFormat), path ? GetHardLinkCount(path) : 0);
+    swprintf(text, kCaptionChars, UiText(kLinkCountFormat), HeldLinkCount(file_.Get()));
     SetDlgItemTextW(page, kLinkCountLabel, text);
+}
+
+bool PropNtfsObject::FileGone(HWND page) {
+    if (gone_) return true;
+    if (HeldLinkCount(file_.Get()) != 0) return false;
+    gone_ = true;
+    EndWorker();
+    SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
+    SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
+    for (int id : {kEnumerateButton, kDeleteLinkButton, kLinkList}) EnableWindow(GetDlgItem(page, id), FALSE);
+    CloseStreamSection(page);
+    ShowLinkCount(page);
+    Tell(page, kFileGoneText, MB_ICONINFORMATION);
+    return true;
 }
 
 // What the page's object and its worker share. The worker writes the outcome before it posts its
@@ -44,7 +61,9 @@ struct PropNtfsObject::LinkWork {
     HANDLE runEvent = nullptr;
     HWND page = nullptr;
     HMODULE library = nullptr;
-    wchar_t path[MAX_PATH] = {};
+    // The file's current "\\?\" path when the enumeration began, and its link count then.
+    wchar_t path[MAX_PATH + 8] = {};
+    int links = -1;
     Outcome outcome = Outcome::CountFailed;
     int count = -1;
     wchar_t* found = nullptr;
@@ -69,6 +88,7 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     if (enumThread_) return; // the last worker's end is still on its way
     SetDlgItemTextW(page, kEnumerateButton, UiText(kStopText));
     SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
+    ShowLinkCount(page); // links made or deleted elsewhere since
 
     // The worker holds a module lock and a reference to this library's file until its last
     // instruction, which is FreeLibraryAndExitThread in the system's code.
@@ -76,7 +96,8 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
     HANDLE thread = nullptr;
     if (work) {
         work->page = page;
-        wcscpy(work->path, filePath_);
+        // A path that does not fit is not cut: the enumeration fails and says so.
+        if (CurrentPath(work->path, MAX_PATH + 8) == 1) work->links = HeldLinkCount(file_.Get());
         work->runEvent = Kernel().CreateEventW(nullptr, TRUE, TRUE, nullptr);
         bool referenced = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                                              reinterpret_cast<LPCWSTR>(&WorkerMain), &work->library) != FALSE;
@@ -115,8 +136,7 @@ DWORD WINAPI PropNtfsObject::WorkerMain(void* parameter) {
 }
 
 void PropNtfsObject::LinkWork::Enumerate() {
-    int links = GetHardLinkCount(path);
-    if (links < 0) return;
+    if (links <= 0) return;
     if (links == 1) {
         outcome = Outcome::SingleLink;
         return;
@@ -136,11 +156,12 @@ void PropNtfsObject::FinishEnumeration(HWND page) {
     SendDlgItemMessageW(page, kAnimation, ACM_OPENW, 0, 0);
     InvalidateRect(GetDlgItem(page, kAnimation), nullptr, TRUE);
     HWND list = GetDlgItem(page, kLinkList);
-    if (work->outcome == LinkWork::Outcome::SingleLink)
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(filePath_));
-    wchar_t line[MAX_PATH];
+    // Each path as a user reads it; deleting one names it exactly again.
+    wchar_t line[MAX_PATH + 8], shown[MAX_PATH + 8];
+    if (work->outcome == LinkWork::Outcome::SingleLink && MakeShownPath(work->path, shown, MAX_PATH + 8))
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
     for (int i = 0; work->found && i < work->count && GetTextLine(work->found, line, i) >= 0; ++i)
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+        if (MakeShownPath(line, shown, MAX_PATH + 8)) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
     SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
     LinkWork::Outcome outcome = work->outcome;
     EndWorker();
@@ -164,21 +185,28 @@ void PropNtfsObject::EndWorker() {
 void PropNtfsObject::DeleteLink(HWND page) {
     HWND list = GetDlgItem(page, kLinkList);
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
-    wchar_t path[MAX_PATH];
+    wchar_t path[MAX_PATH], exact[MAX_PATH + 8];
     if (selected == LB_ERR || !ReadListLine(list, selected, path)) return;
+    // Exactly the listed name: "b." is not "b", and a long path is not cut.
+    if (!MakeVerbatimPath(path, exact, MAX_PATH + 8)) return Tell(page, kDeleteFailedText, MB_ICONERROR);
     if (MessageBoxW(page, UiText(kDeleteLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
-    if (GetHardLinkCount(path) == 1 &&
+    if (HeldLinkCount(file_.Get()) == 1 &&
         MessageBoxW(page, UiText(kLastLinkQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES)
         return;
-    if (!Kernel().DeleteFileW(path)) {
+    if (!Kernel().DeleteFileW(exact)) {
         Tell(page, kDeleteFailedText, MB_ICONERROR);
         return;
     }
-    // The streams section named the file by this path: "New" would make an empty file there.
-    if (IsSamePath(path, filePath_)) CloseStreamSection(page);
     SendMessageW(list, LB_DELETESTRING, selected, 0);
-    wchar_t first[MAX_PATH];
-    ShowLinkCount(page, ReadListLine(list, 0, first) ? first : nullptr);
+    // Explorer's views drop the path and refresh the count the other paths show.
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW, path, nullptr);
+    for (LRESULT i = 0; ReadListLine(list, i, path); ++i) SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, path, nullptr);
+    ShowLinkCount(page);
+    // The page goes on through the file's other names; with none left there is nothing to act on.
+    if (HeldLinkCount(file_.Get()) == 0) {
+        gone_ = true;
+        CloseStreamSection(page);
+    }
 }
 
 } // namespace kestrune

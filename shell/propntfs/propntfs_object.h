@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "kestrune_h.h"
+#include "ntfs/paths.h"
 #include "ntfs/scoped.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
@@ -38,7 +39,7 @@ private:
     void Dispatch(HWND page, WORD id, WORD code);
 
     // Link section (propntfs_links.cpp).
-    void ShowLinkCount(HWND page, const wchar_t* path);
+    void ShowLinkCount(HWND page);
     void StartOrStopEnumeration(HWND page);
     void FinishEnumeration(HWND page);
     void EndWorker();
@@ -58,8 +59,15 @@ private:
     static constexpr size_t kStreamPathChars = 2 * MAX_PATH + 8;
     bool StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]);
     bool SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]);
-    // After the page's own path was deleted: the section is emptied and acts on nothing more.
+    // Once the file is gone: the section is emptied and acts on nothing more.
     void CloseStreamSection(HWND page);
+
+    // The file the page was opened for, held by a handle: a current "\\?\" path of it through
+    // whichever of its names is left (1), 0 once it has none, -1 when that cannot be told or does
+    // not fit `chars`. Every step that names the file by a path takes the path from here.
+    int CurrentPath(wchar_t* path, size_t chars) const { return HeldFilePath(file_.Get(), path, chars); }
+    // Whether the file is gone; the first time, the page says so and disables what acted on it.
+    bool FileGone(HWND page);
     void Tell(HWND owner, UINT text, UINT icon);
     // What a copy into a new target tells when it fails; a read or write failure removes the target.
     struct CopyFailureTexts {
@@ -74,7 +82,11 @@ private:
     bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);
     static INT_PTR CALLBACK NameProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-    wchar_t filePath_[MAX_PATH];
+    wchar_t filePath_[kLongestPathChars]; // as the shell handed it over, longer than MAX_PATH too
+    ScopedHandle file_;
+    bool gone_ = false;
+    // The module locks the sheet's page callbacks took and have not given back.
+    LONG pageModuleLocks_ = 0;
     wchar_t caption_[100];
     // Page references taken by AddPages and not yet given back by the page's release.
     int pageReferences_ = 0;
@@ -143,6 +155,7 @@ enum PropNtfsText : UINT {
     kInvalidNameText = 169,
     kStreamExistsText = 171,
     kNetworkLinksText = 172,
+    kFileGoneText = 185,
 };
 
 } // namespace kestrune

@@ -14,7 +14,7 @@ INT_PTR CALLBACK PropNtfsObject::PageProcedure(HWND page, UINT message, WPARAM w
         auto* sheetPage = reinterpret_cast<PROPSHEETPAGEW*>(lParam);
         auto* self = reinterpret_cast<PropNtfsObject*>(sheetPage->lParam);
         SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-        self->ShowLinkCount(page, self->filePath_);
+        self->ShowLinkCount(page);
         self->FillStreamList(page);
         return FALSE;
     }
@@ -51,7 +51,9 @@ INT_PTR CALLBACK PropNtfsObject::PageProcedure(HWND page, UINT message, WPARAM w
 }
 
 void PropNtfsObject::Dispatch(HWND page, WORD id, WORD code) {
-    // Once the page's own path is gone, the stream section has no item to act on.
+    // Every step acts on the held file; once it is gone (deleted behind the page's back, too), only
+    // help is left.
+    if (id != kHelpButton && FileGone(page)) return;
     if (streamsClosed_ && ((id >= kStreamList && id <= kDeleteStreamButton) || id >= kNewStreamCommand)) return;
     switch (id) {
     case kEnumerateButton: StartOrStopEnumeration(page); break;

@@ -64,14 +64,10 @@ void VisibleName(const wchar_t* name, wchar_t (&shown)[kShownNameChars]) {
 void PropNtfsObject::Tell(HWND owner, UINT text, UINT icon) { MessageBoxW(owner, UiText(text), caption_, icon); }
 
 bool PropNtfsObject::StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]) {
+    wchar_t file[kStreamPathChars];
+    if (CurrentPath(file, kStreamPathChars) != 1) return false;
     BoundedText text(path, kStreamPathChars);
-    if (wcsncmp(filePath_, L"\\\\?\\", 4) == 0)
-        text.Append(filePath_);
-    else if (wcsncmp(filePath_, L"\\\\", 2) == 0)
-        text.Append(L"\\\\?\\UNC").Append(filePath_ + 1);
-    else
-        text.Append(L"\\\\?\\").Append(filePath_);
-    return text.Append(L":").Append(name).Fits();
+    return text.Append(file).Append(L":").Append(name).Fits();
 }
 
 // The selected entry's real name, which its shown line may not be.
@@ -88,14 +84,15 @@ void PropNtfsObject::FillStreamList(HWND page) {
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     SetDlgItemTextW(page, kStreamPreview, L"");
     streamNames_.Reset(0);
-    if (streamsClosed_) return;
-    int count = CountNamedStreams(filePath_);
+    wchar_t file[kStreamPathChars];
+    if (streamsClosed_ || CurrentPath(file, kStreamPathChars) != 1) return;
+    int count = CountNamedStreams(file);
     if (count < 0) return;
     // A stream added since the count finds no room in the buffer and is left out.
     size_t chars = static_cast<size_t>(count) * kStreamNameChars + 1;
     if (!streamNames_.Reset(chars * sizeof(wchar_t))) return;
     const wchar_t* name = streamNames_.As<wchar_t>();
-    int listed = ListStreamNames(filePath_, streamNames_.As<wchar_t>(), chars);
+    int listed = ListStreamNames(file, streamNames_.As<wchar_t>(), chars);
     for (int i = 0; i < listed && *name; ++i, name += wcslen(name) + 1) {
         wchar_t shown[kShownNameChars];
         VisibleName(name, shown);

@@ -27,7 +27,7 @@ INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM
                                  LR_DEFAULTCOLOR | LR_SHARED);
         SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        SendDlgItemMessageW(dialog, kStreamNameEdit, EM_SETLIMITTEXT, MAX_PATH - 1, 0);
+        SendDlgItemMessageW(dialog, kStreamNameEdit, EM_SETLIMITTEXT, kLongestStreamName, 0);
         return FALSE;
     }
     if (message != WM_COMMAND) return FALSE;
@@ -44,8 +44,8 @@ INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM
     if (length == 0) {
         refusal = kEmptyNameText;
         icon = MB_ICONWARNING;
-    } else if (length >= MAX_PATH) {
-        refusal = kNameTooLongText; // would be cut by the buffer into another name
+    } else if (length > static_cast<int>(kLongestStreamName)) {
+        refusal = kNameTooLongText; // more than NTFS holds; never cut into another name
     } else {
         GetWindowTextW(edit, self->nameDialogResult_, MAX_PATH);
         if (!IsValidStreamName(self->nameDialogResult_)) refusal = kInvalidNameText;

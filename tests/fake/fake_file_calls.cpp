@@ -266,6 +266,13 @@ DWORD WINAPI FakeGetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer, DWORD s
         inside = Impl::VolumePath(file.parent, file.name);
     else if (!record->names.empty())
         inside = Impl::VolumePath(record->names.front().first, record->names.front().second);
+    else if (record != record->volume->root) {
+        // A file deleted while open (POSIX semantics, the default since Windows 10 1809): NTFS moves
+        // its last name into a hidden folder until the last handle goes.
+        wchar_t hidden[48];
+        swprintf(hidden, 48, L"\\$Extend\\$Deleted\\%016llX", static_cast<unsigned long long>(record->index));
+        inside = hidden;
+    }
     const std::wstring& guid = record->volume->options.nameReadable ? record->volume->guidPath : L"";
     std::wstring root = (flags & VOLUME_NAME_GUID) ? guid.substr(0, guid.empty() ? 0 : guid.size() - 1)
                                                    : g.impl->DosRoot(record->volume);

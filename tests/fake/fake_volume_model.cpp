@@ -146,9 +146,15 @@ bool FakeVolumeSet::Impl::NotReady(Volume* v) {
     return true;
 }
 
-Record* FakeVolumeSet::Impl::Child(Record* dir, const std::wstring& name) {
+Record* FakeVolumeSet::Impl::Child(Record* dir, std::wstring& name) {
     auto found = dir->byUpperName.find(Upper(name));
-    return found == dir->byUpperName.end() ? nullptr : found->second;
+    if (found != dir->byUpperName.end()) return found->second;
+    auto alias = dir->longByShortName.find(Upper(name));
+    if (alias == dir->longByShortName.end()) return nullptr;
+    found = dir->byUpperName.find(Upper(alias->second));
+    if (found == dir->byUpperName.end()) return nullptr; // the entry went, its short name with it
+    name = alias->second;
+    return found->second;
 }
 
 // The folder a mount-point record leads to, or the file or folder of a symbolic link.

@@ -34,6 +34,7 @@ struct Record {
     std::vector<uint8_t> reparse;
     std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
     std::map<std::wstring, Record*> byUpperName;
+    std::map<std::wstring, std::wstring> longByShortName; // upper-cased 8.3 name -> the entry's own name
     std::vector<std::pair<Record*, std::wstring>> names; // every (folder, name) that holds this record
     Volume* volume = nullptr;
 
@@ -160,7 +161,12 @@ struct FakeVolumeSet::Impl {
     Volume* VolumeByLetter(wchar_t letter);
     Volume* VolumeByGuidPath(const std::wstring& path);
     bool NotReady(Volume* v);
-    Record* Child(Record* dir, const std::wstring& name);
+    // The entry `name` (its own name or its 8.3 name) names in `dir`; `name` becomes its own name.
+    Record* Child(Record* dir, std::wstring& name);
+    Record* Child(Record* dir, const std::wstring& name) {
+        std::wstring own = name;
+        return Child(dir, own);
+    }
     // `linkFolder`: the folder the entry was reached in, where a relative symbolic link starts.
     Record* FollowReparse(Record* record, int hops, DWORD& error, Record* linkFolder = nullptr);
     bool Locate(const std::wstring& full, bool followFinal, Located& at, DWORD& error, int hops = 0);

@@ -200,6 +200,13 @@ void FakeVolumeSet::AddAttributes(const std::wstring& path, DWORD attributes) {
     WithRecord(*impl_, path, [&](Record& r) { r.attributes |= attributes; });
 }
 
+void FakeVolumeSet::SetShortName(const std::wstring& path, const std::wstring& shortName) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at = impl_->MustLocate(path, false);
+    if (!at.record || !at.parent) throw std::runtime_error("fake volumes: no entry to name");
+    at.parent->longByShortName[Upper(shortName)] = at.name;
+}
+
 void FakeVolumeSet::Remove(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Located at = impl_->MustLocate(path, false);

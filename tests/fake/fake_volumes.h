@@ -104,6 +104,9 @@ public:
     void SetIdListingRefused(bool refused); // the id-bearing directory listing, by every folder
     void RefuseIdListing(const std::wstring& folder); // by this folder alone
     void Use(const LinkWay& way);
+    // The 8.3 name NTFS keeps beside a long one ("LONGNA~1.TXT"): it opens the same entry, and
+    // the entry's final path and name list show its own name.
+    void SetShortName(const std::wstring& path, const std::wstring& shortName);
     void AddAttributes(const std::wstring& path, DWORD attributes);
     void Remove(const std::wstring& path);
 

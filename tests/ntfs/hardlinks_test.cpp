@@ -123,6 +123,21 @@ TEST_F(HardLinkScan, EveryLinkOfAFileIsListed) {
     Enumerate(L"D:\\a\\missing.txt", -1);
 }
 
+// "x." and "y " are names of their own, not "x" and "y".
+TEST_F(HardLinkScan, NamesEndingInADotOrASpaceAreListedExactly) {
+    volumes.MakeFolder(L"\\\\?\\D:\\a.");
+    volumes.MakeFolder(L"D:\\a");
+    volumes.MakeFile(L"\\\\?\\D:\\a.\\x.", "dot");
+    volumes.MakeFile(L"D:\\a\\x", "plain");
+    volumes.MakeLink(L"\\\\?\\D:\\a.\\x.", L"\\\\?\\D:\\a\\y ");
+    for (const LinkWay& way : kLinkWays) {
+        SCOPED_TRACE(way.name);
+        volumes.Use(way);
+        EXPECT_EQ(Enumerate(L"\\\\?\\D:\\a.\\x.", 2), L"D:\\a\\y \r\nD:\\a.\\x.\r\n");
+        EXPECT_EQ(Enumerate(L"D:\\a\\x", 1), L"D:\\a\\x\r\n");
+    }
+}
+
 TEST_F(HardLinkScan, HiddenSystemAndReadOnlyFilesAreFound) {
     volumes.MakeFolder(L"D:\\$Recycle.Bin");
     volumes.MakeFile(L"D:\\f.txt");

@@ -69,6 +69,26 @@ TEST(PathText, StreamNamesRefuseTheForbiddenCharacters) {
     EXPECT_EQ(IsValidStreamName(L"with spaces"), 1);
     EXPECT_EQ(IsValidStreamName(L"\u6CE8\u91C8 memo"), 1);
     EXPECT_EQ(IsValidStreamName(L" leading"), 1);
+    EXPECT_EQ(IsValidStreamName(std::wstring(255, L'n').c_str()), 1);
+    EXPECT_EQ(IsValidStreamName(std::wstring(256, L'n').c_str()), 0) << "NTFS holds 255 characters";
+}
+
+// The exact form of a path and the form a user reads, never cut.
+TEST(PathText, VerbatimAndShownFormsOfAPath) {
+    const struct { const wchar_t *path, *verbatim, *shown; size_t chars; } rows[] = {
+        {L"D:\\a.", L"\\\\?\\D:\\a.", L"D:\\a.", 16},
+        {L"\\\\srv\\s\\b ", L"\\\\?\\UNC\\srv\\s\\b ", L"\\\\srv\\s\\b ", 32},
+        {L"\\\\?\\Volume{1}\\c", L"\\\\?\\Volume{1}\\c", L"\\\\?\\Volume{1}\\c", 32},
+        {L"a.txt", nullptr, L"a.txt", 16}, // relative: the current folder would decide
+        {L"D:\\abcdef", nullptr, L"D:\\abcdef", 10}, // 4 more do not fit
+    };
+    for (auto& r : rows) {
+        wchar_t out[40], shown[40];
+        ASSERT_EQ(MakeVerbatimPath(r.path, out, r.chars), r.verbatim ? 1 : 0) << Narrow(r.path);
+        if (r.verbatim) EXPECT_STREQ(out, r.verbatim);
+        ASSERT_EQ(MakeShownPath(r.verbatim ? r.verbatim : r.path, shown, 40), 1);
+        EXPECT_STREQ(shown, r.shown);
+    }
 }
 
 class PathQueries : public LeakCheckedTest {

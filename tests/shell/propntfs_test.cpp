@@ -2,6 +2,7 @@
 // streams, and every failure the page must tell.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "shell/propntfs/propntfs_object.h"
 #include "tests/com/hdrop_data_object.h"
 #include "tests/fake/leak_checked_test.h"
+#include "tests/shell/change_watcher.h"
 #include "tests/shell/page_driver.h"
 
 namespace kestrune::testing {
@@ -129,6 +131,7 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
 // asked, or twice for the last.
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     volumes.MakeStream(kItem, L"s", "stream");
+    volumes.MakeStream(L"D:\\docs", L"s", "stream");
     volumes.MakeLink(kItem, L"D:\\b.txt");
     volumes.AddShare(L"\\\\srv\\s");
     volumes.MakeFile(L"\\\\srv\\s\\n.txt");
@@ -138,7 +141,7 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
     const std::wstring ask = Ui(kDeleteLinkQuestion), last = Ui(kLastLinkQuestion);
     struct Case { std::wstring item, label; std::set<std::wstring> links; std::wstring target; std::vector<Answer> answers;
                   Texts told; std::wstring labelAfter; } cases[] = {
-        {L"D:\\docs", L"リンク数 : -1", {}, L"", {}, {Ui(kEnumerationFailedText)}, L"リンク数 : -1"},
+        {L"D:\\docs", L"リンク数 : 1", {L"D:\\docs"}, L"D:\\docs", {Press(IDNO)}, {ask}, L"リンク数 : 1"}, // a folder's own count
         {L"\\\\srv\\s\\n.txt", L"リンク数 : 2", {}, L"", {}, {Ui(kNetworkLinksText)}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDNO)}, {ask}, L"リンク数 : 2"},
         {kItem, L"リンク数 : 2", {kItem, L"D:\\b.txt"}, L"D:\\b.txt", {Press(IDYES)}, {ask}, L"リンク数 : 1"},
@@ -153,8 +156,14 @@ TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
         EXPECT_TRUE(Idle());
         EXPECT_EQ(sheet->Items<std::set<std::wstring>>(kLinkList), c.links);
         sheet->Select(kLinkList, c.target);
+        ChangeWatcher shell;
         sheet->Command(kDeleteLinkButton);
         EXPECT_EQ(script.told, c.told);
+        // Explorer hears of the path gone and of the file's other paths, whose count changed.
+        std::vector<std::pair<LONG, std::wstring>> notices;
+        if (!c.answers.empty() && c.answers.back().button == IDYES) notices = {{SHCNE_DELETE, c.target}};
+        for (auto& link : c.links) if (!notices.empty() && link != c.target) notices.emplace_back(SHCNE_UPDATEITEM, link);
+        EXPECT_EQ(shell.Drain(), notices);
         EXPECT_EQ(sheet->Text(kLinkCountLabel), c.labelAfter);
         EXPECT_EQ(c.target.empty() || volumes.Exists(c.target), c.answers.empty() || c.answers.back().button == IDNO);
         EXPECT_EQ(sheet->Items(kStreamList).empty(), c.labelAfter != L"リンク数 : 1" && c.labelAfter != L"リンク数 : 2");
@@ -185,7 +194,7 @@ TEST_F(PropertyPage, AScanStopsAtTheButtonOrWhenTheSheetCloses) {
         ASSERT_EQ(Open(), S_OK);
         sheet->Command(kEnumerateButton);
         EXPECT_EQ(sheet->Text(kEnumerateButton), Ui(kStopText));
-        EXPECT_EQ(Module().lockCount, locks_ + 2) << "the object's lock and the worker's own";
+        EXPECT_EQ(Module().lockCount, locks_ + 3) << "the object's lock, the page's and the worker's own";
         if (!closeSheet) sheet->Command(kEnumerateButton);
         EXPECT_TRUE(closeSheet || (Idle() && sheet->Items(kLinkList).empty()));
         Close(); // the object goes only once the worker has ended
@@ -252,7 +261,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
          {Ui(kStreamReadFailedText)}, s1, {L"s1"}},
         {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {Ui(kRenameKeptOldText)}, s1, {L"s1"}},
         {kRenameStreamCommand, L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')),
-         Press(IDOK), Type(L"note")}, {}, L"", {Ui(kEmptyNameText), Ui(kInvalidNameText), Ui(kNameTooLongText)}, note, {L"note"}},
+         Press(IDOK), Type(std::wstring(256, L'n')), Press(IDOK), Type(L"note")}, {}, L"",
+         {Ui(kEmptyNameText), Ui(kInvalidNameText), Ui(kNameTooLongText), Ui(kNameTooLongText)}, note, {L"note"}},
         {kRenameStreamCommand, L" note", {Type(L"note")}, {}, L"", {}, note, {L"note"}}}; // a leading space is its own name
     for (auto& c : cases) {
         SCOPED_TRACE("row " + std::to_string(&c - cases));
@@ -298,8 +308,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     DeleteFileW(source.c_str());
 }
 
-// Names NTFS allows but nobody types, today's text in the preview, a name already taken, a save
-// that fails over an existing file, and the page's own path deleted.
+// Names NTFS allows but nobody types, today's text in the preview, a name already taken, and a save
+// that fails over an existing file.
 TEST_F(PropertyPage, EveryStreamIsReachedByItsOwnNameAndNothingIsOverwritten) {
     const struct { std::wstring name; std::string content; std::wstring shown, preview; } rows[] = {
         {L"a", "plain a", L"a", L"plain a"},
@@ -336,16 +346,68 @@ TEST_F(PropertyPage, EveryStreamIsReachedByItsOwnNameAndNothingIsOverwritten) {
     EXPECT_EQ(volumes.StreamNames(kItem), left) << "deleted, or renamed over, the wrong stream";
     EXPECT_TRUE(Content(kItem + L":a") == "plain a" && Content(kItem + L":utf8") == rows[5].content);
     EXPECT_TRUE(Content(keep) == "keep" && !volumes.Exists(keep + L".~1.tmp")) << "the file chosen to be replaced was lost";
-    // The page's own path deleted, with another left: the stream section has nothing to act on.
-    volumes.MakeLink(kItem, L"D:\\b.txt");
-    DialogScript deleting({Press(IDYES)});
+}
+
+// Opened through another path to the file, or with its path changed behind its back, the page lists
+// the file's real paths, and a new stream lands on the file: never on a file made at a path.
+TEST_F(PropertyPage, ThePageHoldsItsFileWhateverBecomesOfItsPath) {
+    const std::wstring file = L"D:\\docs\\long report.txt", other = L"D:\\other.txt", renamed = L"D:\\docs\\renamed.txt";
+    const std::wstring dotted = L"D:\\docs\\long report.txt.", spaced = L"D:\\x ", source = temp_ + L"kestrune-source.txt";
+    CloseHandle(CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    volumes.MakeFile(source, "new");
+    volumes.AddDriveAlias(L'S', L"D:\\docs");
+    volumes.MakeJunction(L"D:\\j", L"D:\\docs");
+    auto exact = [](const std::wstring& path) { return L"\\\\?\\" + path; };
+    using Change = std::function<void(const KernelApi&)>;
+    const Change none = [](const KernelApi&) {};
+    const struct { const char* name; std::wstring opened; Change behind; std::set<std::wstring> links; std::wstring removed, label;
+                   Texts told; } cases[] = {
+        {"junction", L"D:\\j\\long report.txt", none, {file, other}, L"", L"リンク数 : 2", {}},
+        {"SUBST drive", L"S:\\long report.txt", none, {file, other}, L"", L"リンク数 : 2", {}},
+        {"short name", L"D:\\docs\\LONGRE~1.TXT", none, {file, other}, L"", L"リンク数 : 2", {}},
+        {"name ending in a dot", dotted, none, {dotted, spaced}, spaced, L"リンク数 : 1", {Ui(kDeleteLinkQuestion)}},
+        {"renamed", file, [&](const KernelApi& k) { k.MoveFileExW(file.c_str(), renamed.c_str(), 0); }, {renamed, other}, L"",
+         L"リンク数 : 2", {}},
+        {"own path deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()); }, {other}, L"", L"リンク数 : 1", {}},
+        {"deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()), k.DeleteFileW(other.c_str()); }, {}, L"",
+         L"リンク数 : 0", {Ui(kFileGoneText)}}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        volumes.MakeFile(file, "item");
+        volumes.MakeLink(file, other);
+        volumes.SetShortName(file, L"LONGRE~1.TXT");
+        volumes.MakeFile(exact(dotted), "dotted");
+        volumes.MakeLink(exact(dotted), exact(spaced));
+        ASSERT_EQ(Open({c.opened}), S_OK);
+        c.behind(volumes.Api());
+        DialogScript script({Type(source), Type(L"n"), Press(IDYES)});
+        sheet->Command(kEnumerateButton);
+        EXPECT_TRUE(Idle());
+        EXPECT_EQ(sheet->Items<std::set<std::wstring>>(kLinkList), c.links);
+        sheet->Command(kNewStreamCommand);
+        for (auto& link : c.links) EXPECT_EQ(volumes.StreamNames(exact(link)), Texts{L"n"}) << Narrow(link);
+        if (!c.removed.empty()) sheet->Select(kLinkList, c.removed), sheet->Command(kDeleteLinkButton);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_EQ(sheet->Text(kLinkCountLabel), c.label);
+        EXPECT_TRUE(c.removed.empty() || !volumes.Exists(exact(c.removed)));
+        EXPECT_TRUE(c.opened != file || c.links.count(file) || !volumes.Exists(file)) << "a file was made at a path";
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(sheet->page, kStreamList)), !c.links.empty());
+        Close();
+        for (auto& path : {file, other, renamed, dotted, spaced}) if (volumes.Exists(exact(path))) volumes.Remove(exact(path));
+    }
+    DeleteFileW(source.c_str());
+}
+
+// A path longer than MAX_PATH names its file whole; the link search, which cannot take it, says so.
+TEST_F(PropertyPage, APathLongerThanMaxPathIsTakenWhole) {
+    const std::wstring folder = L"\\\\?\\D:\\docs\\" + std::wstring(200, L'f'), item = folder + L"\\" + std::wstring(100, L'i');
+    volumes.MakeFolder(folder);
+    volumes.MakeFile(item, "long");
+    ASSERT_EQ(Open({item.substr(4)}), S_OK);
+    EXPECT_EQ(sheet->Text(kLinkCountLabel), L"リンク数 : 1");
+    DialogScript script({});
     sheet->Command(kEnumerateButton);
-    ASSERT_TRUE(Idle());
-    sheet->Select(kLinkList, kItem);
-    sheet->Command(kDeleteLinkButton);
-    sheet->Command(kReloadStreamsButton);
-    EXPECT_TRUE(sheet->Items(kStreamList).empty() && !IsWindowEnabled(GetDlgItem(sheet->page, kStreamList)));
-    EXPECT_FALSE(volumes.Exists(kItem));
+    EXPECT_TRUE(Idle() && script.told == Texts{Ui(kEnumerationFailedText)});
 }
 
 } // namespace
