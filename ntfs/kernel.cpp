@@ -25,7 +25,7 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
         nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
-        ::GetFinalPathNameByHandleW, nullptr,
+        ::GetFinalPathNameByHandleW, nullptr, ::SetFileInformationByHandle, ::SetFilePointerEx,
     };
     api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");

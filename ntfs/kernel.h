@@ -61,6 +61,9 @@ struct KernelApi {
     DWORD(WINAPI* GetFinalPathNameByHandleW)(HANDLE, LPWSTR, DWORD, DWORD);
     // A file's facts by its name, without an open (Windows 11 24H2); null where the system lacks it.
     BOOL(WINAPI* GetFileInformationByName)(LPCWSTR, int, LPVOID, ULONG);
+    // An open file's or stream's new name, end of data and delete disposition; its place in the data.
+    BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* SetFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
 };
 
 // The by-name query's class and answer, as the system's headers declare them.

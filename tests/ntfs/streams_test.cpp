@@ -43,6 +43,17 @@ TEST_F(NamedStreams, StreamsAreListedInTheFilesOrder) {
     EXPECT_EQ(List(L"D:\\f.txt", 3), L"b\r\na\r\n spaced name\r\n");
 }
 
+// A stream of another type holds no content to open: both ways list the data streams alone.
+TEST_F(NamedStreams, OnlyDataStreamsAreListed) {
+    volumes.MakeStream(L"D:\\f.txt", L"a", "a");
+    volumes.MakeTypedStream(L"D:\\f.txt", L"t", L"$LOGGED_UTILITY_STREAM");
+    for (StreamCalls calls : {StreamCalls::Present, StreamCalls::Absent}) {
+        volumes.SetStreamCalls(calls);
+        EXPECT_EQ(List(L"D:\\f.txt", 1), L"a\r\n") << (calls == StreamCalls::Present ? "stream calls" : "backup walk");
+        EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 1);
+    }
+}
+
 TEST_F(NamedStreams, EmptyStreamsDoNotEndTheWalk) {
     volumes.MakeStream(L"D:\\f.txt", L"empty", "");
     volumes.MakeStream(L"D:\\f.txt", L"after", "x");
