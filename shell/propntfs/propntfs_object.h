@@ -10,6 +10,7 @@
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
+#include "shell/propntfs/stream_ops.h"
 #include "shell/ui_language.h"
 
 namespace kestrune {
@@ -61,14 +62,16 @@ private:
     // After the page's own path was deleted: the section is emptied and acts on nothing more.
     void CloseStreamSection(HWND page);
     void Tell(HWND owner, UINT text, UINT icon);
-    // What a copy into a new target tells when it fails; a read or write failure removes the target.
-    struct CopyFailureTexts {
+    // What the page tells for each way a stream operation ends other than done: the target's name
+    // taken, the target not made, a read or a write that failed. In use and out of memory are told
+    // alike by all; a cancel tells nothing. True when the operation was done.
+    struct OutcomeTexts {
         UINT exists;
         UINT notCreated;
         UINT readFailed;
         UINT writeFailed;
     };
-    bool CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags, const CopyFailureTexts& texts);
+    bool TellOutcome(HWND page, StreamOutcome outcome, const OutcomeTexts& texts);
 
     // The stream-name dialog 209 (stream_name_dialog.cpp): false when the user cancels.
     bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);
@@ -143,6 +146,10 @@ enum PropNtfsText : UINT {
     kInvalidNameText = 169,
     kStreamExistsText = 171,
     kNetworkLinksText = 172,
+    kStreamInUseText = 180,
+    kPreviewInUseText = 181,
+    kPreviewUnreadableText = 182,
+    kFileInUseText = 183,
 };
 
 } // namespace kestrune

@@ -70,6 +70,11 @@ void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {
     impl_->VolumeByLetter(letter)->options.driveType = type;
 }
 
+void FakeVolumeSet::SetStreamRenames(wchar_t letter, bool inPlace) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->VolumeByLetter(letter)->options.renamesStreams = inPlace;
+}
+
 void FakeVolumeSet::AddDriveAlias(wchar_t letter, const std::wstring& target) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->aliases[static_cast<wchar_t>(towupper(letter))] = target;

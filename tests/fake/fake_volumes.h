@@ -78,6 +78,7 @@ public:
     // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
     void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
+    void SetStreamRenames(wchar_t letter, bool inPlace); // as VolumeOptions::renamesStreams
 
     // Content, by full path. Parents must exist (a junction or mount makes its own folder where
     // missing). Paths pass through junctions like any open.
