@@ -108,8 +108,7 @@ StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const
 }
 
 StreamOutcome RenameStreamTo(const wchar_t* oldPath, const wchar_t* newPath, const wchar_t* newName,
-                             CopyProgress* progress, unsigned long long* bytesMoved) {
-    if (bytesMoved) *bytesMoved = 0;
+                             CopyProgress* progress) {
     // Opened for deletion first: a stream the user may write but not delete is refused here.
     ScopedHandle old(Kernel().CreateFileW(oldPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
@@ -132,9 +131,6 @@ StreamOutcome RenameStreamTo(const wchar_t* oldPath, const wchar_t* newPath, con
     ScopedHandle copy(CreateRemovable(newPath, GENERIC_WRITE));
     if (!copy.Valid()) return OpenFailure(StreamOutcome::CreateFailed);
     StreamOutcome outcome = CopyIntoCreated(source.Get(), copy.Get(), progress);
-    LARGE_INTEGER size = {};
-    if (bytesMoved && outcome == StreamOutcome::Done && Kernel().GetFileSizeEx(source.Get(), &size))
-        *bytesMoved = 2ull * static_cast<unsigned long long>(size.QuadPart);
     if (outcome != StreamOutcome::Done) return outcome;
     if (DeleteOnClose(old.Get())) return StreamOutcome::Done;
     DeleteOnClose(copy.Get());

@@ -36,9 +36,8 @@ StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const
                            CopyProgress* progress);
 
 // Renames the stream in place; where the volume refuses that, copies it under the new name and
-// removes the old one, opened for deletion before anything is copied. `bytesMoved` counts what
-// the copy read and wrote (0 for a rename in place).
+// removes the old one, opened for deletion before anything is copied.
 StreamOutcome RenameStreamTo(const wchar_t* oldPath, const wchar_t* newPath, const wchar_t* newName,
-                             CopyProgress* progress, unsigned long long* bytesMoved = nullptr);
+                             CopyProgress* progress);
 
 } // namespace kestrune
