@@ -1,6 +1,8 @@
 #include "ntfs/kernel.h"
 #include "ntfs/kernel_override.h"
 
+#include <winternl.h>
+
 #include <atomic>
 
 namespace kestrune {
@@ -15,6 +17,26 @@ template <typename Function> Function OptionalKernelExport(const char* name) {
     return nullptr;
 }
 
+// A rename through a handle goes to the file system as given, as Windows' own call passes it: a
+// bare ":name" renames the open stream. (Wine's call reads such a name as a path relative to the
+// current folder and moves the stream's content there; the system service refuses it instead.)
+BOOL WINAPI SetHandleInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD bytes) {
+    using SetInformation = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
+    using ErrorOf = ULONG(NTAPI*)(LONG);
+    constexpr int kFileRenameInformation = 10;
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto set = reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "NtSetInformationFile") : nullptr));
+    static const auto errorOf = reinterpret_cast<ErrorOf>(
+        reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr));
+    if (kind != FileRenameInfo || !set || !errorOf) return ::SetFileInformationByHandle(handle, kind, info, bytes);
+    IO_STATUS_BLOCK status = {};
+    LONG result = set(handle, &status, info, bytes, kFileRenameInformation);
+    if (result >= 0) return TRUE;
+    SetLastError(errorOf(result));
+    return FALSE;
+}
+
 KernelApi MakeSystemKernel() {
     KernelApi api = {
         ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
@@ -25,7 +47,7 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
         nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
-        ::GetFinalPathNameByHandleW, nullptr, ::SetFileInformationByHandle, ::SetFilePointerEx,
+        ::GetFinalPathNameByHandleW, nullptr, SetHandleInformation, ::SetFilePointerEx,
     };
     api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
