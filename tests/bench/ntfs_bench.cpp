@@ -184,13 +184,10 @@ void StreamFigures() {
         volumes.SetStreamRenames(L'D', inPlace);
         volumes.MakeStreamOfSize(L"D:\\large.bin", L"big", 64u << 20);
         volumes.ResetStats();
-        StreamOutcome outcome = RenameStreamTo(L"\\\\?\\D:\\large.bin:big", L"\\\\?\\D:\\large.bin:renamed", L"renamed", nullptr);
-        FakeStats stats = volumes.Stats();
-        printf("stream rename 64 MiB: %lld bytes moved (%s%s)\n", stats.bytesRead + stats.bytesWritten,
-               inPlace ? "renamed in place" : "volume refuses renaming in place: copied",
-               outcome == StreamOutcome::Done ? "" : ", FAILED");
-        volumes.Remove(L"D:\\large.bin");
-        volumes.MakeFile(L"D:\\large.bin");
+        bool done = RenameStreamTo(L"\\\\?\\D:\\large.bin:big", L"\\\\?\\D:\\large.bin:moved", L"moved", nullptr) == StreamOutcome::Done;
+        printf("stream rename 64 MiB: %lld bytes moved (%s%s)\n", volumes.Stats().bytesRead + volumes.Stats().bytesWritten,
+               inPlace ? "renamed in place" : "volume refuses renaming in place: copied", done ? "" : ", FAILED");
+        volumes.Api().DeleteFileW(L"D:\\large.bin:moved");
     }
 }
 

@@ -121,7 +121,6 @@ void FakeVolumeSet::MakeStreamOfSize(const std::wstring& path, const std::wstrin
 void FakeVolumeSet::MakeTypedStream(const std::wstring& path, const std::wstring& name, const std::wstring& type) {
     WithRecord(*impl_, path, [&](Record& r) { r.otherStreams.emplace_back(name, type); });
 }
-
 void FakeVolumeSet::DenyStreamDelete(const std::wstring& path, const std::wstring& name) {
     WithRecord(*impl_, path, [&](Record& r) { r.deleteDenied.insert(Upper(name)); });
 }

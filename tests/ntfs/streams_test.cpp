@@ -49,8 +49,7 @@ TEST_F(NamedStreams, OnlyDataStreamsAreListed) {
     volumes.MakeTypedStream(L"D:\\f.txt", L"t", L"$LOGGED_UTILITY_STREAM");
     for (StreamCalls calls : {StreamCalls::Present, StreamCalls::Absent}) {
         volumes.SetStreamCalls(calls);
-        EXPECT_EQ(List(L"D:\\f.txt", 1), L"a\r\n") << (calls == StreamCalls::Present ? "stream calls" : "backup walk");
-        EXPECT_EQ(CountNamedStreams(L"D:\\f.txt"), 1);
+        EXPECT_TRUE(List(L"D:\\f.txt", 1) == L"a\r\n" && CountNamedStreams(L"D:\\f.txt") == 1) << static_cast<int>(calls);
     }
 }
 
