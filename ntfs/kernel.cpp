@@ -17,10 +17,10 @@ template <typename Function> Function OptionalKernelExport(const char* name) {
     return nullptr;
 }
 
-// A rename through a handle goes to the file system as given, as Windows' own call passes it: a
-// bare ":name" renames the open stream. (Wine's call reads such a name as a path relative to the
-// current folder and moves the stream's content there; the system service refuses it instead.)
-BOOL WINAPI SetHandleInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD bytes) {
+// A new stream name (":name") goes to the file system service as it is, as Windows' own call passes
+// it; every other name, as the call resolves it. (Wine's call resolves ":name" against the current
+// folder and moves the stream's content there; the service refuses it, so the caller copies.)
+BOOL WINAPI SetFileInformationAsWindows(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD bytes) {
     using SetInformation = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
     using ErrorOf = ULONG(NTAPI*)(LONG);
     constexpr int kFileRenameInformation = 10;
@@ -29,7 +29,9 @@ BOOL WINAPI SetHandleInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, 
         reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "NtSetInformationFile") : nullptr));
     static const auto errorOf = reinterpret_cast<ErrorOf>(
         reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr));
-    if (kind != FileRenameInfo || !set || !errorOf) return ::SetFileInformationByHandle(handle, kind, info, bytes);
+    bool streamName = kind == FileRenameInfo && info && bytes >= sizeof(FILE_RENAME_INFO) &&
+                      static_cast<FILE_RENAME_INFO*>(info)->FileName[0] == L':';
+    if (!streamName || !set || !errorOf) return ::SetFileInformationByHandle(handle, kind, info, bytes);
     IO_STATUS_BLOCK status = {};
     LONG result = set(handle, &status, info, bytes, kFileRenameInformation);
     if (result >= 0) return TRUE;
@@ -47,7 +49,7 @@ KernelApi MakeSystemKernel() {
         ::GetVolumeNameForVolumeMountPointW, ::SetVolumeMountPointW, ::GlobalAlloc, ::GlobalFree,
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
         nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
-        ::GetFinalPathNameByHandleW, nullptr, SetHandleInformation, ::SetFilePointerEx,
+        ::GetFinalPathNameByHandleW, nullptr, SetFileInformationAsWindows, ::SetFilePointerEx,
     };
     api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");
