@@ -46,8 +46,8 @@ bool RenameNotOffered(DWORD error) {
 }
 
 // A new target made with the right to remove it, so a partial copy goes through this handle.
-HANDLE CreateRemovable(const wchar_t* path, DWORD access) {
-    return Kernel().CreateFileW(path, access | DELETE, 0, nullptr, CREATE_NEW, kOpenFlags, nullptr);
+HANDLE CreateRemovable(const wchar_t* path, DWORD access, DWORD share = 0) {
+    return Kernel().CreateFileW(path, access | DELETE, share, nullptr, CREATE_NEW, kOpenFlags, nullptr);
 }
 
 StreamOutcome CopyIntoCreated(HANDLE source, HANDLE target, CopyProgress* progress) {
@@ -111,7 +111,7 @@ StreamOutcome RenameStreamTo(const wchar_t* oldPath, const wchar_t* newPath, con
                              CopyProgress* progress) {
     // Opened for deletion first: a stream the user may write but not delete is refused here.
     ScopedHandle old(Kernel().CreateFileW(oldPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
+                                          nullptr, OPEN_EXISTING, kOpenFlags, nullptr)); // shares as the copy's opens below
     if (!old.Valid()) return OpenFailure(StreamOutcome::OpenFailed);
     size_t chars = wcslen(newName) + 1; // ":" and the name
     alignas(FILE_RENAME_INFO) BYTE block[sizeof(FILE_RENAME_INFO) + (MAX_PATH + 1) * sizeof(wchar_t)] = {};
@@ -125,10 +125,12 @@ StreamOutcome RenameStreamTo(const wchar_t* oldPath, const wchar_t* newPath, con
     if (Kernel().SetFileInformationByHandle(old.Get(), FileRenameInfo, rename, bytes)) return StreamOutcome::Done;
     DWORD error = GetLastError();
     if (!RenameNotOffered(error)) return OpenFailure(StreamOutcome::OpenFailed);
-    ScopedHandle source(Kernel().CreateFileW(oldPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, kOpenFlags, nullptr));
+    // Both streams of one file are open together, so each open shares what the others ask: Windows
+    // checks sharing per stream, but a system that checks it per file (Wine) would refuse the copy.
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    ScopedHandle source(Kernel().CreateFileW(oldPath, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
     if (!source.Valid()) return OpenFailure(StreamOutcome::ReadFailed);
-    ScopedHandle copy(CreateRemovable(newPath, GENERIC_WRITE));
+    ScopedHandle copy(CreateRemovable(newPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE));
     if (!copy.Valid()) return OpenFailure(StreamOutcome::CreateFailed);
     StreamOutcome outcome = CopyIntoCreated(source.Get(), copy.Get(), progress);
     if (outcome != StreamOutcome::Done) return outcome;
