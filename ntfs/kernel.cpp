@@ -1,6 +1,8 @@
 #include "ntfs/kernel.h"
 #include "ntfs/kernel_override.h"
 
+#include <winternl.h>
+
 #include <atomic>
 
 namespace kestrune {
@@ -15,6 +17,28 @@ template <typename Function> Function OptionalKernelExport(const char* name) {
     return nullptr;
 }
 
+// A new stream name (":name") goes to the file system service as it is, as Windows' own call passes
+// it; every other name, as the call resolves it. (Wine's call resolves ":name" against the current
+// folder and moves the stream's content there; the service refuses it, so the caller copies.)
+BOOL WINAPI SetFileInformationAsWindows(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD bytes) {
+    using SetInformation = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, PVOID, ULONG, int);
+    using ErrorOf = ULONG(NTAPI*)(LONG);
+    constexpr int kFileRenameInformation = 10;
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto set = reinterpret_cast<SetInformation>(
+        reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "NtSetInformationFile") : nullptr));
+    static const auto errorOf = reinterpret_cast<ErrorOf>(
+        reinterpret_cast<void*>(ntdll ? GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr));
+    bool streamName = kind == FileRenameInfo && info && bytes >= sizeof(FILE_RENAME_INFO) &&
+                      static_cast<FILE_RENAME_INFO*>(info)->FileName[0] == L':';
+    if (!streamName || !set || !errorOf) return ::SetFileInformationByHandle(handle, kind, info, bytes);
+    IO_STATUS_BLOCK status = {};
+    LONG result = set(handle, &status, info, bytes, kFileRenameInformation);
+    if (result >= 0) return TRUE;
+    SetLastError(errorOf(result));
+    return FALSE;
+}
+
 KernelApi MakeSystemKernel() {
     KernelApi api = {
         ::CreateFileW, ::GetFileAttributesW, ::GetFullPathNameW, ::FindFirstFileW, ::FindNextFileW,
@@ -26,6 +50,7 @@ KernelApi MakeSystemKernel() {
         ::CreateEventW, ::SetEvent, ::ResetEvent, ::WaitForSingleObject, nullptr, nullptr,
         nullptr, nullptr, ::MoveFileExW, ::RemoveDirectoryW, ::GetDriveTypeW, ::DeleteVolumeMountPointW,
         ::GetFinalPathNameByHandleW, nullptr, ::CreateDirectoryW, ::CreateSymbolicLinkW,
+        SetFileInformationAsWindows, ::SetFilePointerEx,
     };
     api.GetFileInformationByName = OptionalKernelExport<decltype(api.GetFileInformationByName)>("GetFileInformationByName");
     api.FindFirstFileNameW = OptionalKernelExport<decltype(api.FindFirstFileNameW)>("FindFirstFileNameW");

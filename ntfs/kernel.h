@@ -64,6 +64,9 @@ struct KernelApi {
     // New folders and symbolic links (the links made by a drop).
     BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
     BOOLEAN(WINAPI* CreateSymbolicLinkW)(LPCWSTR, LPCWSTR, DWORD);
+    // An open file's or stream's new name, end of data and delete disposition; its place in the data.
+    BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* SetFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
 };
 
 // The by-name query's class and answer, as the system's headers declare them.

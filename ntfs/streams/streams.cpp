@@ -24,13 +24,16 @@ struct StreamHeader {
 };
 static_assert(sizeof(StreamHeader) == 24, "header buffer");
 
-// ":name:$DATA" becomes "name"; a rest without a colon stays whole.
+// ":name:$DATA" becomes "name"; a rest without a colon stays whole. False for a stream of another
+// type (":name:$LOGGED_UTILITY_STREAM"), which holds no content the user can open.
 bool Bare(wchar_t* name) {
     size_t length = wcslen(name);
     size_t start = length > 0 && name[0] == L':' ? 1 : 0;
     memmove(name, name + start, (length - start + 1) * sizeof(wchar_t));
-    if (wchar_t* colon = wcschr(name, L':')) *colon = L'\0';
-    return true;
+    wchar_t* colon = wcschr(name, L':');
+    if (!colon) return true;
+    *colon = L'\0';
+    return CompareStringOrdinal(colon + 1, -1, L"$DATA", -1, TRUE) == CSTR_EQUAL;
 }
 
 // One backup walk over an item's streams; the context is released and the handle closed
@@ -80,7 +83,7 @@ public:
                     return listed && Bare(name);
                 }
             }
-            if (listed) return Bare(name);
+            if (listed && Bare(name)) return true;
         }
         return false;
     }
@@ -137,8 +140,7 @@ public:
             name[kNameChars - 1] = L'\0';
             bool fits = wcsnlen(found_.cStreamName, kNameChars) < kNameChars;
             pending_ = Kernel().FindNextStreamW(search_.Get(), &found_) != FALSE;
-            Bare(name);
-            if (fits && name[0] != L'\0') return true; // "::$DATA" is the unnamed stream
+            if (fits && Bare(name) && name[0] != L'\0') return true; // "::$DATA" is the unnamed stream
         }
         return false;
     }

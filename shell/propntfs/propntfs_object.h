@@ -11,6 +11,7 @@
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
+#include "shell/propntfs/stream_ops.h"
 #include "shell/ui_language.h"
 
 namespace kestrune {
@@ -69,14 +70,16 @@ private:
     // Whether the file is gone; the first time, the page says so and disables what acted on it.
     bool FileGone(HWND page);
     void Tell(HWND owner, UINT text, UINT icon);
-    // What a copy into a new target tells when it fails; a read or write failure removes the target.
-    struct CopyFailureTexts {
+    // What the page tells for each way a stream operation ends other than done: the target's name
+    // taken, the target not made, a read or a write that failed. In use and out of memory are told
+    // alike by all; a cancel tells nothing. True when the operation was done.
+    struct OutcomeTexts {
         UINT exists;
         UINT notCreated;
         UINT readFailed;
         UINT writeFailed;
     };
-    bool CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags, const CopyFailureTexts& texts);
+    bool TellOutcome(HWND page, StreamOutcome outcome, const OutcomeTexts& texts);
 
     // The stream-name dialog 209 (stream_name_dialog.cpp): false when the user cancels.
     bool AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]);
@@ -156,6 +159,10 @@ enum PropNtfsText : UINT {
     kStreamExistsText = 171,
     kNetworkLinksText = 172,
     kFileGoneText = 185,
+    kStreamInUseText = 180,
+    kPreviewInUseText = 181,
+    kPreviewUnreadableText = 182,
+    kFileInUseText = 183,
 };
 
 } // namespace kestrune

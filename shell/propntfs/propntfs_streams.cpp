@@ -12,7 +12,7 @@
 #include "ntfs/streams/streams.h"
 #include "server/module.h"
 #include "shell/bounded_text.h"
-#include "shell/propntfs/content_copy.h"
+#include "shell/propntfs/copy_progress.h"
 #include "shell/propntfs/file_dialogs.h"
 #include "shell/propntfs/preview_text.h"
 
@@ -20,16 +20,7 @@ namespace kestrune {
 namespace {
 
 constexpr DWORD kPreviewBytes = 1024;
-constexpr DWORD kExistingStreamFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL;
 
-HANDLE OpenForReading(const wchar_t* path, DWORD flags) {
-    return Kernel().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
-}
-
-// Only ever a new target: an existing stream or file of that name is never overwritten.
-HANDLE CreateNew(const wchar_t* path, DWORD flags) {
-    return Kernel().CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
-}
 
 // `stem` + `middle` + n + `end` with the first n that names no existing file; empty when the
 // name cannot fit.
@@ -58,6 +49,19 @@ void VisibleName(const wchar_t* name, wchar_t (&shown)[kShownNameChars]) {
     }
     shown[used] = L'\0';
 }
+
+// A reference to the page's object for as long as a copy's worker runs and its outcome is told:
+// the sheet may be closed meanwhile.
+class Held {
+public:
+    explicit Held(IShellPropSheetExt* object) : object_(object) { object_->AddRef(); }
+    ~Held() { object_->Release(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    IShellPropSheetExt* object_;
+};
 
 } // namespace
 
@@ -108,15 +112,19 @@ void PropNtfsObject::CloseStreamSection(HWND page) {
         EnableWindow(GetDlgItem(page, id), FALSE);
 }
 
+// An empty stream shows nothing; one that cannot be read says so, and why where another program holds it.
 void PropNtfsObject::PreviewStream(HWND page) {
     SetDlgItemTextW(page, kStreamPreview, L"");
     wchar_t path[kStreamPathChars];
     if (!SelectedStreamPath(page, path)) return;
-    ScopedHandle stream(OpenForReading(path, kExistingStreamFlags));
-    if (!stream.Valid()) return;
+    ScopedHandle stream(OpenToRead(path));
     BYTE bytes[kPreviewBytes];
     DWORD read = 0;
-    if (!Kernel().ReadFile(stream.Get(), bytes, kPreviewBytes, &read, nullptr) || read > kPreviewBytes) return;
+    if (!stream.Valid() || !Kernel().ReadFile(stream.Get(), bytes, kPreviewBytes, &read, nullptr) || read > kPreviewBytes) {
+        bool inUse = GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
+        SetDlgItemTextW(page, kStreamPreview, UiText(inUse ? kPreviewInUseText : kPreviewUnreadableText));
+        return;
+    }
     wchar_t text[kPreviewBytes + 1];
     DecodePreview(bytes, read, read == kPreviewBytes, text);
     SetDlgItemTextW(page, kStreamPreview, text);
@@ -127,7 +135,7 @@ void PropNtfsObject::DeleteStream(HWND page) {
     if (!SelectedStreamPath(page, path)) return;
     if (MessageBoxW(page, UiText(kDeleteStreamQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
     if (!Kernel().DeleteFileW(path)) {
-        Tell(page, kDeleteFailedText, MB_ICONERROR);
+        Tell(page, GetLastError() == ERROR_SHARING_VIOLATION ? kStreamInUseText : kDeleteFailedText, MB_ICONERROR);
         return;
     }
     HWND list = GetDlgItem(page, kStreamList);
@@ -149,62 +157,60 @@ void PropNtfsObject::ShowStreamMenu(HWND page) {
     DestroyMenu(menu);
 }
 
-// Through one chunk-sized block, so memory does not grow with the content (4 GiB and more).
-bool PropNtfsObject::CopyToNewTarget(HWND page, HANDLE source, const wchar_t* target, DWORD flags,
-                                     const CopyFailureTexts& texts) {
-    ScopedGlobal chunk(kCopyChunkBytes);
-    if (!chunk.Valid()) return Tell(page, kOutOfMemoryText, MB_ICONERROR), false;
-    ScopedHandle written(CreateNew(target, flags));
-    if (!written.Valid()) {
-        DWORD error = GetLastError();
-        bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-        return Tell(page, taken ? texts.exists : texts.notCreated, MB_ICONERROR), false;
+bool PropNtfsObject::TellOutcome(HWND page, StreamOutcome outcome, const OutcomeTexts& texts) {
+    UINT text = 0;
+    switch (outcome) {
+    case StreamOutcome::Done: return true;
+    case StreamOutcome::Cancelled: return false;
+    case StreamOutcome::Exists: text = texts.exists; break;
+    case StreamOutcome::InUse: text = kStreamInUseText; break;
+    case StreamOutcome::TargetInUse: text = kFileInUseText; break;
+    case StreamOutcome::OutOfMemory: text = kOutOfMemoryText; break;
+    case StreamOutcome::CreateFailed: text = texts.notCreated; break;
+    case StreamOutcome::WriteFailed: text = texts.writeFailed; break;
+    default: text = texts.readFailed; break;
     }
-    CopyResult result = CopyContent(source, written.Get(), chunk.As<void>());
-    written.Reset();
-    if (result == CopyResult::Copied) return true;
-    Kernel().DeleteFileW(target); // a partial copy would pass for the whole; this call created it
-    Tell(page, result == CopyResult::ReadFailed ? texts.readFailed : texts.writeFailed, MB_ICONERROR);
+    Tell(page, text, MB_ICONERROR);
     return false;
 }
 
+// The copies run on a worker (RunWithProgress); the page's object stays while the page's thread
+// waits for it, even if the sheet is closed meanwhile.
 void PropNtfsObject::NewStreamFromFile(HWND page) {
     wchar_t file[MAX_PATH] = {};
     if (!ShowOpenFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1, false)) return;
-    ScopedHandle source(OpenForReading(file, FILE_ATTRIBUTE_NORMAL));
+    Held held(this);
+    ScopedHandle source(OpenToRead(file));
     if (!source.Valid()) return Tell(page, kFileOpenFailedText, MB_ICONERROR);
     wchar_t name[MAX_PATH], path[kStreamPathChars];
     if (!AskStreamName(page, name)) return;
     if (!StreamPath(name, path)) return Tell(page, kNameTooLongText, MB_ICONERROR);
-    const CopyFailureTexts texts = {kStreamExistsText, kStreamCreateFailedText, kFileReadFailedText,
-                                    kStreamWriteFailedText};
-    if (CopyToNewTarget(page, source.Get(), path, kExistingStreamFlags, texts)) FillStreamList(page);
+    auto copy = [&](CopyProgress* progress) { return CopyIntoNew(source.Get(), path, progress); };
+    StreamOutcome outcome = RunWithProgress(page, copy);
+    const OutcomeTexts texts = {kStreamExistsText, kStreamCreateFailedText, kFileReadFailedText, kStreamWriteFailedText};
+    if (TellOutcome(page, outcome, texts) && IsWindow(page)) FillStreamList(page);
 }
 
-// Written beside the chosen file and put in its place only when complete: a copy that fails half
-// way leaves the file the user agreed to replace as it was.
+// Written whole beside the chosen file before a byte of it changes; the file itself stays the same
+// file (see SaveStreamTo).
 void PropNtfsObject::SaveStreamToFile(HWND page) {
     wchar_t path[kStreamPathChars];
     if (!SelectedStreamPath(page, path)) return;
     wchar_t file[MAX_PATH];
     FirstFreeName(filePath_, L".Stream", L"", file);
     if (!ShowSaveFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1)) return;
-    ScopedHandle stream(OpenForReading(path, kExistingStreamFlags));
-    if (!stream.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
     wchar_t beside[MAX_PATH];
     FirstFreeName(file, L".~", L".tmp", beside);
     if (!beside[0]) return Tell(page, kFileCreateFailedText, MB_ICONERROR);
-    const CopyFailureTexts texts = {kFileCreateFailedText, kFileCreateFailedText, kStreamReadFailedText,
-                                    kFileWriteFailedText};
-    if (!CopyToNewTarget(page, stream.Get(), beside, FILE_ATTRIBUTE_NORMAL, texts)) return;
-    if (!Kernel().MoveFileExW(beside, file, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        Kernel().DeleteFileW(beside);
-        Tell(page, kFileCreateFailedText, MB_ICONERROR); // a folder of that name, or a file in use
-    }
+    Held held(this);
+    auto save = [&](CopyProgress* progress) { return SaveStreamTo(path, file, beside, progress); };
+    StreamOutcome outcome = RunWithProgress(page, save);
+    const OutcomeTexts texts = {kFileCreateFailedText, kFileCreateFailedText, kStreamReadFailedText, kFileWriteFailedText};
+    TellOutcome(page, outcome, texts);
 }
 
-// A copy under the new name first, then the old name goes: a failure on the way leaves the old
-// stream as it was, so no content is ever held only in memory. The new name must be free.
+// In place where the volume can; otherwise a copy under the new name, and the old name goes only
+// once the copy is whole (see RenameStreamTo). The new name must be free.
 void PropNtfsObject::RenameStream(HWND page) {
     wchar_t oldPath[kStreamPathChars];
     if (!SelectedStreamPath(page, oldPath)) return;
@@ -212,19 +218,12 @@ void PropNtfsObject::RenameStream(HWND page) {
     if (!AskStreamName(page, name)) return;
     if (!StreamPath(name, newPath)) return Tell(page, kNameTooLongText, MB_ICONERROR);
     // "note" renamed to "NOTE" names the same stream (NTFS ignores case): it stays as it is.
-    if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) != CSTR_EQUAL) {
-        ScopedHandle source(OpenForReading(oldPath, kExistingStreamFlags));
-        if (!source.Valid()) return Tell(page, kStreamReadFailedText, MB_ICONERROR);
-        const CopyFailureTexts texts = {kStreamExistsText, kStreamCreateFailedText, kRenameKeptOldText,
-                                        kRenameKeptOldText};
-        if (!CopyToNewTarget(page, source.Get(), newPath, kExistingStreamFlags, texts)) return;
-        source.Reset();
-        if (!Kernel().DeleteFileW(oldPath)) {
-            Kernel().DeleteFileW(newPath);
-            Tell(page, kRenameKeptOldText, MB_ICONERROR);
-        }
-    }
-    FillStreamList(page);
+    if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) == CSTR_EQUAL) return;
+    Held held(this);
+    auto rename = [&](CopyProgress* progress) { return RenameStreamTo(oldPath, newPath, name, progress); };
+    StreamOutcome outcome = RunWithProgress(page, rename);
+    const OutcomeTexts texts = {kStreamExistsText, kRenameKeptOldText, kRenameKeptOldText, kRenameKeptOldText};
+    if (TellOutcome(page, outcome, texts) && IsWindow(page)) FillStreamList(page);
 }
 
 } // namespace kestrune

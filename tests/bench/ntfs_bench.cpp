@@ -16,6 +16,7 @@
 #include "ntfs/kernel_override.h"
 #include "ntfs/overlay_checks.h"
 #include "ntfs/streams/streams.h"
+#include "shell/propntfs/stream_ops.h"
 #include "tests/fake/fake_volumes.h"
 
 using namespace kestrune;
@@ -178,6 +179,17 @@ void StreamFigures() {
     }
     printf("list streams: bytes moved through BackupRead, streams of 1 KiB %lld, of 64 MiB %lld (%s)\n", moved[0],
            moved[1], moved[0] == moved[1] ? "equal" : "NOT EQUAL");
+    // Renaming a 64 MiB stream: the bytes read and written, where the volume renames in place and
+    // where it refuses that and the stream is copied.
+    for (bool inPlace : {true, false}) {
+        volumes.SetStreamRenames(L'D', inPlace);
+        volumes.MakeStreamOfSize(L"D:\\large.bin", L"big", 64u << 20);
+        volumes.ResetStats();
+        bool done = RenameStreamTo(L"\\\\?\\D:\\large.bin:big", L"\\\\?\\D:\\large.bin:moved", L"moved", nullptr) == StreamOutcome::Done;
+        printf("stream rename 64 MiB: %lld bytes moved (%s%s)\n", volumes.Stats().bytesRead + volumes.Stats().bytesWritten,
+               inPlace ? "renamed in place" : "volume refuses renaming in place: copied", done ? "" : ", FAILED");
+        volumes.Api().DeleteFileW(L"D:\\large.bin:moved");
+    }
 }
 
 // Both overlays as Explorer calls them (path and the attributes it listed) over a folder of 10,000

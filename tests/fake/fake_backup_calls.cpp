@@ -39,6 +39,7 @@ BOOL WINAPI FakeBackupRead(HANDLE handle, LPBYTE buffer, DWORD bytes, LPDWORD re
         };
         if (!record->isDir) add(BACKUP_DATA, L"", record->data.size());
         for (auto& s : record->streams) add(BACKUP_ALTERNATE_DATA, L":" + s.first + L":$DATA", s.second.size());
+        for (auto& s : record->otherStreams) add(BACKUP_ALTERNATE_DATA, L":" + s.first + L":" + s.second, 0);
         if (!record->reparse.empty()) add(BACKUP_REPARSE_DATA, L"", record->reparse.size());
         void* key = walk.get();
         impl->backups.emplace(key, std::move(walk));

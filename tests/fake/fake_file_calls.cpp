@@ -77,6 +77,7 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     } else {
         Record* record = at.record;
         if (record->denied) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (open.Deletes() && record->deleteDenied.count(Upper(at.stream))) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (record->listDenied && open.Reads()) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (record->adminOnly && open.Writes() && !g.impl->elevated) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (record->isDir && at.stream.empty() && !(flags & FILE_FLAG_BACKUP_SEMANTICS))
@@ -127,7 +128,7 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
                 ++g.impl->badReleases;
                 return Fail(ERROR_INVALID_HANDLE, FALSE);
             }
-            g.impl->handles.erase(it);
+            CloseFileHandle(g.impl, it);
             return TRUE;
         }
     }
@@ -186,6 +187,7 @@ BOOL WINAPI FakeDeleteFileW(LPCWSTR path) {
         auto& streams = record->streams;
         for (auto it = streams.begin(); it != streams.end(); ++it) {
             if (!SameName(it->first, at.stream)) continue;
+            if (record->deleteDenied.count(Upper(at.stream))) return Fail(ERROR_ACCESS_DENIED, FALSE);
             for (auto& h : g.impl->handles)
                 if (h.second.kind == HandleObject::File && h.second.file.record == record &&
                     SameName(h.second.file.stream, at.stream) && !(h.second.file.share & FILE_SHARE_DELETE))
@@ -215,6 +217,7 @@ BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD bytes, LPDWORD read
     DWORD count = static_cast<DWORD>(std::min<uint64_t>(available, bytes));
     if (count) std::memcpy(buffer, data->data() + file.position, count);
     file.position += count;
+    g.impl->stats.bytesRead += count;
     if (read) *read = count;
     return TRUE;
 }
@@ -230,6 +233,7 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD wr
     if (data->size() < file.position + bytes) data->resize(file.position + bytes);
     if (bytes) std::memcpy(data->data() + file.position, buffer, bytes);
     file.position += bytes;
+    g.impl->stats.bytesWritten += bytes;
     if (written) *written = bytes;
     return TRUE;
 }

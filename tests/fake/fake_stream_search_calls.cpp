@@ -33,6 +33,7 @@ HANDLE WINAPI FakeFindFirstStreamW(LPCWSTR path, STREAM_INFO_LEVELS level, LPVOI
         search.names.push_back(L":" + stream.first + L":$DATA");
         search.sizes.push_back(stream.second.size());
     }
+    for (auto& other : at.record->otherStreams) search.names.push_back(L":" + other.first + L":" + other.second), search.sizes.push_back(0);
     HANDLE handle = g.impl->NewHandle(std::move(search));
     if (FakeFindNextStreamW(handle, data)) return handle;
     g.impl->handles.erase(reinterpret_cast<uintptr_t>(handle));

@@ -4,6 +4,7 @@
 #include "tests/fake/fake_volumes.h"
 
 #include <mutex>
+#include <set>
 
 namespace kestrune::testing {
 
@@ -31,6 +32,8 @@ struct Record {
     int links = 0;
     std::vector<uint8_t> data;
     std::vector<std::pair<std::wstring, std::vector<uint8_t>>> streams;
+    std::vector<std::pair<std::wstring, std::wstring>> otherStreams; // name and a type other than $DATA
+    std::set<std::wstring> deleteDenied; // streams (upper case, "" the unnamed one) this user may not delete
     std::vector<uint8_t> reparse;
     std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
     std::map<std::wstring, Record*> byUpperName;
@@ -92,6 +95,7 @@ struct OpenFile {
     DWORD access = 0;
     DWORD share = 0;
     uint64_t position = 0;
+    bool deletePending = false; // the stream, or this entry of the file, goes when its last handle closes
     bool Reads() const { return access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA); }
     bool Writes() const { return access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA); }
     bool Deletes() const { return access & (DELETE | GENERIC_ALL); }
@@ -217,5 +221,8 @@ void BindBackupCalls(KernelApi& api);
 void BindHeapAndEventCalls(KernelApi& api);
 void BindStreamSearchCalls(KernelApi& api, StreamCalls calls);
 void BindNamespaceCalls(KernelApi& api);
+void BindHandleInfoCalls(KernelApi& api);
+// Closes a file handle; a delete disposition set on it takes effect once no handle holds that stream.
+void CloseFileHandle(Impl* impl, std::map<uintptr_t, HandleObject>::iterator it);
 
 } // namespace kestrune::testing

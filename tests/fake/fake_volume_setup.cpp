@@ -17,6 +17,7 @@ FakeVolumeSet::FakeVolumeSet() : impl_(std::make_unique<Impl>()) {
     BindHeapAndEventCalls(impl_->api);
     BindStreamSearchCalls(impl_->api, StreamCalls::Present);
     BindNamespaceCalls(impl_->api);
+    BindHandleInfoCalls(impl_->api);
 }
 
 FakeVolumeSet::~FakeVolumeSet() {
@@ -69,6 +70,11 @@ void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {
     impl_->VolumeByLetter(letter)->options.driveType = type;
 }
 
+void FakeVolumeSet::SetStreamRenames(wchar_t letter, bool inPlace) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    impl_->VolumeByLetter(letter)->options.renamesStreams = inPlace;
+}
+
 void FakeVolumeSet::AddDriveAlias(wchar_t letter, const std::wstring& target) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->aliases[static_cast<wchar_t>(towupper(letter))] = target;
@@ -110,6 +116,13 @@ void FakeVolumeSet::MakeStreamOfSize(const std::wstring& path, const std::wstrin
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     Record* record = impl_->MustFind(path);
     impl_->StreamData(record, name, true)->assign(bytes, 0x5A);
+}
+
+void FakeVolumeSet::MakeTypedStream(const std::wstring& path, const std::wstring& name, const std::wstring& type) {
+    WithRecord(*impl_, path, [&](Record& r) { r.otherStreams.emplace_back(name, type); });
+}
+void FakeVolumeSet::DenyStreamDelete(const std::wstring& path, const std::wstring& name) {
+    WithRecord(*impl_, path, [&](Record& r) { r.deleteDenied.insert(Upper(name)); });
 }
 
 void FakeVolumeSet::MakeLink(const std::wstring& existing, const std::wstring& newPath) {

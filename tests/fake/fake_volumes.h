@@ -25,6 +25,7 @@ struct VolumeOptions {
     uint64_t firstIndex = 0x100; // file indexes start here on every volume, so they coincide
     int namesBeforeRefusal = -1; // FindFirst/NextFileNameW refuse the volume after this many names; -1: never
     UINT driveType = DRIVE_FIXED; // what GetDriveTypeW reports: DRIVE_REMOTE for a mapped network drive
+    bool renamesStreams = true;   // false: renaming an open stream is refused (ERROR_INVALID_PARAMETER), as by a redirector
 };
 
 // FindFirstStreamW and FindNextStreamW: in the table, missing (before Vista), or in the table but
@@ -51,6 +52,7 @@ struct FakeStats {
     long long findFirsts = 0;
     long long findNexts = 0;
     long long backupBytesRead = 0;
+    long long bytesRead = 0, bytesWritten = 0; // through ReadFile and WriteFile
     long long allocations = 0;
     long long liveBytes = 0;
     long long peakBytes = 0;
@@ -80,6 +82,7 @@ public:
     // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
     void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
+    void SetStreamRenames(wchar_t letter, bool inPlace); // as VolumeOptions::renamesStreams
 
     // Content, by full path. Parents must exist (a junction or mount makes its own folder where
     // missing). Paths pass through junctions like any open.
@@ -87,6 +90,10 @@ public:
     void MakeFile(const std::wstring& path, const std::string& data = "");
     void MakeStream(const std::wstring& path, const std::wstring& name, const std::string& data);
     void MakeStreamOfSize(const std::wstring& path, const std::wstring& name, size_t bytes);
+    // A stream of another type than $DATA (":name:$TYPE"), listed by the stream calls, never opened as data.
+    void MakeTypedStream(const std::wstring& path, const std::wstring& name, const std::wstring& type);
+    // Opens of this stream ("" the unnamed one) asking for DELETE are refused: write but not delete.
+    void DenyStreamDelete(const std::wstring& path, const std::wstring& name);
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .

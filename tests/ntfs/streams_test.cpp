@@ -43,6 +43,16 @@ TEST_F(NamedStreams, StreamsAreListedInTheFilesOrder) {
     EXPECT_EQ(List(L"D:\\f.txt", 3), L"b\r\na\r\n spaced name\r\n");
 }
 
+// A stream of another type holds no content to open: both ways list the data streams alone.
+TEST_F(NamedStreams, OnlyDataStreamsAreListed) {
+    volumes.MakeStream(L"D:\\f.txt", L"a", "a");
+    volumes.MakeTypedStream(L"D:\\f.txt", L"t", L"$LOGGED_UTILITY_STREAM");
+    for (StreamCalls calls : {StreamCalls::Present, StreamCalls::Absent}) {
+        volumes.SetStreamCalls(calls);
+        EXPECT_TRUE(List(L"D:\\f.txt", 1) == L"a\r\n" && CountNamedStreams(L"D:\\f.txt") == 1) << static_cast<int>(calls);
+    }
+}
+
 TEST_F(NamedStreams, EmptyStreamsDoNotEndTheWalk) {
     volumes.MakeStream(L"D:\\f.txt", L"empty", "");
     volumes.MakeStream(L"D:\\f.txt", L"after", "x");

@@ -28,6 +28,7 @@ public:
     std::vector<std::wstring> told; // the message boxes' texts,
     std::vector<bool> errors;       // whether each had the error icon,
     std::wstring offered;           // and the file name the last file dialog offered
+    int progressShown = 0;          // progress windows of long copies (answered with the next button)
 
 private:
     static constexpr const wchar_t* kNameDialog = L"ストリーム名の入力";
@@ -57,6 +58,9 @@ private:
             PostMessageW(dialog, WM_COMMAND, Next().button, 0);
             // A refused name: the name dialog takes the next answer once the box is gone.
             if (TextOf(GetWindow(dialog, GW_OWNER)) == kNameDialog) TypeAndClose(GetWindow(dialog, GW_OWNER), true);
+        } else if (GetDlgItem(dialog, 1001)) {
+            ++progressShown;
+            PostMessageW(dialog, WM_COMMAND, Next().button, 0);
         } else if (TextOf(dialog) == kNameDialog) {
             TypeAndClose(dialog, true);
         } else if (GetDlgItem(dialog, cmb13)) {

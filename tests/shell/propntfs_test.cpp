@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -23,8 +24,8 @@ const std::wstring kItem = L"D:\\docs\\item.txt";
 constexpr uint64_t kHugeSize = (4ull << 30) + 3;
 
 // Faults by path over the volume set: writes that fail, reads that end early, a source of
-// kHugeSize bytes, and a target that only counts the bytes reaching it.
-enum class Fault { FailWrites, EndEarly, Huge, Count };
+// kHugeSize bytes, a target that only counts the bytes reaching it, and a source read slowly.
+enum class Fault { FailWrites, EndEarly, Huge, Count, Slow };
 struct Faults {
     static inline std::vector<std::pair<std::wstring, Fault>> byPath;
     static inline std::map<HANDLE, Fault> open;
@@ -38,6 +39,7 @@ struct Faults {
     static const KernelApi& Fake() { return FakeVolumeSet::Active()->Api(); }
     static bool Is(HANDLE h, Fault fault) { return open.count(h) && open[h] == fault; }
     static BOOL WINAPI Read(HANDLE h, LPVOID data, DWORD bytes, LPDWORD read, LPOVERLAPPED o) {
+        if (Is(h, Fault::Slow)) Sleep(25);
         if (!Is(h, Fault::Huge) && !Is(h, Fault::EndEarly)) return Fake().ReadFile(h, data, bytes, read, o);
         *read = Is(h, Fault::Huge) ? static_cast<DWORD>(std::min<uint64_t>(bytes, kHugeSize - hugeRead)) : 0;
         memset(data, 'H', *read);
@@ -234,7 +236,7 @@ TEST_F(PropertyPage, StreamsListPreviewDeletionAndTheEditMenu) {
     volumes.Api().CloseHandle(busy);
     EXPECT_EQ(sheet->Items(kStreamList).size(), 2u);
     sheet->Command(kDeleteStreamButton);
-    EXPECT_EQ(script.told, (Texts{Ui(kDeleteStreamQuestion), Ui(kDeleteStreamQuestion), Ui(kDeleteFailedText), Ui(kDeleteStreamQuestion)}));
+    EXPECT_EQ(script.told, (Texts{Ui(kDeleteStreamQuestion), Ui(kDeleteStreamQuestion), Ui(kStreamInUseText), Ui(kDeleteStreamQuestion)}));
     EXPECT_EQ(script.errors, (std::vector<bool>{false, false, true, false}));
     EXPECT_EQ(sheet->Items(kStreamList), Texts{L"s1"});
     EXPECT_EQ(sheet->Text(kStreamPreview), L"");
@@ -250,7 +252,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     volumes.MakeFile(source, content);
     volumes.MakeFolder(folder); // the real folder holds no such name: the dialog lets it pass
     struct Case { int command; std::wstring stream; std::vector<Answer> answers; std::pair<std::wstring, Fault> fault;
-                  std::wstring offered; Texts told; std::wstring where; Texts streams; } cases[] = {
+                  std::wstring offered; Texts told; std::wstring where; Texts streams; bool renamesInPlace = true; } cases[] = {
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {L":note", Fault::FailWrites}, L"",
          {Ui(kStreamWriteFailedText)}, s1, {L"s1"}},
         {kNewStreamCommand, L"s1", {Type(source), Type(L"note")}, {}, L"", {}, note, {L"s1", L"note"}},
@@ -259,7 +261,8 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         {kSaveStreamCommand, L"s1", {Type(folder)}, {}, L"item.txt.Stream2", {Ui(kFileCreateFailedText)}, s1, {L"s1"}},
         {kSaveStreamCommand, L"s1", {Type(saved)}, {L":s1", Fault::EndEarly}, L"item.txt.Stream2",
          {Ui(kStreamReadFailedText)}, s1, {L"s1"}},
-        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {Ui(kRenameKeptOldText)}, s1, {L"s1"}},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {Ui(kRenameKeptOldText)}, s1, {L"s1"}, false},
+        {kRenameStreamCommand, L"s1", {Type(L"t")}, {L":t", Fault::FailWrites}, L"", {}, kItem + L":t", {L"t"}}, // nothing written
         {kRenameStreamCommand, L"s1", {Type(L""), Press(IDOK), Type(L"a:b"), Press(IDOK), Type(std::wstring(300, L'n')),
          Press(IDOK), Type(std::wstring(256, L'n')), Press(IDOK), Type(L"note")}, {}, L"",
          {Ui(kEmptyNameText), Ui(kInvalidNameText), Ui(kNameTooLongText), Ui(kNameTooLongText)}, note, {L"note"}},
@@ -267,6 +270,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
     for (auto& c : cases) {
         SCOPED_TRACE("row " + std::to_string(&c - cases));
         volumes.MakeStream(kItem, c.stream, content);
+        volumes.SetStreamRenames(L'D', c.renamesInPlace);
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, c.stream);
         Faults::byPath = {c.fault};
@@ -408,6 +412,76 @@ TEST_F(PropertyPage, APathLongerThanMaxPathIsTakenWhole) {
     DialogScript script({});
     sheet->Command(kEnumerateButton);
     EXPECT_TRUE(Idle() && script.told == Texts{Ui(kEnumerationFailedText)});
+}
+
+// A stream another program writes without sharing it, one the user may write but not delete (on
+// volumes that rename in place and that do not), and an empty one: each step tells what stands in its way.
+TEST_F(PropertyPage, HeldAndUndeletableStreamsAreToldAndLeftAsTheyWere) {
+    const std::wstring saved = temp_ + L"kestrune-held.bin", inUse = Ui(kStreamInUseText), ask = Ui(kDeleteStreamQuestion);
+    struct Case { std::wstring stream, preview; Texts told; } cases[] = {{L"held", Ui(kPreviewInUseText), {inUse, inUse, ask, inUse}},
+        {L"fixed", L"fixed", {Ui(kRenameKeptOldText), ask, Ui(kDeleteFailedText)}}, {L"empty", L"", {}}};
+    for (auto& c : cases) for (bool inPlace : {true, false}) {
+        SCOPED_TRACE(Narrow(c.stream) + (inPlace ? " renamed in place" : " copied"));
+        volumes.MakeStream(kItem, c.stream, c.stream == L"empty" ? "" : Narrow(c.stream));
+        volumes.DenyStreamDelete(kItem, L"fixed");
+        volumes.SetStreamRenames(L'D', inPlace);
+        HANDLE writer = volumes.Api().CreateFileW((kItem + L":held").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Select(kStreamList, c.stream);
+        EXPECT_EQ(sheet->Text(kStreamPreview), c.preview);
+        std::vector<Answer> answers = {Type(L"new"), Press(IDOK), Press(IDYES), Press(IDOK)};
+        if (c.stream == L"held") answers.insert(answers.begin(), {Type(saved), Press(IDOK)});
+        DialogScript script(c.told.empty() ? std::vector<Answer>{} : answers);
+        for (int command : {kSaveStreamCommand, kRenameStreamCommand, kDeleteStreamButton})
+            if (!c.told.empty() && (command != kSaveStreamCommand || c.stream == L"held")) sheet->Command(command);
+        EXPECT_EQ(script.told, c.told);
+        EXPECT_TRUE(volumes.StreamNames(kItem) == Texts{c.stream} && !volumes.Exists(saved)) << "a copy or a loss";
+        if (writer != INVALID_HANDLE_VALUE) volumes.Api().CloseHandle(writer);
+        Close();
+        volumes.Remove(kItem);
+        volumes.MakeFile(kItem, "item");
+    }
+}
+
+// Saving over a file writes its content: its other link shows it, its stream and attributes stay.
+// A slow copy shows its progress after about a second while the page's thread runs on, and a cancel
+// there leaves the file and the streams as they were, with nothing beside.
+TEST_F(PropertyPage, SavingOverAFileRewritesThatFileAndACancelLeavesItBe) {
+    const std::wstring target = temp_ + L"kestrune-target.txt", link = temp_ + L"kestrune-link.txt", source = temp_ + L"kestrune-slow.txt";
+    for (auto& real : {target, source}) CloseHandle(CreateFileW(real.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    volumes.MakeStreamOfSize(kItem, L"big", 8 << 20);
+    volumes.MakeStream(kItem, L"short", "new");
+    volumes.MakeFile(source, std::string(8 << 20, 's'));
+    static int ticks;
+    struct Case { int command; std::wstring stream; std::vector<Answer> answers; bool slow; std::string content; } cases[] = {
+        {kSaveStreamCommand, L"short", {Type(target), Press(IDYES)}, false, "new"},
+        {kSaveStreamCommand, L"big", {Type(target), Press(IDYES), Press(IDCANCEL)}, true, "old content"},
+        {kNewStreamCommand, L"big", {Type(source), Type(L"copy"), Press(IDCANCEL)}, true, "old content"}};
+    for (auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
+        volumes.MakeFile(target, "old content");
+        volumes.MakeLink(target, link);
+        volumes.MakeStream(target, L"mine", "kept");
+        volumes.AddAttributes(target, FILE_ATTRIBUTE_HIDDEN);
+        ASSERT_EQ(Open(), S_OK);
+        sheet->Select(kStreamList, c.stream);
+        Faults::byPath = {{c.slow ? L":big" : L"", Fault::Slow}, {c.slow ? source : L"", Fault::Slow}};
+        ticks = 0;
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+        DialogScript script(c.answers);
+        sheet->Command(c.command);
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(std::count(script.errors.begin(), script.errors.end(), true), 0) << "a failure was told";
+        EXPECT_EQ(script.progressShown, c.slow ? 1 : 0);
+        EXPECT_TRUE(!c.slow || ticks > 5) << "the page's thread waited for the copy";
+        EXPECT_TRUE(Content(link) == c.content && Content(target + L":mine") == "kept");
+        EXPECT_TRUE((volumes.Attributes(target) & FILE_ATTRIBUTE_HIDDEN) && !volumes.Exists(target + L".~1.tmp"));
+        EXPECT_EQ(volumes.StreamNames(kItem), (Texts{L"big", L"short"}));
+        Close();
+        volumes.Remove(link);
+        volumes.Remove(target);
+    }
+    for (auto& real : {target, source}) DeleteFileW(real.c_str());
 }
 
 } // namespace
