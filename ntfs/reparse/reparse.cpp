@@ -18,6 +18,24 @@ HANDLE OpenForReparse(const wchar_t* folder) {
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// -3, with the refused request's Win32 error left as the thread's last error (closing handles
+// on the way out must not overwrite it).
+int Refused(DWORD error) {
+    SetLastError(error);
+    return -3;
+}
+
+// Sends one reparse request through a write handle on `folder`; 0, -1 (no open) or Refused.
+int ReparseRequest(const wchar_t* folder, DWORD code, void* record, DWORD bytes) {
+    ScopedHandle handle(OpenForReparse(folder));
+    if (!handle.Valid()) return -1;
+    DWORD returned = 0;
+    BOOL done = Kernel().DeviceIoControl(handle.Get(), code, record, bytes, nullptr, 0, &returned, nullptr);
+    DWORD error = GetLastError();
+    handle.Reset();
+    return done ? 0 : Refused(error);
+}
+
 // Copies `path` and gives it a trailing backslash; false when it would not fit MAX_PATH.
 bool CopyWithBackslash(const wchar_t* path, wchar_t* out) {
     size_t length = BoundedPathLength(path);
@@ -52,13 +70,7 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
     record->printNameLength = 0;
     wmemcpy(reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset), substitute, n + 1);
 
-    ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return -1;
-    DWORD returned = 0;
-    return Kernel().DeviceIoControl(handle.Get(), kFsctlSetReparsePoint, record,
-                                    record->reparseDataLength + kReparseHeaderBytes, nullptr, 0, &returned, nullptr)
-               ? 0
-               : -3;
+    return ReparseRequest(folder, kFsctlSetReparsePoint, record, record->reparseDataLength + kReparseHeaderBytes);
 }
 
 int RemoveReparsePoint(const wchar_t* folder) {
@@ -70,16 +82,10 @@ int RemoveReparsePoint(const wchar_t* folder) {
     if (read == 0 && wcsncmp(target, L"Volume{", 7) == 0) {
         wchar_t mountPoint[MAX_PATH];
         if (!CopyWithBackslash(folder, mountPoint)) return -1;
-        return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : -3;
+        return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : Refused(GetLastError());
     }
-    ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return -1;
     DWORD header[2] = {kMountPointTag, 0}; // tag; data length 0 and reserved 0
-    DWORD returned = 0;
-    return Kernel().DeviceIoControl(handle.Get(), kFsctlDeleteReparsePoint, header, kReparseHeaderBytes, nullptr, 0,
-                                    &returned, nullptr)
-               ? 0
-               : -3;
+    return ReparseRequest(folder, kFsctlDeleteReparsePoint, header, kReparseHeaderBytes);
 }
 
 int IsMountableTarget(const wchar_t* target) {
@@ -94,9 +100,9 @@ int IsMountableTarget(const wchar_t* target) {
 int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {
     if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
     wchar_t root[MAX_PATH];
-    if (!CopyWithBackslash(driveRoot, root)) return -3;
+    if (!CopyWithBackslash(driveRoot, root)) return Refused(ERROR_INVALID_NAME);
     wchar_t volume[kVolumeNameChars];
-    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return -3;
+    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return Refused(GetLastError());
     return MountVolumeByName(folder, volume);
 }
 
@@ -105,11 +111,11 @@ int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName) {
     wchar_t volume[MAX_PATH] = L"\\\\?\\";
     const wchar_t* name = wcsncmp(volumeName, L"\\\\?\\", 4) == 0 ? volumeName + 4 : volumeName;
     // "\\?\", the name and a backslash must fit: the name may take MAX_PATH - 6 characters.
-    if (wcsncmp(name, L"Volume{", 7) != 0 || wcsnlen(name, MAX_PATH) > MAX_PATH - 6) return -3;
+    if (wcsncmp(name, L"Volume{", 7) != 0 || wcsnlen(name, MAX_PATH) > MAX_PATH - 6) return Refused(ERROR_INVALID_NAME);
     CopyWithBackslash(name, volume + 4);
     wchar_t mountPoint[MAX_PATH];
     if (!CopyWithBackslash(folder, mountPoint)) return -1;
-    return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : -3;
+    return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : Refused(GetLastError());
 }
 
 } // namespace kestrune

@@ -1,6 +1,8 @@
 // Writing and removing mount-point reparse data, and mounting volumes on folders.
 // Status: 0 success, -1 no such folder (or it cannot be opened, or the target does not fit),
 // -2 folder not empty, -3 the file-system or mount-manager request failed, -4 out of memory.
+// With -3 the thread's last error is the refused request's Win32 error (ERROR_ACCESS_DENIED when
+// the mount manager or the folder's security refuses this token).
 #pragma once
 #include <windows.h>
 

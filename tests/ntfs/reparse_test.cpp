@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,22 @@ TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
     EXPECT_EQ(MountVolume(L"D:\\missing", L"E:"), -1);
     EXPECT_EQ(MountVolume(L"D:\\data", L"Q:"), -3);
     EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
+}
+
+// A refused request keeps its Win32 error for the caller (access denied asks for elevation).
+TEST_F(ReparseWriting, ARefusedRequestLeavesItsWin32Error) {
+    volumes.MakeFolder(L"F:\\onFat");
+    const struct { const char* row; std::function<int()> call; DWORD error; } rows[] = {
+        {"junction on FAT", [] { return SetJunction(L"F:\\onFat", L"D:\\data"); }, ERROR_INVALID_FUNCTION},
+        {"remove no reparse point", [] { return RemoveReparsePoint(L"D:\\data"); }, ERROR_NOT_A_REPARSE_POINT},
+        {"mount on a full folder", [] { return MountVolume(L"D:\\full", L"E:"); }, ERROR_DIR_NOT_EMPTY},
+        {"no volume name", [] { return MountVolumeByName(L"D:\\j", L"D:\\data"); }, ERROR_INVALID_NAME},
+    };
+    for (const auto& r : rows) {
+        SetLastError(0);
+        EXPECT_EQ(r.call(), -3) << r.row;
+        EXPECT_EQ(GetLastError(), r.error) << r.row;
+    }
 }
 
 // Records as other tools and Windows itself lay them out, read by their offsets and lengths.
