@@ -63,12 +63,15 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
     if (!transfer.Valid()) return -4;
     auto* record = transfer.As<MountPointRecord>();
     record->reparseTag = kMountPointTag;
-    record->reparseDataLength = static_cast<uint16_t>(2 * n + 12);
+    // The print name is the DOS path, as the console's junction command writes it: other tools show it.
+    record->reparseDataLength = static_cast<uint16_t>(4 * n + 4);
     record->substituteNameOffset = 0;
     record->substituteNameLength = static_cast<uint16_t>(2 * n);
     record->printNameOffset = static_cast<uint16_t>(2 * n + 2);
-    record->printNameLength = 0;
-    wmemcpy(reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset), substitute, n + 1);
+    record->printNameLength = static_cast<uint16_t>(2 * (n - 4));
+    auto* names = reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset);
+    wmemcpy(names, substitute, n + 1);
+    wmemcpy(names + n + 1, substitute + 4, n - 3);
 
     return ReparseRequest(folder, kFsctlSetReparsePoint, record, record->reparseDataLength + kReparseHeaderBytes);
 }
