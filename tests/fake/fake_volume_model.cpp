@@ -171,11 +171,17 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
     std::wstring substitute(reinterpret_cast<const wchar_t*>(record->reparse.data() + names +
                                                               header->substituteNameOffset),
                             header->substituteNameLength / 2);
-    if (substitute.rfind(L"\\??\\", 0) != 0) {
+    DWORD flags = symbolic ? *reinterpret_cast<const DWORD*>(record->reparse.data() + 16) : 0;
+    std::wstring target = substitute.size() >= 4 ? substitute.substr(4) : L"";
+    if ((flags & 1) && !record->names.empty()) { // SYMLINK_FLAG_RELATIVE: from the link's own folder
+        std::wstring link = DosRoot(record->volume) + VolumePath(record->names.front().first, record->names.front().second);
+        if (link.rfind(L"\\\\?\\UNC\\", 0) == 0) link = L"\\" + link.substr(7);
+        else if (link.rfind(L"\\\\?\\", 0) == 0) link = link.substr(4);
+        if (!Canonical(link.substr(0, link.rfind(L'\\') + 1) + substitute, target)) target.clear();
+    } else if (substitute.rfind(L"\\??\\", 0) != 0) {
         error = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }
-    std::wstring target = substitute.substr(4);
     if (target.rfind(L"Volume{", 0) == 0) {
         Volume* v = VolumeByGuidPath(L"\\\\?\\" + target);
         if (!v) {
@@ -451,7 +457,7 @@ std::vector<std::wstring>::iterator FakeVolumeSet::Impl::MountEntry(Volume* volu
 }
 
 std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute, const std::wstring& print,
-                                   bool printNameFirst) {
+                                   bool printNameFirst, DWORD flags) {
     if (tag != kMountPointTag && tag != kSymbolicLinkTag) { // a filter's own data, opaque here
         std::vector<uint8_t> bytes = {0, 0, 0, 0, 8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
         std::memcpy(bytes.data(), &tag, 4);
@@ -469,6 +475,7 @@ std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute, co
     record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
     record->printNameOffset = printNameFirst ? 0 : secondOffset;
     record->printNameLength = static_cast<uint16_t>(print.size() * 2);
+    if (tag == kSymbolicLinkTag) std::memcpy(bytes.data() + 16, &flags, 4);
     std::memcpy(bytes.data() + names, first.c_str(), first.size() * 2);
     std::memcpy(bytes.data() + names + secondOffset, second.c_str(), second.size() * 2);
     return bytes;

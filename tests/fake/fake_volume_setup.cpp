@@ -134,12 +134,12 @@ void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& vo
     if (Volume* volume = impl_->VolumeByGuidPath(volumeName)) volume->mountedAt.push_back(folder + L"\\");
 }
 
-void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder) {
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder, bool relative) {
     if (folder)
         MakeFolder(path);
     else
         MakeFile(path);
-    SetRawReparse(path, ReparseRecord(kSymbolicLinkTag, L"\\??\\" + target, target));
+    SetRawReparse(path, ReparseRecord(kSymbolicLinkTag, relative ? target : L"\\??\\" + target, target, false, relative));
 }
 
 void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {
