@@ -6,6 +6,7 @@
 #include "ntfs/scoped.h"
 #include "ntfs/volumes/volumes.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace kestrune {
@@ -14,7 +15,12 @@ namespace {
 constexpr DWORD kVolumeNameChars = 1024;
 
 HANDLE OpenForReparse(const wchar_t* folder) {
-    return Kernel().CreateFileW(folder, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(folder, device)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Kernel().CreateFileW(device, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -50,9 +56,55 @@ bool CopyWithBackslash(const wchar_t* path, wchar_t* out) {
 
 } // namespace
 
+bool DevicePath(const wchar_t* path, wchar_t (&device)[kDevicePathChars]) {
+    wchar_t full[MAX_PATH];
+    if (!path || wcsncmp(path, L"\\\\?\\", 4) == 0) { // already one: taken as it stands
+        if (!path || wcsnlen(path, kDevicePathChars) >= kDevicePathChars) return false;
+        wcscpy(device, path);
+        return true;
+    }
+    if (BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, full)) return false;
+    bool share = full[0] == L'\\' && full[1] == L'\\';
+    wcscpy(device, share ? L"\\\\?\\UNC" : L"\\\\?\\");
+    wcscat(device, share ? full + 1 : full);
+    return true;
+}
+
+int SaveReparsePoint(const wchar_t* folder, SavedReparse& saved) {
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(folder, device)) return -1;
+    ScopedHandle handle(Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+    if (!handle.Valid()) return -1;
+    saved.size = 0;
+    BOOL done = Kernel().DeviceIoControl(handle.Get(), kFsctlGetReparsePoint, nullptr, 0, saved.bytes,
+                                         kReparseTransferBytes, &saved.size, nullptr);
+    DWORD error = GetLastError();
+    handle.Reset();
+    if (!done) return error == ERROR_NOT_A_REPARSE_POINT ? -1 : Refused(error);
+    return saved.size >= kReparseHeaderBytes && saved.size <= kReparseTransferBytes ? 0 : Refused(ERROR_INVALID_REPARSE_DATA);
+}
+
+int RestoreReparsePoint(const wchar_t* folder, const SavedReparse& saved) {
+    const auto* record = reinterpret_cast<const MountPointRecord*>(saved.bytes);
+    if (saved.size < kReparseHeaderBytes || saved.size > kReparseTransferBytes) return Refused(ERROR_INVALID_REPARSE_DATA);
+    DWORD offset = record->substituteNameOffset, length = record->substituteNameLength;
+    if (record->reparseTag == kMountPointTag && saved.size >= kPathBufferOffset + offset + length && length >= 22 &&
+        length / 2 < MAX_PATH) {
+        wchar_t name[MAX_PATH];
+        memcpy(name, saved.bytes + kPathBufferOffset + offset, length);
+        name[length / 2] = L'\0';
+        if (wcsncmp(name, L"\\??\\Volume{", 11) == 0) return MountVolumeByName(folder, name + 4);
+    }
+    return ReparseRequest(folder, kFsctlSetReparsePoint, const_cast<BYTE*>(saved.bytes), saved.size);
+}
+
 int SetJunction(const wchar_t* folder, const wchar_t* target) {
     if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
-    if (!IsFolderEmpty(folder)) return -2;
+    // A mount point's own folder is empty by rule; its listing would be the target's.
+    if (!HasReparsePoint(folder) && !IsFolderEmpty(folder)) return -2;
     // "\??\" + target + "\" must fit MAX_PATH; a target that does not is refused before any write.
     wchar_t substitute[MAX_PATH];
     if (!CopyWithBackslash(target, substitute) || wcslen(substitute) + 4 >= MAX_PATH) return -1;

@@ -6,7 +6,25 @@
 #pragma once
 #include <windows.h>
 
+#include "ntfs/reparse/reparse_record.h"
+
 namespace kestrune {
+
+// "\\?\" and the full path of `path` ("\\?\UNC\server\share\..." for a share), so the system
+// rewrites no name (a trailing dot or space stays); false when it does not fit.
+constexpr DWORD kDevicePathChars = MAX_PATH + 8;
+bool DevicePath(const wchar_t* path, wchar_t (&device)[kDevicePathChars]);
+
+// A folder's reparse record as the file system returned it, kept to be put back byte for byte.
+struct SavedReparse {
+    BYTE bytes[kReparseTransferBytes];
+    DWORD size = 0;
+};
+// 0, -1 no reparse point or no open, -3 refused (last error kept).
+int SaveReparsePoint(const wchar_t* folder, SavedReparse& saved);
+// Puts a saved record back on the folder: a volume mount through the mount manager, so that it
+// lists it again; any other record exactly as saved, both names as they were.
+int RestoreReparsePoint(const wchar_t* folder, const SavedReparse& saved);
 
 int SetJunction(const wchar_t* folder, const wchar_t* target);
 int RemoveReparsePoint(const wchar_t* folder);

@@ -2,6 +2,7 @@
 #include "shell/reparsepoint/reparsepoint_object.h"
 
 #include "ntfs/paths.h"
+#include "ntfs/volumes/volumes.h"
 #include "ntfs/reparse/reparse.h"
 #include "shell/reparsepoint/browse_for_target.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
@@ -17,12 +18,15 @@ bool ReparsePointObject::ChooseTarget(HWND owner, const wchar_t* initial, wchar_
             Say(owner, kNotLocalTarget, MB_ICONERROR);
             return false;
         }
-        // NTFS names ignore case: D:\A chosen for D:\a is the folder itself.
-        if (IsSamePath(target, folderPath_)) {
+        // By identity: the folder under another case or its short name, or a place reached
+        // through its own mount, is the folder itself.
+        if (IsWithin(target, identity_)) {
             Say(owner, kCannotMountItself, MB_ICONERROR);
             continue;
         }
-        if (IsAncestorPath(target, folderPath_) && Say(owner, kAncestorWarning, MB_ICONWARNING | MB_YESNO) != IDYES)
+        FolderIdentity chosen;
+        if (ReadIdentity(target, false, chosen) && IsWithin(folderPath_, chosen) &&
+            Say(owner, kAncestorWarning, MB_ICONWARNING | MB_YESNO) != IDYES)
             continue;
         return true;
     }
@@ -35,11 +39,10 @@ void ReparsePointObject::CreateMountFlow(HWND owner) {
     }
     wchar_t target[MAX_PATH];
     if (!ChooseTarget(owner, folderPath_, target)) return;
-    if (MountTarget(folderPath_, target) == 0)
-        Say(owner, kMountSet, MB_ICONINFORMATION);
-    else
-        Say(owner, kMountNotSet, MB_ICONERROR);
-    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+    // The folder may have been replaced while the browser was open: nothing is set on another one.
+    bool set = StillTheFolder() && MountTarget(folderPath_, target) == 0;
+    Say(owner, set ? kMountSet : kMountNotSet, set ? MB_ICONINFORMATION : MB_ICONERROR);
+    NotifyChanged(set);
 }
 
 } // namespace kestrune

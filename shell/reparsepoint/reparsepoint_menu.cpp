@@ -38,7 +38,10 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
         return selected;
     }
     if (!IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
-    return FolderHasReparsePoint() || IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
+    if (!ReadIdentity(folderPath_, true, identity_)) return E_INVALIDARG;
+    remote_ = IsNetworkPath(folderPath_) != 0;
+    if (FolderHasReparsePoint()) return S_OK;
+    return !remote_ && IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "kestrune_h.h"
+#include "ntfs/volumes/volumes.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
@@ -37,6 +38,7 @@ public:
     // The information dialog's two flows (mount_change.cpp); `dialog` owns their messages.
     void RemoveMountFlow(HWND dialog);
     void ChangeMountFlow(HWND dialog, const wchar_t* shownTarget);
+    bool OffersChange() const { return !remote_; }
 
     const wchar_t* FolderPath() const { return folderPath_; }
     // A message box of string `text` under the library's title.
@@ -47,6 +49,10 @@ protected:
     ~ReparsePointObject() = default;
 
 private:
+    // Whether the folder named now is still the one the user picked (not replaced or moved away).
+    bool StillTheFolder() const;
+    // Tells the shell that the folder's content and the folder itself (its icon, its overlay) changed.
+    void NotifyChanged(bool mountChanged) const;
     // Whether the folder carries a mount, a folder link or a reparse point of unreadable tag now;
     // unreadable attributes count as one.
     bool FolderHasReparsePoint() const;
@@ -56,6 +62,10 @@ private:
 
     wchar_t caption_[100];
     wchar_t folderPath_[MAX_PATH];
+    FolderIdentity identity_; // taken when the user picked the folder
+    // On a share (or a mapped drive) the server resolves a mount on its own drives: a target chosen
+    // here would lead elsewhere there, so no mount is set or changed, only shown and removed.
+    bool remote_ = false;
 };
 
 // A drive root (E:\) mounts that drive's volume; anything else becomes a junction. 0 on success.
