@@ -296,6 +296,8 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
             error = ERROR_ACCESS_DENIED;
             return false;
         }
+        auto shortName = current->longNames.find(Upper(name)); // a short name opens its file by its name
+        if (shortName != current->longNames.end()) name = shortName->second;
         Record* child = Child(current, name);
         if (!child) {
             if (!last) {

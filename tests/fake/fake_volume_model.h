@@ -33,6 +33,7 @@ struct Record {
     std::vector<uint8_t> reparse;
     std::vector<std::pair<std::wstring, Record*>> children; // in creation order, as a search returns them
     std::map<std::wstring, Record*> byUpperName;
+    std::map<std::wstring, std::wstring> longNames; // a child's 8.3 short name (upper case) to its name
     std::vector<std::pair<Record*, std::wstring>> names; // every (folder, name) that holds this record
     Volume* volume = nullptr;
 

@@ -156,6 +156,12 @@ void FakeVolumeSet::SetReparseUnreadable(const std::wstring& path) {
     WithRecord(*impl_, path, [](Record& r) { r.reparseUnreadable = true; });
 }
 
+void FakeVolumeSet::SetShortName(const std::wstring& path, const std::wstring& shortName) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Located at = impl_->MustLocate(path, false);
+    at.parent->longNames[Upper(shortName)] = at.name;
+}
+
 void FakeVolumeSet::SetDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.denied = true; }); }
 
 void FakeVolumeSet::SetListingDenied(const std::wstring& path) { WithRecord(*impl_, path, [](Record& r) { r.listDenied = true; }); }

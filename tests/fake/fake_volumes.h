@@ -89,6 +89,8 @@ public:
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
     // To D:\x.txt; a relative one stores its text as Windows lays it out ("..\x", SYMLINK_FLAG_RELATIVE).
     void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false, bool relative = false);
+    // The 8.3 name NTFS gives an entry beside its long name ("MOUNT-~1"): it opens the same entry.
+    void SetShortName(const std::wstring& path, const std::wstring& shortName);
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void SetReparseUnreadable(const std::wstring& path);
     void SetDenied(const std::wstring& path); // cannot be opened or listed
