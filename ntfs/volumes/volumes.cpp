@@ -208,6 +208,20 @@ bool ReadIdentity(const wchar_t* path, bool asItLies, FolderIdentity& identity) 
     return true;
 }
 
+bool LongPathOf(const wchar_t* path, wchar_t* longPath) {
+    wchar_t device[kDevicePathChars], final[kFinalPathChars];
+    if (!DevicePath(path, device)) return false;
+    ScopedHandle opened(OpenForQuery(device, true));
+    if (!opened.Valid() || !FinalPath(opened.Get(), VOLUME_NAME_DOS, final) || wcsncmp(final, L"\\\\?\\", 4) != 0)
+        return false;
+    bool share = _wcsnicmp(final + 4, L"UNC\\", 4) == 0;
+    const wchar_t* rest = final + (share ? 7 : 4);
+    if (wcslen(rest) + (share ? 1 : 0) >= MAX_PATH) return false;
+    wcscpy(longPath, share ? L"\\" : L"");
+    wcscat(longPath, rest);
+    return true;
+}
+
 int IsWithin(const wchar_t* path, const FolderIdentity& folder) {
     wchar_t walk[kDevicePathChars], resolved[kFinalPathChars];
     if (!DevicePath(path, walk)) return 0;

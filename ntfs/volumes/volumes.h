@@ -41,6 +41,8 @@ struct FolderIdentity {
 // The identity of `path`: of its own entry with `asItLies` (a reparse point on it is not
 // followed), else of what it leads to. False when it cannot be opened.
 bool ReadIdentity(const wchar_t* path, bool asItLies, FolderIdentity& identity);
+// The path of `path`'s own entry as the system names it: long names, its volume's DOS root.
+bool LongPathOf(const wchar_t* path, wchar_t* longPath);
 // 1 when `path` or a folder above it is `folder`: along the path as written (each step as it
 // lies, so a path through the folder's own mount counts) and along the path the system resolves.
 int IsWithin(const wchar_t* path, const FolderIdentity& folder);

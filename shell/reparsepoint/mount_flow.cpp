@@ -1,6 +1,8 @@
 // The create flow: mount a chosen folder or drive on the empty folder.
 #include "shell/reparsepoint/reparsepoint_object.h"
 
+#include <cwchar>
+
 #include "ntfs/paths.h"
 #include "ntfs/volumes/volumes.h"
 #include "ntfs/reparse/reparse.h"
@@ -38,7 +40,10 @@ void ReparsePointObject::CreateMountFlow(HWND owner) {
         return;
     }
     wchar_t target[MAX_PATH];
-    if (!ChooseTarget(owner, folderPath_, target)) return;
+    // The browser opens on the folder under its long name, however Explorer named it.
+    wchar_t initial[MAX_PATH];
+    if (!LongPathOf(folderPath_, initial)) wcscpy(initial, folderPath_);
+    if (!ChooseTarget(owner, initial, target)) return;
     // The folder may have been replaced while the browser was open: nothing is set on another one.
     bool set = StillTheFolder() && MountTarget(folderPath_, target) == 0;
     Say(owner, set ? kMountSet : kMountNotSet, set ? MB_ICONINFORMATION : MB_ICONERROR);

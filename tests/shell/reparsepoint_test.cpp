@@ -112,6 +112,7 @@ TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
 }
 
 TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
+    volumes.SetShortName(root, L"MOUNT-~1");
     struct Case {
         const char* name;
         std::wstring selected;
@@ -124,6 +125,7 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
     const Case cases[] = {
         {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", 2},
         {"the folder itself, other case", Upper(folder), {folder, L""}, {}, {kSelf}, L"", 0},
+        {"the folder itself, by its short name", L"K:\\MOUNT-~1\\x", {folder, L""}, {}, {kSelf}, L"", 0},
         {"the folder itself, with a backslash", folder + L"\\", {folder, L""}, {}, {kSelf}, L"", 0},
         {"above the folder, No", folder, {root, L""}, {IDNO}, {kAncestor}, L"", 0},
         {"above the folder, Yes: its drive", folder, {L"K:\\"}, {IDYES}, {kAncestor, kSet}, VolumeOf(L'K'), 2},
