@@ -182,6 +182,14 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
         error = ERROR_PATH_NOT_FOUND;
         return nullptr;
     }
+    // On a share the server resolves the name on its own drives: "C:\x" is the server's C:, never ours.
+    if (!record->volume->uncRoot.empty() && target.size() >= 3 && target[1] == L':' && !(flags & 1)) {
+        if (towupper(target[0]) != record->volume->serverDrive) {
+            error = ERROR_PATH_NOT_FOUND;
+            return nullptr;
+        }
+        target = record->volume->uncRoot + target.substr(2);
+    }
     if (target.rfind(L"Volume{", 0) == 0) {
         Volume* v = VolumeByGuidPath(L"\\\\?\\" + target);
         if (!v) {

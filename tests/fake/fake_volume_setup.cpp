@@ -59,9 +59,10 @@ std::wstring FakeVolumeSet::AddUnletteredVolume(const VolumeOptions& options) {
     return MakeVolume(*impl_, 0, L"", options);
 }
 
-void FakeVolumeSet::AddShare(const std::wstring& uncRoot) {
+void FakeVolumeSet::AddShare(const std::wstring& uncRoot, wchar_t serverDrive) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     MakeVolume(*impl_, 0, uncRoot, VolumeOptions{});
+    impl_->volumes.back()->serverDrive = static_cast<wchar_t>(towupper(serverDrive));
 }
 
 void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {

@@ -72,7 +72,10 @@ public:
     // Volumes. Each returns the volume GUID path, "\\?\Volume{...}\".
     std::wstring AddVolume(wchar_t letter, const VolumeOptions& options = {});
     std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
-    void AddShare(const std::wstring& uncRoot); // \\server\share
+    // \\server\share, the root of the server's drive `serverDrive`: the server resolves a reparse
+    // point on the share on its own drives, so "\??\S:\x" leads into the share and "\??\C:\x" to
+    // no drive of ours.
+    void AddShare(const std::wstring& uncRoot, wchar_t serverDrive = L'S');
     void SetReady(wchar_t letter, bool ready);
     // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
