@@ -6,6 +6,7 @@
 #include "ntfs/scoped.h"
 #include "ntfs/volumes/volumes.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace kestrune {
@@ -14,8 +15,31 @@ namespace {
 constexpr DWORD kVolumeNameChars = 1024;
 
 HANDLE OpenForReparse(const wchar_t* folder) {
-    return Kernel().CreateFileW(folder, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(folder, device)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Kernel().CreateFileW(device, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// -3, with the refused request's Win32 error left as the thread's last error (closing handles
+// on the way out must not overwrite it).
+int Refused(DWORD error) {
+    SetLastError(error);
+    return -3;
+}
+
+// Sends one reparse request through a write handle on `folder`; 0, -1 (no open) or Refused.
+int ReparseRequest(const wchar_t* folder, DWORD code, void* record, DWORD bytes) {
+    ScopedHandle handle(OpenForReparse(folder));
+    if (!handle.Valid()) return -1;
+    DWORD returned = 0;
+    BOOL done = Kernel().DeviceIoControl(handle.Get(), code, record, bytes, nullptr, 0, &returned, nullptr);
+    DWORD error = GetLastError();
+    handle.Reset();
+    return done ? 0 : Refused(error);
 }
 
 // Copies `path` and gives it a trailing backslash; false when it would not fit MAX_PATH.
@@ -48,9 +72,55 @@ private:
 
 } // namespace
 
+bool DevicePath(const wchar_t* path, wchar_t (&device)[kDevicePathChars]) {
+    wchar_t full[MAX_PATH];
+    if (!path || wcsncmp(path, L"\\\\?\\", 4) == 0) { // already one: taken as it stands
+        if (!path || wcsnlen(path, kDevicePathChars) >= kDevicePathChars) return false;
+        wcscpy(device, path);
+        return true;
+    }
+    if (BoundedPathLength(path) >= MAX_PATH || !GetFullPath(path, full)) return false;
+    bool share = full[0] == L'\\' && full[1] == L'\\';
+    wcscpy(device, share ? L"\\\\?\\UNC" : L"\\\\?\\");
+    wcscat(device, share ? full + 1 : full);
+    return true;
+}
+
+int SaveReparsePoint(const wchar_t* folder, SavedReparse& saved) {
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(folder, device)) return -1;
+    ScopedHandle handle(Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                             nullptr));
+    if (!handle.Valid()) return -1;
+    saved.size = 0;
+    BOOL done = Kernel().DeviceIoControl(handle.Get(), kFsctlGetReparsePoint, nullptr, 0, saved.bytes,
+                                         kReparseTransferBytes, &saved.size, nullptr);
+    DWORD error = GetLastError();
+    handle.Reset();
+    if (!done) return error == ERROR_NOT_A_REPARSE_POINT ? -1 : Refused(error);
+    return saved.size >= kReparseHeaderBytes && saved.size <= kReparseTransferBytes ? 0 : Refused(ERROR_INVALID_REPARSE_DATA);
+}
+
+int RestoreReparsePoint(const wchar_t* folder, const SavedReparse& saved) {
+    const auto* record = reinterpret_cast<const MountPointRecord*>(saved.bytes);
+    if (saved.size < kReparseHeaderBytes || saved.size > kReparseTransferBytes) return Refused(ERROR_INVALID_REPARSE_DATA);
+    DWORD offset = record->substituteNameOffset, length = record->substituteNameLength;
+    if (record->reparseTag == kMountPointTag && saved.size >= kPathBufferOffset + offset + length && length >= 22 &&
+        length / 2 < MAX_PATH) {
+        wchar_t name[MAX_PATH];
+        memcpy(name, saved.bytes + kPathBufferOffset + offset, length);
+        name[length / 2] = L'\0';
+        if (wcsncmp(name, L"\\??\\Volume{", 11) == 0) return MountVolumeByName(folder, name + 4);
+    }
+    return ReparseRequest(folder, kFsctlSetReparsePoint, const_cast<BYTE*>(saved.bytes), saved.size);
+}
+
 int SetJunction(const wchar_t* folder, const wchar_t* target) {
     if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
-    if (!IsFolderEmpty(folder)) return -2;
+    // A mount point's own folder is empty by rule; its listing would be the target's.
+    if (!HasReparsePoint(folder) && !IsFolderEmpty(folder)) return -2;
     // "\??\" + target + "\" must fit MAX_PATH; a target that does not is refused before any write.
     wchar_t substitute[MAX_PATH];
     if (!CopyWithBackslash(target, substitute) || wcslen(substitute) + 4 >= MAX_PATH) return -1;
@@ -62,20 +132,18 @@ int SetJunction(const wchar_t* folder, const wchar_t* target) {
     if (!transfer.Valid()) return -4;
     auto* record = transfer.As<MountPointRecord>();
     record->reparseTag = kMountPointTag;
-    record->reparseDataLength = static_cast<uint16_t>(2 * n + 12);
+    // The print name is the DOS path, as the console's junction command writes it: other tools show it.
+    record->reparseDataLength = static_cast<uint16_t>(4 * n + 4);
     record->substituteNameOffset = 0;
     record->substituteNameLength = static_cast<uint16_t>(2 * n);
     record->printNameOffset = static_cast<uint16_t>(2 * n + 2);
-    record->printNameLength = 0;
-    wmemcpy(reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset), substitute, n + 1);
+    record->printNameLength = static_cast<uint16_t>(2 * (n - 4));
+    auto* names = reinterpret_cast<wchar_t*>(transfer.As<BYTE>() + kPathBufferOffset);
+    wmemcpy(names, substitute, n + 1);
+    wmemcpy(names + n + 1, substitute + 4, n - 3);
 
-    ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return kept.Keep(-1);
-    DWORD returned = 0;
-    return Kernel().DeviceIoControl(handle.Get(), kFsctlSetReparsePoint, record,
-                                    record->reparseDataLength + kReparseHeaderBytes, nullptr, 0, &returned, nullptr)
-               ? 0
-               : kept.Keep(-3);
+    int status = ReparseRequest(folder, kFsctlSetReparsePoint, record, record->reparseDataLength + kReparseHeaderBytes);
+    return status == 0 ? 0 : kept.Keep(status);
 }
 
 int RemoveReparsePoint(const wchar_t* folder) {
@@ -87,17 +155,12 @@ int RemoveReparsePoint(const wchar_t* folder) {
     if (read == 0 && wcsncmp(target, L"Volume{", 7) == 0) {
         wchar_t mountPoint[MAX_PATH];
         if (!CopyWithBackslash(folder, mountPoint)) return -1;
-        return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : -3;
+        return Kernel().DeleteVolumeMountPointW(mountPoint) ? 0 : Refused(GetLastError());
     }
     KeptError kept;
-    ScopedHandle handle(OpenForReparse(folder));
-    if (!handle.Valid()) return kept.Keep(-1);
     DWORD header[2] = {kMountPointTag, 0}; // tag; data length 0 and reserved 0
-    DWORD returned = 0;
-    return Kernel().DeviceIoControl(handle.Get(), kFsctlDeleteReparsePoint, header, kReparseHeaderBytes, nullptr, 0,
-                                    &returned, nullptr)
-               ? 0
-               : kept.Keep(-3);
+    int status = ReparseRequest(folder, kFsctlDeleteReparsePoint, header, kReparseHeaderBytes);
+    return status == 0 ? 0 : kept.Keep(status);
 }
 
 int IsMountableTarget(const wchar_t* target) {
@@ -112,9 +175,9 @@ int IsMountableTarget(const wchar_t* target) {
 int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {
     if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
     wchar_t root[MAX_PATH];
-    if (!CopyWithBackslash(driveRoot, root)) return -3;
+    if (!CopyWithBackslash(driveRoot, root)) return Refused(ERROR_INVALID_NAME);
     wchar_t volume[kVolumeNameChars];
-    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return -3;
+    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return Refused(GetLastError());
     return MountVolumeByName(folder, volume);
 }
 
@@ -123,11 +186,11 @@ int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName) {
     wchar_t volume[MAX_PATH] = L"\\\\?\\";
     const wchar_t* name = wcsncmp(volumeName, L"\\\\?\\", 4) == 0 ? volumeName + 4 : volumeName;
     // "\\?\", the name and a backslash must fit: the name may take MAX_PATH - 6 characters.
-    if (wcsncmp(name, L"Volume{", 7) != 0 || wcsnlen(name, MAX_PATH) > MAX_PATH - 6) return -3;
+    if (wcsncmp(name, L"Volume{", 7) != 0 || wcsnlen(name, MAX_PATH) > MAX_PATH - 6) return Refused(ERROR_INVALID_NAME);
     CopyWithBackslash(name, volume + 4);
     wchar_t mountPoint[MAX_PATH];
     if (!CopyWithBackslash(folder, mountPoint)) return -1;
-    return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : -3;
+    return Kernel().SetVolumeMountPointW(mountPoint, volume) ? 0 : Refused(GetLastError());
 }
 
 } // namespace kestrune

@@ -5,6 +5,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse/reparse.h"
 #include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
@@ -49,7 +50,9 @@ bool Win32Target(const wchar_t* name, size_t length, wchar_t* target) {
 int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag) {
     if (!HasReparsePoint(path)) return -1;
     // Attributes alone: junctions that deny listing (the system's compatibility junctions) open too.
-    ScopedHandle item(Kernel().CreateFileW(path, FILE_READ_ATTRIBUTES,
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(path, device)) return -1;
+    ScopedHandle item(Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                            nullptr));
@@ -64,11 +67,12 @@ int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag) {
     const BYTE* bytes = transfer.As<BYTE>();
     if (returned > kReparseTransferBytes || returned < kPathBufferOffset) return -3;
     DWORD names = kPathBufferOffset;
+    bool relative = false;
     if (record->reparseTag == kSymbolicLinkTag) {
         DWORD flags = 0;
         if (returned < names + sizeof flags) return -3;
         memcpy(&flags, bytes + names, sizeof flags);
-        if (flags & kRelativeLinkFlag) return -3;
+        relative = (flags & kRelativeLinkFlag) != 0;
         names += sizeof flags;
     } else if (record->reparseTag != kMountPointTag) {
         return -3;
@@ -78,17 +82,34 @@ int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag) {
     wchar_t name[MAX_PATH + 8];
     if (length / 2 >= MAX_PATH + 8) return -3;
     memcpy(name, bytes + names + offset, length); // the record need not be aligned for wide characters
-    if (!Win32Target(name, length / 2, target)) return -3;
+    if (relative) { // stored as written, relative to the link's own folder
+        if (wmemchr(name, L'\0', length / 2) || length / 2 >= MAX_PATH) return -3;
+        wmemcpy(target, name, length / 2);
+        target[length / 2] = L'\0';
+    } else if (!Win32Target(name, length / 2, target)) {
+        return -3;
+    }
     *tag = record->reparseTag;
-    return 0;
+    return relative ? 1 : 0;
+}
+
+bool ResolveRelativeLink(const wchar_t* link, const wchar_t* stored, wchar_t* resolved) {
+    wchar_t joined[2 * MAX_PATH + 2];
+    if (!GetFullPath(link, joined)) return false;
+    RemoveTrailingBackslash(joined);
+    wchar_t* last = wcsrchr(joined, L'\\');
+    if (!last || wcslen(stored) >= MAX_PATH) return false;
+    last[1] = L'\0';
+    wcscat(joined, stored);
+    return BoundedPathLength(joined) < MAX_PATH && GetFullPath(joined, resolved);
 }
 
 int GetReparseTarget(const wchar_t* path, wchar_t* target) {
     wchar_t read[MAX_PATH];
     DWORD tag = 0;
     int status = ReadLinkTarget(path, read, &tag);
-    if (status != 0) return status;
-    if (tag != kMountPointTag) return -3;
+    if (status < 0) return status;
+    if (status != 0 || tag != kMountPointTag) return -3;
     wcscpy(target, read);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
+#include "ntfs/reparse/reparse.h"
 #include "ntfs/reparse/reparse_record.h"
 #include "ntfs/scoped.h"
 
@@ -195,6 +196,51 @@ int IsNTFSPlace(const VolumePlace& place) {
     if (!Kernel().GetVolumeInformationW(place.volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, 64))
         return 0;
     return wcscmp(fileSystem, L"NTFS") == 0 ? 1 : 0;
+}
+
+bool ReadIdentity(const wchar_t* path, bool asItLies, FolderIdentity& identity) {
+    wchar_t device[kDevicePathChars];
+    if (!DevicePath(path, device)) return false;
+    ScopedHandle opened(OpenForQuery(device, asItLies));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!opened.Valid() || !Kernel().GetFileInformationByHandle(opened.Get(), &info)) return false;
+    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+bool LongPathOf(const wchar_t* path, wchar_t* longPath) {
+    wchar_t device[kDevicePathChars], final[kFinalPathChars];
+    if (!DevicePath(path, device)) return false;
+    ScopedHandle opened(OpenForQuery(device, true));
+    if (!opened.Valid() || !FinalPath(opened.Get(), VOLUME_NAME_DOS, final) || wcsncmp(final, L"\\\\?\\", 4) != 0)
+        return false;
+    bool share = _wcsnicmp(final + 4, L"UNC\\", 4) == 0;
+    const wchar_t* rest = final + (share ? 7 : 4);
+    if (wcslen(rest) + (share ? 1 : 0) >= MAX_PATH) return false;
+    wcscpy(longPath, share ? L"\\" : L"");
+    wcscat(longPath, rest);
+    return true;
+}
+
+int IsWithin(const wchar_t* path, const FolderIdentity& folder) {
+    wchar_t walk[kDevicePathChars], resolved[kFinalPathChars];
+    if (!DevicePath(path, walk)) return 0;
+    {
+        ScopedHandle opened(OpenForQuery(walk, true));
+        if (!opened.Valid() || !FinalPath(opened.Get(), VOLUME_NAME_DOS, resolved)) resolved[0] = L'\0';
+    }
+    wchar_t* const walks[] = {walk, resolved};
+    for (wchar_t* steps : walks) {
+        if (!steps[0]) continue;
+        do {
+            ScopedHandle opened(OpenForQuery(steps, true));
+            BY_HANDLE_FILE_INFORMATION info;
+            if (opened.Valid() && Kernel().GetFileInformationByHandle(opened.Get(), &info) &&
+                FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow} == folder)
+                return 1;
+        } while (CutLastComponent(steps));
+    }
+    return 0;
 }
 
 int IsNetworkPath(const wchar_t* path) {

@@ -25,8 +25,27 @@ int IsNTFSVolume(const wchar_t* path);
 // (MAX_PATH) is written only on success. -1 no reparse point or no open, -3 unreadable, -4 memory.
 int GetReparseTarget(const wchar_t* path, wchar_t* target);
 // The same for a mount point or a symbolic link, whose tag goes to `tag`; a symbolic link to a
-// share reads "\\server\share\...". A relative link, or a name in any other form, is unreadable (-3).
+// share reads "\\server\share\...". A relative link (SYMLINK_FLAG_RELATIVE) gives 1 and its text as
+// stored ("..\data"); a name in any other form is unreadable (-3).
 int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag);
+// The full path a relative link's stored text leads to from the link's own folder (MAX_PATH).
+bool ResolveRelativeLink(const wchar_t* link, const wchar_t* stored, wchar_t* resolved);
+// What names a folder whatever the path it is reached by (letter case, short name, junction,
+// SUBST drive): its volume's serial number and its file index.
+struct FolderIdentity {
+    DWORD serial = 0, indexHigh = 0, indexLow = 0;
+    bool operator==(const FolderIdentity& other) const {
+        return serial == other.serial && indexHigh == other.indexHigh && indexLow == other.indexLow;
+    }
+};
+// The identity of `path`: of its own entry with `asItLies` (a reparse point on it is not
+// followed), else of what it leads to. False when it cannot be opened.
+bool ReadIdentity(const wchar_t* path, bool asItLies, FolderIdentity& identity);
+// The path of `path`'s own entry as the system names it: long names, its volume's DOS root.
+bool LongPathOf(const wchar_t* path, wchar_t* longPath);
+// 1 when `path` or a folder above it is `folder`: along the path as written (each step as it
+// lies, so a path through the folder's own mount counts) and along the path the system resolves.
+int IsWithin(const wchar_t* path, const FolderIdentity& folder);
 // 1 for a UNC path or a path on a drive that reports itself as a network drive.
 int IsNetworkPath(const wchar_t* path);
 

@@ -22,12 +22,15 @@ bool ReparsePointObject::ChooseTarget(HWND owner, const wchar_t* initial, wchar_
             Say(owner, kNotLocalTarget, MB_ICONERROR);
             return false;
         }
-        // NTFS names ignore case: D:\A chosen for D:\a is the folder itself.
-        if (IsSamePath(target, folderPath_)) {
+        // By identity: the folder under another case or its short name, or a place reached
+        // through its own mount, is the folder itself.
+        if (IsWithin(target, identity_)) {
             Say(owner, kCannotMountItself, MB_ICONERROR);
             continue;
         }
-        if (IsAncestorPath(target, folderPath_) && Say(owner, kAncestorWarning, MB_ICONWARNING | MB_YESNO) != IDYES)
+        FolderIdentity chosen;
+        if (ReadIdentity(target, false, chosen) && IsWithin(folderPath_, chosen) &&
+            Say(owner, kAncestorWarning, MB_ICONWARNING | MB_YESNO) != IDYES)
             continue;
         return true;
     }
@@ -39,13 +42,17 @@ void ReparsePointObject::CreateMountFlow(HWND owner) {
         return;
     }
     wchar_t target[MAX_PATH];
-    if (!ChooseTarget(owner, folderPath_, target)) return;
-    int status = SetMount(owner, target);
+    // The browser opens on the folder under its long name, however Explorer named it.
+    wchar_t initial[MAX_PATH];
+    if (!LongPathOf(folderPath_, initial)) wcscpy(initial, folderPath_);
+    if (!ChooseTarget(owner, initial, target)) return;
+    // The folder may have been replaced while the browser was open: nothing is set on another one.
+    int status = StillTheFolder() ? SetMount(owner, target) : -1;
     if (status == 0)
         Say(owner, kMountSet, MB_ICONINFORMATION);
     else
         Say(owner, status == kDeclined ? kElevationDeclined : kMountNotSet, status == kDeclined ? MB_ICONWARNING : MB_ICONERROR);
-    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+    NotifyChanged(status == 0);
 }
 
 int ReparsePointObject::Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument) {
@@ -75,11 +82,13 @@ int ReparsePointObject::RemoveMount(HWND owner) {
                    nullptr);
 }
 
-// A volume by its name, a folder as a junction.
-int ReparsePointObject::RestoreMount(HWND owner, const wchar_t* oldTarget) {
-    bool volume = wcsncmp(oldTarget, L"Volume{", 7) == 0;
+// The saved record written back as it was; where this token is refused, the elevated helper puts
+// back `oldTarget` as it read back (a volume by its name, a folder as a junction), when it did.
+int ReparsePointObject::RestoreMount(HWND owner, const SavedReparse& saved, const wchar_t* oldTarget) {
     SetLastError(ERROR_SUCCESS);
-    int status = volume ? MountVolumeByName(folderPath_, oldTarget) : SetJunction(folderPath_, oldTarget);
+    int status = RestoreReparsePoint(folderPath_, saved);
+    if (!oldTarget[0]) return status;
+    bool volume = wcsncmp(oldTarget, L"Volume{", 7) == 0;
     return Elevate(owner, status, volume ? ElevatedOperation::SetVolumeMount : ElevatedOperation::SetJunction, oldTarget);
 }
 

@@ -1,5 +1,6 @@
 #include "shell/reparsepoint/reparse_info_dialog.h"
 
+#include <cstdio>
 #include <cwchar>
 
 #include "ntfs/reparse/reparse_record.h"
@@ -43,10 +44,8 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
         HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(kLibraryIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
         SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
         SetDlgItemTextW(dialog, kTargetEdit, init->target);
-        if (init->symbolicLink) {
-            SetDlgItemTextW(dialog, kTargetLabel, UiText(kSymbolicLinkLabel));
-            EnableWindow(GetDlgItem(dialog, kChangeButton), FALSE);
-        }
+        if (init->symbolicLink) SetDlgItemTextW(dialog, kTargetLabel, UiText(kSymbolicLinkLabel));
+        if (init->symbolicLink || !init->object->OffersChange()) EnableWindow(GetDlgItem(dialog, kChangeButton), FALSE);
         break;
     }
     case WM_DESTROY: // the small icon was loaded for this dialog alone
@@ -83,13 +82,21 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
 } // namespace
 
 void ReparseInfoDialog(ReparsePointObject& object, HWND owner) {
-    wchar_t target[MAX_PATH];
+    wchar_t target[MAX_PATH], also[MAX_PATH], shown[2 * MAX_PATH + 4];
     DWORD tag = 0;
-    if (ReadLinkTarget(object.FolderPath(), target, &tag) != 0) {
+    int read = ReadLinkTarget(object.FolderPath(), target, &tag);
+    if (read < 0) {
         object.Say(owner, kReadFailed, MB_ICONERROR);
         return;
     }
-    ReparseInfoInit init = {&object, owner, target, tag != kMountPointTag};
+    // Beside the text stored: the folder a relative link resolves to, the drive letter of a volume.
+    bool more = read == 1 ? ResolveRelativeLink(object.FolderPath(), target, also)
+                          : wcsncmp(target, L"Volume{", 7) == 0 && DriveRootFromVolumeName(target, also) == 0;
+    if (more)
+        swprintf(shown, sizeof shown / sizeof *shown, L"%ls (%ls)", target, also);
+    else
+        wcscpy(shown, target);
+    ReparseInfoInit init = {&object, owner, shown, tag != kMountPointTag};
     if (const DLGTEMPLATE* dialog = UiDialog(kInfoDialog))
         DialogBoxIndirectParamW(Module().instance, dialog, owner, InfoDialogProcedure, reinterpret_cast<LPARAM>(&init));
 }

@@ -43,16 +43,18 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
         return selected;
     }
     if (!IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
+    if (!ReadIdentity(folderPath_, true, identity_)) return E_INVALIDARG;
     if (IsDriveRoot(folderPath_)) {
         wchar_t target[MAX_PATH];
         DWORD tag = 0;
         return ReadLinkTarget(folderPath_, target, &tag) == 0 ? S_OK : E_INVALIDARG;
     }
+    remote_ = IsNetworkPath(folderPath_) != 0;
     ReparseKind kind = GetReparseKind(folderPath_);
     if (kind == ReparseKind::Unreadable || LeadsElsewhere(kind)) return S_OK;
     // A folder served in place (a sync root's placeholder) keeps its own reparse point, and an item
     // takes only one: it is offered nothing.
-    return kind == ReparseKind::None && IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
+    return kind == ReparseKind::None && !remote_ && IsFolderEmpty(folderPath_) ? S_OK : E_INVALIDARG;
 }
 
 HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT, UINT flags) {

@@ -1,5 +1,7 @@
 #include "shell/reparsepoint/reparsepoint_object.h"
 
+#include <shlobj.h>
+
 #include "ntfs/kernel.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/reparse/reparse_kind.h"
@@ -26,6 +28,16 @@ ReparsePointObject::ReparsePointObject() : caption_{}, folderPath_{} {
 bool ReparsePointObject::FolderHasReparsePoint() const {
     ReparseKind kind = GetReparseKind(folderPath_);
     return kind == ReparseKind::Unreadable || LeadsElsewhere(kind);
+}
+
+bool ReparsePointObject::StillTheFolder() const {
+    FolderIdentity now;
+    return ReadIdentity(folderPath_, true, now) && now == identity_;
+}
+
+void ReparsePointObject::NotifyChanged(bool mountChanged) const {
+    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, folderPath_, nullptr);
+    if (mountChanged) SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, folderPath_, nullptr);
 }
 
 int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {

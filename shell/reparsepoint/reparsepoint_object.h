@@ -6,6 +6,7 @@
 
 #include "kestrune_h.h"
 #include "ntfs/reparse/elevated_command.h"
+#include "ntfs/volumes/volumes.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
@@ -38,6 +39,7 @@ public:
     // The information dialog's two flows (mount_change.cpp); `dialog` owns their messages.
     void RemoveMountFlow(HWND dialog);
     void ChangeMountFlow(HWND dialog, const wchar_t* shownTarget);
+    bool OffersChange() const { return !remote_; }
 
     const wchar_t* FolderPath() const { return folderPath_; }
     // A message box of string `text` under the library's title.
@@ -48,6 +50,10 @@ protected:
     ~ReparsePointObject() = default;
 
 private:
+    // Whether the folder named now is still the one the user picked (not replaced or moved away).
+    bool StillTheFolder() const;
+    // Tells the shell that the folder's content and the folder itself (its icon, its overlay) changed.
+    void NotifyChanged(bool mountChanged) const;
     // Whether the folder carries a mount, a folder link or a reparse point of unreadable tag now;
     // unreadable attributes count as one.
     bool FolderHasReparsePoint() const;
@@ -62,13 +68,17 @@ private:
     static constexpr int kDeclined = -5;
     int SetMount(HWND owner, const wchar_t* target);
     int RemoveMount(HWND owner);
-    int RestoreMount(HWND owner, const wchar_t* oldTarget);
+    int RestoreMount(HWND owner, const SavedReparse& saved, const wchar_t* oldTarget);
     // `status` of the user's own attempt, with the thread's last error as it left it.
     int Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument);
 
     wchar_t caption_[100];
     wchar_t folderPath_[MAX_PATH];
     bool declined_ = false;
+    FolderIdentity identity_; // taken when the user picked the folder
+    // On a share (or a mapped drive) the server resolves a mount on its own drives: a target chosen
+    // here would lead elsewhere there, so no mount is set or changed, only shown and removed.
+    bool remote_ = false;
 };
 
 // A drive root (E:\) mounts that drive's volume; anything else becomes a junction. 0 on success.

@@ -210,6 +210,14 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
         return nullptr;
     }
     std::wstring target = substitute.substr(4);
+    // On a share the server resolves the name on its own drives: "C:\x" is the server's C:, never ours.
+    if (!record->volume->uncRoot.empty() && target.size() >= 3 && target[1] == L':') {
+        if (towupper(target[0]) != record->volume->serverDrive) {
+            error = ERROR_PATH_NOT_FOUND;
+            return nullptr;
+        }
+        target = record->volume->uncRoot + target.substr(2);
+    }
     if (target.rfind(L"Volume{", 0) == 0) {
         Volume* v = VolumeByGuidPath(L"\\\\?\\" + target);
         if (!v) {
@@ -485,7 +493,7 @@ std::vector<std::wstring>::iterator FakeVolumeSet::Impl::MountEntry(Volume* volu
 }
 
 std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute, const std::wstring& print,
-                                   bool printNameFirst) {
+                                   bool printNameFirst, DWORD flags) {
     if (tag != kMountPointTag && tag != kSymbolicLinkTag) { // a filter's own data, opaque here
         std::vector<uint8_t> bytes = {0, 0, 0, 0, 8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
         std::memcpy(bytes.data(), &tag, 4);
@@ -503,6 +511,7 @@ std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute, co
     record->substituteNameLength = static_cast<uint16_t>(substitute.size() * 2);
     record->printNameOffset = printNameFirst ? 0 : secondOffset;
     record->printNameLength = static_cast<uint16_t>(print.size() * 2);
+    if (tag == kSymbolicLinkTag) std::memcpy(bytes.data() + 16, &flags, 4);
     std::memcpy(bytes.data() + names, first.c_str(), first.size() * 2);
     std::memcpy(bytes.data() + names + secondOffset, second.c_str(), second.size() * 2);
     return bytes;

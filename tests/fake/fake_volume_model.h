@@ -71,6 +71,7 @@ struct Volume {
     wchar_t letter = 0;
     std::wstring guidPath; // \\?\Volume{...}\ .
     std::wstring uncRoot;  // shares only
+    wchar_t serverDrive = 0; // shares: the server's drive whose root the share is
     VolumeOptions options;
     Record* root = nullptr;
     std::vector<std::wstring> mountedAt; // the mount manager's folders of this volume, "D:\m\"

@@ -60,9 +60,10 @@ std::wstring FakeVolumeSet::AddUnletteredVolume(const VolumeOptions& options) {
     return MakeVolume(*impl_, 0, L"", options);
 }
 
-void FakeVolumeSet::AddShare(const std::wstring& uncRoot) {
+void FakeVolumeSet::AddShare(const std::wstring& uncRoot, wchar_t serverDrive) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     MakeVolume(*impl_, 0, uncRoot, VolumeOptions{});
+    impl_->volumes.back()->serverDrive = static_cast<wchar_t>(towupper(serverDrive));
 }
 
 void FakeVolumeSet::SetDriveType(wchar_t letter, UINT type) {
@@ -147,12 +148,12 @@ void FakeVolumeSet::MakeMount(const std::wstring& folder, const std::wstring& vo
     if (Volume* volume = impl_->VolumeByGuidPath(volumeName)) volume->mountedAt.push_back(folder + L"\\");
 }
 
-void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder) {
+void FakeVolumeSet::MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder, bool relative) {
     if (folder)
         MakeFolder(path);
     else
         MakeFile(path);
-    SetRawReparse(path, ReparseRecord(kSymbolicLinkTag, L"\\??\\" + target, target));
+    SetRawReparse(path, ReparseRecord(kSymbolicLinkTag, relative ? target : L"\\??\\" + target, target, false, relative));
 }
 
 void FakeVolumeSet::SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data) {

@@ -42,9 +42,10 @@ inline constexpr DWORD kCloudSubTag = 0x9000601A;     // IO_REPARSE_TAG_CLOUD_6
 inline constexpr DWORD kDedupTag = 0x80000013;        // IO_REPARSE_TAG_DEDUP
 inline constexpr DWORD kSymbolicLinkTag = 0xA000000C; // IO_REPARSE_TAG_SYMLINK
 // A REPARSE_DATA_BUFFER: mount-point and symbolic-link tags get their two names (a symbolic link
-// after its flags field), stored print name first when asked; any other tag gets opaque data.
+// after its flags field, SYMLINK_FLAG_RELATIVE (1) for a name relative to the link's folder),
+// stored print name first when asked; any other tag gets opaque data.
 std::vector<uint8_t> ReparseRecord(DWORD tag, const std::wstring& substitute = L"", const std::wstring& print = L"",
-                                   bool printNameFirst = false);
+                                   bool printNameFirst = false, DWORD flags = 0);
 
 struct FakeStats {
     long long kernelCalls = 0; // every call through the kernel table
@@ -77,7 +78,10 @@ public:
     // Volumes. Each returns the volume GUID path, "\\?\Volume{...}\".
     std::wstring AddVolume(wchar_t letter, const VolumeOptions& options = {});
     std::wstring AddUnletteredVolume(const VolumeOptions& options = {});
-    void AddShare(const std::wstring& uncRoot); // \\server\share
+    // \\server\share, the root of the server's drive `serverDrive`: the server resolves a reparse
+    // point on the share on its own drives, so "\??\S:\x" leads into the share and "\??\C:\x" to
+    // no drive of ours.
+    void AddShare(const std::wstring& uncRoot, wchar_t serverDrive = L'S');
     void SetReady(wchar_t letter, bool ready);
     // A letter that stands for a folder (SUBST S: D:\sub) or a share (a mapped network drive).
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
@@ -97,7 +101,8 @@ public:
     void MakeLink(const std::wstring& existing, const std::wstring& newPath);
     void MakeJunction(const std::wstring& folder, const std::wstring& target);   // D:\data
     void MakeMount(const std::wstring& folder, const std::wstring& volumeName);  // \\?\Volume{..}\ .
-    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false); // to D:\x.txt
+    // To D:\x.txt; a relative one stores its text as Windows lays it out ("..\x", SYMLINK_FLAG_RELATIVE).
+    void MakeSymbolicLink(const std::wstring& path, const std::wstring& target, bool folder = false, bool relative = false);
     void SetRawReparse(const std::wstring& path, const std::vector<uint8_t>& data);
     void MakeCloudSyncRoot(const std::wstring& folder); // it and each folder below (not links): cloud placeholders
     void SetReparseUnreadable(const std::wstring& path);

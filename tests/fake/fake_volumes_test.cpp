@@ -187,6 +187,13 @@ TEST_F(FakeVolumeSetTest, PathsPassThroughJunctionsAndMountedVolumes) {
     EXPECT_EQ(std::wstring(name), dGuid);
     EXPECT_FALSE(k.GetVolumeNameForVolumeMountPointW(L"D:", name, MAX_PATH));
     EXPECT_FALSE(k.GetVolumeNameForVolumeMountPointW(L"D:\\link\\", name, MAX_PATH));
+    // A share's junction is resolved by the server: its S: is the share, our D: it does not know.
+    volumes.AddShare(L"\\\\srv\\share");
+    volumes.MakeFolder(L"\\\\srv\\share\\docs");
+    volumes.MakeJunction(L"\\\\srv\\share\\own", L"S:\\docs");
+    volumes.MakeJunction(L"\\\\srv\\share\\ours", L"D:\\docs");
+    EXPECT_EQ(List(L"\\\\srv\\share\\own\\*"), (std::vector<std::wstring>{L".", L".."}));
+    EXPECT_EQ(k.GetFileAttributesW(L"\\\\srv\\share\\ours\\a.txt"), INVALID_FILE_ATTRIBUTES);
     // Junctions that lead into each other end with an error, not a hang.
     volumes.MakeFolder(L"D:\\p");
     volumes.MakeFolder(L"D:\\q");

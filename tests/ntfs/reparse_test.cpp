@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,24 +40,24 @@ protected:
 TEST_F(ReparseWriting, TheJunctionRecordIsExactlyAsTabulated) {
     ASSERT_EQ(SetJunction(L"D:\\j", L"D:\\data"), 0);
     std::vector<uint8_t> record = volumes.ReparseData(L"D:\\j");
-    ASSERT_EQ(record.size(), 44u); // bytes passed to the request
+    ASSERT_EQ(record.size(), 60u); // bytes passed to the request
     const auto* r = reinterpret_cast<const MountPointRecord*>(record.data());
     EXPECT_EQ(r->reparseTag, 0xA0000003u);
-    EXPECT_EQ(r->reparseDataLength, 36);
+    EXPECT_EQ(r->reparseDataLength, 52);
     EXPECT_EQ(r->reserved, 0);
     EXPECT_EQ(r->substituteNameOffset, 0);
     EXPECT_EQ(r->substituteNameLength, 24);
     EXPECT_EQ(r->printNameOffset, 26);
-    EXPECT_EQ(r->printNameLength, 0);
-    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(record.data() + 16), 12), L"\\??\\D:\\data\\");
-    EXPECT_EQ(record[40] | record[41] | record[42] | record[43], 0); // both terminators
+    EXPECT_EQ(r->printNameLength, 16); // the DOS path, as the console's junction command writes it
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(record.data() + 16), 22),
+              std::wstring(L"\\??\\D:\\data\\\0D:\\data\\\0", 22)); // both names, both terminators
     EXPECT_EQ(Target(L"D:\\j"), L"D:\\data\\");
     EXPECT_TRUE(volumes.Attributes(L"D:\\j") & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 TEST_F(ReparseWriting, ATrailingBackslashIsNotDoubled) {
     ASSERT_EQ(SetJunction(L"D:\\j\\", L"D:\\data\\"), 0);
-    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 44u);
+    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 60u);
     EXPECT_EQ(Target(L"D:\\j"), L"D:\\data\\");
 }
 
@@ -73,7 +74,7 @@ TEST_F(ReparseWriting, ChecksComeBeforeAnyWrite) {
 TEST_F(ReparseWriting, ATargetWhoseSubstituteNameWouldNotFitIsRefused) {
     std::wstring longest = L"D:\\" + std::wstring(251, L't'); // "\??\" + 254 + "\" = 259: fits
     EXPECT_EQ(SetJunction(L"D:\\j", longest.c_str()), 0);
-    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 20u + 2 * 259);
+    EXPECT_EQ(volumes.ReparseData(L"D:\\j").size(), 20u + 2 * 259 + 2 * 255);
     ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
     std::wstring tooLong = longest + L"u";
     EXPECT_NE(SetJunction(L"D:\\j", tooLong.c_str()), 0);
@@ -108,6 +109,22 @@ TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
     EXPECT_EQ(MountVolume(L"D:\\missing", L"E:"), -1);
     EXPECT_EQ(MountVolume(L"D:\\data", L"Q:"), -3);
     EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
+}
+
+// A refused request keeps its Win32 error for the caller (access denied asks for elevation).
+TEST_F(ReparseWriting, ARefusedRequestLeavesItsWin32Error) {
+    volumes.MakeFolder(L"F:\\onFat");
+    const struct { const char* row; std::function<int()> call; DWORD error; } rows[] = {
+        {"junction on FAT", [] { return SetJunction(L"F:\\onFat", L"D:\\data"); }, ERROR_INVALID_FUNCTION},
+        {"remove no reparse point", [] { return RemoveReparsePoint(L"D:\\data"); }, ERROR_NOT_A_REPARSE_POINT},
+        {"mount on a full folder", [] { return MountVolume(L"D:\\full", L"E:"); }, ERROR_DIR_NOT_EMPTY},
+        {"no volume name", [] { return MountVolumeByName(L"D:\\j", L"D:\\data"); }, ERROR_INVALID_NAME},
+    };
+    for (const auto& r : rows) {
+        SetLastError(0);
+        EXPECT_EQ(r.call(), -3) << r.row;
+        EXPECT_EQ(GetLastError(), r.error) << r.row;
+    }
 }
 
 // Records as other tools and Windows itself lay them out, read by their offsets and lengths.

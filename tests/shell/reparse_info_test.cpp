@@ -3,6 +3,7 @@
 #include "tests/shell/change_watcher.h"
 #include "tests/shell/reparse_fixture.h"
 #include "tests/shell/shell_ui_script.h"
+#include "ntfs/reparse/reparse_record.h"
 
 namespace kestrune::testing {
 namespace {
@@ -10,7 +11,6 @@ namespace {
 const wchar_t kRemoveFailedText[] = L"リパースポイント属性の解除に失敗しました。";
 const Said kRemoved = {L"リパースポイント属性を解除しました。", IDI_ASTERISK};
 const Said kRemoveFailed = {kRemoveFailedText, IDI_HAND};
-const Said kOldKept = {kRemoveFailedText, IDI_EXCLAMATION};
 const Said kChanged = {L"リパースポイントを変更しました。", IDI_ASTERISK};
 const Said kNotChanged = {L"リパースポイントを変更出来ませんでした。", IDI_HAND};
 const Said kRestored = {L"リパースポイントを変更出来ませんでした。\n元のリパースポイントを設定し直しました。", IDI_HAND};
@@ -25,12 +25,18 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     volumes.MakeFolder(lost);
     CreateDirectoryW(lost.c_str(), nullptr);
     volumes.MakeMount(lost, L"\\\\?\\" + lostVolume);
-    const std::wstring inside = junction + L"\\sub"; // in the mounted target: gone with the junction
+    const std::wstring inside = junction + L"\\sub"; // reached through the folder's own mount
     volumes.MakeFolder(inside);
     CreateDirectoryW(inside.c_str(), nullptr);
     const auto remove = InfoDialogOwner::Press(201), change = InfoDialogOwner::Press(202);
     const auto deny = [&](HWND) { volumes.SetDenied(junction); };
-    const std::wstring kept = data + L"\\", volume = volumeC.substr(4);
+    const auto gone = [&](HWND) { volumes.Remove(other); }; // from the volume the flow sees
+    const std::wstring kept = data + L"\\", volume = volumeC.substr(4), shown = volume + L" (C:\\)";
+    volumes.AddVolume(L'Z', VolumeOptions{L"NTFS", true, 0, false}); // there, but the mount manager cannot name it
+    volumes.AddShare(L"\\\\srv\\share"); // a junction to a share, as another tool wrote it: both names come back
+    volumes.MakeFolder(L"\\\\srv\\share\\data");
+    const std::wstring unc = L"\\\\srv\\share\\data\\";
+    const auto uncRecord = ReparseRecord(kMountPointTag, L"\\??\\UNC" + unc.substr(1), unc);
     struct Case {
         const char* name;
         std::wstring mounted;
@@ -42,23 +48,27 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         size_t notices;
         std::wstring opensOn = L""; // the browser's first selection
         UINT driveType = DRIVE_FIXED;
+        std::vector<uint8_t> record = {}; // written before, and found again after
     };
     const Case cases[] = {
         {"a junction", junction, {}, {}, {}, {kept}, kept, 0},
-        {"a volume mount", volumeMount, {}, {}, {}, {volume}, volume, 0},
-        {"removed twice", junction, {remove, remove}, {}, {kRemoved, kRemoveFailed}, {kept, L"", L""}, L"", 2},
+        {"a volume mount", volumeMount, {}, {}, {}, {shown}, volume, 0},
+        {"removed: nothing left to remove", junction, {remove, remove}, {}, {kRemoved}, {kept, L"", L""}, L"", 2},
         {"changed after a removal", junction, {remove, change}, {other}, {kRemoved, kChanged}, {kept, L"", other + L"\\"},
-         other + L"\\", 2, junction},
+         other + L"\\", 4, junction},
         {"failed after a removal", junction, {remove, change}, {L"Z:\\"}, {kRemoved, kNotChanged}, {kept, L"", L""}, L"", 2, junction},
-        {"changed to a drive", junction, {change}, {L"C:\\"}, {kChanged}, {kept, L"C:\\"}, volume, 1, data},
+        {"changed to a drive", junction, {change}, {L"C:\\"}, {kChanged}, {kept, L"C:\\"}, volume, 2, data},
         {"the folder itself", junction, {change}, {Upper(junction), L""}, {kSelf}, {kept, kept}, kept, 0, data},
         {"cancelled", junction, {change}, {L""}, {}, {kept, kept}, kept, 0, data},
-        {"old junction restored", junction, {change}, {L"Z:\\"}, {kRestored}, {kept, kept}, kept, 1, data},
-        {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {volume, volume}, volume, 1, volumeMount},
-        {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 1, lost},
-        {"a target inside the old mount", junction, {change}, {inside}, {kRestored}, {kept, kept}, kept, 1, data},
-        {"a target on a network drive", junction, {change}, {other}, {kNotLocal}, {kept, kept}, kept, 0, data, DRIVE_REMOTE},
-        {"old mount kept", junction, {deny, change}, {other}, {kOldKept}, {kept, kept, kept}, kept, 0, data},
+        {"old junction restored", junction, {change}, {L"Z:\\"}, {kRestored}, {kept, kept}, kept, 2, data},
+        {"old share junction restored as it was", junction, {change}, {L"Z:\\"}, {kRestored}, {unc, unc},
+         L"UNC" + unc.substr(1), 2, L"", DRIVE_FIXED, uncRecord},
+        {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {shown, shown}, volume, 2, volumeMount},
+        {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 2, lost},
+        {"a target through the folder's own mount", junction, {change}, {inside, L""}, {kSelf}, {kept, kept}, kept, 0, data},
+        {"on a network drive: no change offered", junction, {change}, {}, {}, {kept, kept}, kept, 0, L"", DRIVE_REMOTE},
+        {"a target gone: nothing touched", junction, {gone, change}, {other}, {kNotChanged}, {kept, kept, kept}, kept, 0, data},
+        {"a folder that cannot be opened", junction, {deny, change}, {other}, {kNotChanged}, {kept, kept, kept}, kept, 0, data},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,6 +76,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         ShellUiScript ui(c.browse);
         InfoDialogOwner owner(c.steps);
         volumes.SetDriveType(L'K', c.driveType);
+        if (!c.record.empty()) volumes.SetRawReparse(c.mounted, c.record);
         IContextMenu* menu = Selected<IContextMenu>(c.mounted);
         EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
         EXPECT_EQ(owner.userData, reinterpret_cast<LONG_PTR>(static_cast<ReparsePointObject*>(menu)));
@@ -73,10 +84,11 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         EXPECT_EQ(owner.edits, c.edits);
         ExpectSaid(ui.messages, c.said);
         EXPECT_EQ(Target(c.mounted), c.after);
+        if (!c.record.empty()) EXPECT_EQ(volumes.ReparseData(c.mounted), c.record) << "not put back byte for byte";
         EXPECT_EQ(shell.Drain().size(), c.notices);
         // The browser opens on the shown target when it is a folder, else on the folder itself.
         EXPECT_EQ(ui.browserStatus.size(), c.browse.size());
-        if (!ui.browserStatus.empty()) EXPECT_TRUE(EqualPath(ui.browserStatus[0], c.opensOn));
+        if (!ui.browserStatus.empty()) EXPECT_TRUE(EqualPath(ui.browserStatus[0], c.opensOn)) << Narrow(ui.browserStatus[0]);
         volumes.MakeJunction(junction, data);
     }
     RemoveDirectoryW(lost.c_str());
@@ -117,6 +129,19 @@ TEST_F(ReparseInfo, AFolderLinkIsShownAndRemovedAsALink) {
     EXPECT_EQ(owner.edits, (std::vector<std::wstring>{data, data, L""}));
     ExpectSaid(ui.messages, {{L"シンボリックリンクを削除しました。", IDI_ASTERISK}});
     EXPECT_TRUE(!volumes.Exists(link) && volumes.Exists(data));
+}
+
+// A relative link (SYMLINK_FLAG_RELATIVE) shows its stored text and the folder it leads to.
+TEST_F(ReparseInfo, ARelativeFolderLinkShowsItsTextAndItsFolder) {
+    const std::wstring link = root + L"\\relative", stored = L"..\\" + root.substr(3) + L"\\data";
+    volumes.MakeSymbolicLink(link, stored, true, true);
+    ShellUiScript ui;
+    InfoDialogOwner owner({});
+    IContextMenu* menu = Selected<IContextMenu>(link);
+    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+    menu->Release();
+    EXPECT_EQ(owner.edits, (std::vector<std::wstring>{stored + L" (" + data + L")"}));
+    EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {

@@ -23,9 +23,15 @@ TEST_F(ReparsePointMenu, InitializeTakesOneEmptyOrMountedNtfsFolder) {
     volumes.MakeCloudSyncRoot(cloud);
     volumes.AddVolume(L'G');
     volumes.AddAttributes(L"G:\\", FILE_ATTRIBUTE_REPARSE_POINT); // as Wine reports a mounted drive's root
+    // On a share the server resolves mounts on its own drives: one is shown, none is set.
+    volumes.AddShare(L"\\\\srv\\share");
+    volumes.AddDriveAlias(L'M', L"\\\\srv\\share");
+    volumes.MakeFolder(L"\\\\srv\\share\\empty");
+    volumes.MakeJunction(L"\\\\srv\\share\\j", L"C:\\data");
     const std::pair<std::vector<std::wstring>, HRESULT> cases[] = {
         {{cloud}, E_INVALIDARG}, {{cloud + L"\\empty"}, E_INVALIDARG},
         {{L"C:\\"}, E_INVALIDARG}, {{L"G:\\"}, E_INVALIDARG}, // roots: empty, unreadable point
+        {{L"\\\\srv\\share\\empty"}, E_INVALIDARG}, {{L"M:\\empty"}, E_INVALIDARG}, {{L"\\\\srv\\share\\j"}, S_OK},
         {{folder}, S_OK}, {{junction}, S_OK}, {{fits}, S_OK}, {{}, E_INVALIDARG}, {{folder, data}, E_INVALIDARG},
         {{root}, E_INVALIDARG}, {{root + L"\\file.txt"}, E_INVALIDARG}, {{L"F:\\fat"}, E_INVALIDARG},
         {{root + L"\\missing"}, E_INVALIDARG}, {{fits + L"\\z"}, E_INVALIDARG}, // never cut to `fits`
@@ -111,6 +117,7 @@ TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
 }
 
 TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
+    volumes.SetShortName(root, L"MOUNT-~1");
     struct Case {
         const char* name;
         std::wstring selected;
@@ -118,25 +125,23 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         std::vector<int> answers;
         std::vector<Said> said;
         std::wstring mounted;
-        bool notified;
-        UINT driveType = DRIVE_FIXED;
+        size_t notices; // the folder's content, and the folder itself when a mount was set
     };
     const Case cases[] = {
-        {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", true},
-        {"the folder itself, other case", Upper(folder), {folder, L""}, {}, {kSelf}, L"", false},
-        {"the folder itself, with a backslash", folder + L"\\", {folder, L""}, {}, {kSelf}, L"", false},
-        {"above the folder, No", folder, {root, L""}, {IDNO}, {kAncestor}, L"", false},
-        {"above the folder, Yes: its drive", folder, {L"K:\\"}, {IDYES}, {kAncestor, kSet}, VolumeOf(L'K'), true},
-        {"another drive", folder, {L"C:\\"}, {}, {kSet}, VolumeOf(L'C'), true},
-        {"a drive that cannot be mounted", folder, {L"Z:\\"}, {}, {kNotSet}, L"", true},
-        {"cancelled", folder, {L""}, {}, {}, L"", false},
-        {"a folder on a network drive", folder, {data}, {}, {kNotLocal}, L"", false, DRIVE_REMOTE},
+        {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", 2},
+        {"the folder itself, other case", Upper(folder), {folder, L""}, {}, {kSelf}, L"", 0},
+        {"the folder itself, by its short name", L"K:\\MOUNT-~1\\x", {folder, L""}, {}, {kSelf}, L"", 0},
+        {"the folder itself, with a backslash", folder + L"\\", {folder, L""}, {}, {kSelf}, L"", 0},
+        {"above the folder, No", folder, {root, L""}, {IDNO}, {kAncestor}, L"", 0},
+        {"above the folder, Yes: its drive", folder, {L"K:\\"}, {IDYES}, {kAncestor, kSet}, VolumeOf(L'K'), 2},
+        {"another drive", folder, {L"C:\\"}, {}, {kSet}, VolumeOf(L'C'), 2},
+        {"a drive that cannot be mounted", folder, {L"Z:\\"}, {}, {kNotSet}, L"", 1},
+        {"cancelled", folder, {L""}, {}, {}, L"", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ChangeWatcher shell;
         ShellUiScript ui(c.browse, c.answers);
-        volumes.SetDriveType(L'K', c.driveType);
         IContextMenu* menu = Selected<IContextMenu>(c.selected);
         EXPECT_EQ(Invoke(menu), S_OK);
         menu->Release();
@@ -145,9 +150,10 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         EXPECT_EQ(ui.browserStatus.size(), c.browse.size());
         EXPECT_TRUE(EqualPath(ui.browserStatus.at(0), folder)) << "preselected: " << Narrow(ui.browserStatus.at(0));
         auto seen = shell.Drain();
-        EXPECT_EQ(seen.size(), c.notified ? 1u : 0u);
-        for (auto& [event, path] : seen)
-            EXPECT_TRUE(event == SHCNE_UPDATEDIR && EqualPath(path, folder)) << event << " " << Narrow(path);
+        EXPECT_EQ(seen.size(), c.notices);
+        for (size_t i = 0; i < seen.size(); ++i)
+            EXPECT_TRUE(seen[i].first == (i ? SHCNE_UPDATEITEM : SHCNE_UPDATEDIR) && EqualPath(seen[i].second, folder))
+                << seen[i].first << " " << Narrow(seen[i].second);
         volumes.SetRawReparse(folder, {});
     }
 }

@@ -113,7 +113,9 @@ class InfoDialogOwner {
 public:
     using Step = std::function<void(HWND dialog)>;
     static Step Press(int id) {
-        return [id](HWND dialog) { SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+        return [id](HWND dialog) { // as a click: a disabled button does nothing
+            if (IsWindowEnabled(GetDlgItem(dialog, id))) SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        };
     }
 
     explicit InfoDialogOwner(std::vector<Step> steps, HWND window = nullptr) : steps_(std::move(steps)), own_(!window) {
