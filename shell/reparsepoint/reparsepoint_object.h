@@ -6,6 +6,7 @@
 
 #include "kestrune_h.h"
 #include "ntfs/reparse/elevated_command.h"
+#include "ntfs/reparse/reparse.h"
 #include "ntfs/volumes/volumes.h"
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
