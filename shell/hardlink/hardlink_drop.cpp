@@ -8,6 +8,8 @@
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/volumes/volumes.h"
+#include "server/last_error.h"
+#include "shell/activation_context.h"
 #include "shell/bounded_text.h"
 #include "shell/command_verb.h"
 #include "shell/dropped_path.h"
@@ -50,16 +52,20 @@ HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstComma
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
 
+// A failure told to the user is handled (S_OK); one that may not be told is the caller's.
 HRESULT HardLinkObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
-    if (!info) return E_INVALIDARG;
-    if (!IsCommandOffset(info->lpVerb, 0)) return E_INVALIDARG;
-    CreateLinkInTarget(info->hwnd);
-    return S_OK;
+    if (!InvokesCommand(info, MenuCommand::kCreateHardLink)) return E_INVALIDARG;
+    bool quiet = WantsNoUi(info);
+    ScopedActivation themed;
+    if (CreateLinkInTarget(info->hwnd, !quiet) || !quiet) return S_OK;
+    return LastErrorResult();
 }
 
-HRESULT HardLinkObject::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) { return E_NOTIMPL; }
+HRESULT HardLinkObject::GetCommandString(UINT_PTR command, UINT type, UINT*, CHAR* name, UINT chars) {
+    return AnswerCommandString(MenuCommand::kCreateHardLink, command, type, name, chars);
+}
 
-void HardLinkObject::CreateLinkInTarget(HWND owner) {
+bool HardLinkObject::CreateLinkInTarget(HWND owner, bool showFailure) {
     wchar_t name[kPathPartChars], ext[kPathPartChars];
     SplitPath(droppedFile_, nullptr, nullptr, name, ext);
     wchar_t candidate[MAX_PATH];
@@ -74,9 +80,11 @@ void HardLinkObject::CreateLinkInTarget(HWND owner) {
     if (fits && Kernel().CreateHardLinkW(candidate, droppedFile_, nullptr)) {
         SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, candidate, nullptr);
         SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, droppedFile_, nullptr);
-        return;
+        return true;
     }
-    MessageBoxW(owner, UiText(kCreateHardLinkFailedText), caption_, MB_ICONERROR);
+    if (!fits) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (showFailure) MessageBoxW(owner, UiText(kCreateHardLinkFailedText), caption_, MB_ICONERROR);
+    return false;
 }
 
 } // namespace kestrune

@@ -30,8 +30,9 @@ public:
     STDMETHODIMP GetOverlayInfo(LPWSTR iconFile, int chars, int* index, DWORD* flags) override;
     STDMETHODIMP GetPriority(int* priority) override;
 
-    // Creates the link under the first free name of the series; failures are told to `owner`.
-    void CreateLinkInTarget(HWND owner);
+    // Creates the link under the first free name of the series; failures are told to `owner`,
+    // or to no one without one (a caller that asked for no user interface). False on failure.
+    bool CreateLinkInTarget(HWND owner, bool showFailure = true);
 
 protected:
     HardLinkObject();
@@ -49,6 +50,7 @@ enum HardLinkText : UINT {
     kCreateHardLinkFailedText = 141,
     kFirstLinkNamePrefix = 142,
     kNumberedLinkNamePrefix = 143,
+    kCreateHardLinkHelpText = 147,
 };
 
 } // namespace kestrune

@@ -4,10 +4,14 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "ntfs/kernel.h"
 #include "ntfs/volumes/volumes.h"
 #include "server/module.h"
+#include "shell/activation_context.h"
 #include "shell/dropped_path.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
@@ -25,14 +29,23 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     page.dwSize = sizeof page;
     page.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
     page.hInstance = Module().instance;
-    page.pResource = UiDialog(kPageDialog);
-    if (!page.pResource) return E_FAIL;
+    // Some versions of Windows write into an indirect page's template, and the library's resources
+    // are read-only: the page gets a copy of its own, freed at PSPCB_RELEASE.
+    DWORD bytes = 0;
+    const void* resource = FindUiResource(RT_DIALOG, kPageDialog, &bytes);
+    if (!resource) return E_FAIL;
+    void* copy = Kernel().GlobalAlloc(GMEM_FIXED, bytes);
+    if (!copy) return E_OUTOFMEMORY;
+    memcpy(copy, resource, bytes);
+    page.pResource = static_cast<const DLGTEMPLATE*>(copy);
     page.pszTitle = caption_;
     page.pfnDlgProc = PageProcedure;
     page.lParam = reinterpret_cast<LPARAM>(this);
     page.pfnCallback = PageCallback;
     // An open page keeps the library loaded.
     page.pcRefParent = reinterpret_cast<UINT*>(&Module().lockCount);
+    // The page and what it opens use the library's common controls, themed, in any host.
+    if ((page.hActCtx = LibraryActivationContext())) page.dwFlags |= PSP_USEFUSIONCONTEXT;
 
     static_cast<IShellPropSheetExt*>(this)->AddRef(); // the page's own reference, given back at PSPCB_RELEASE
     ++pageReferences_;
@@ -43,6 +56,7 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     int held = pageReferences_;
     if (handle) DestroyPropertySheetPage(handle);
     if (pageReferences_ == held) {
+        Kernel().GlobalFree(copy);
         --pageReferences_;
         static_cast<IShellPropSheetExt*>(this)->Release();
     }
@@ -53,6 +67,7 @@ HRESULT PropNtfsObject::ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) { ret
 
 UINT CALLBACK PropNtfsObject::PageCallback(HWND, UINT message, PROPSHEETPAGEW* page) {
     if (message == PSPCB_RELEASE && page) {
+        Kernel().GlobalFree(const_cast<DLGTEMPLATE*>(page->pResource));
         auto* self = reinterpret_cast<PropNtfsObject*>(page->lParam);
         if (self && self->pageReferences_ > 0) {
             // The worker stops at its next poll; the destruction waits a little for it.

@@ -1,6 +1,8 @@
 // The HardLink handler through its COM interfaces, on the test volumes and on Wine's own drive.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <string>
@@ -69,15 +71,17 @@ protected:
         return result;
     }
     // Drops `file` on `target` and picks the item; returns what message boxes said.
-    std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file) {
+    std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file, DWORD mask = 0,
+                                        HRESULT expected = S_OK) {
         IShellExtInit* init = NewHandler();
         EXPECT_EQ(Drop(init, target, {file}), S_OK);
         IContextMenu* menu = nullptr;
         init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
         CMINVOKECOMMANDINFO info = {};
         info.cbSize = sizeof info;
+        info.fMask = mask;
         MessageBoxWatcher watcher;
-        EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+        EXPECT_EQ(menu->InvokeCommand(&info), expected);
         menu->Release();
         init->Release();
         return watcher.Seen();
@@ -149,15 +153,17 @@ TEST_F(HardLinkHandler, TheMenuOffersOneItem) {
     EXPECT_EQ(std::wstring(text), L"ここにハードリンクを作成(&L)");
     EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
     EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
-    char name[32];
-    EXPECT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, name, 32), E_NOTIMPL);
-    EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 32), E_NOTIMPL);
+    char name[128];
+    ASSERT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(name)), L"ドラッグしたファイルへのハードリンクをこのフォルダに作成します。");
+    ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::string(name), "KestruneCreateHardLink");
     DestroyMenu(popup);
     menu->Release();
     init->Release();
 }
 
-TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
+TEST_F(HardLinkHandler, OnlyCommandOffsetZeroOrItsVerbIsAccepted) {
     IShellExtInit* init = NewHandler();
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt"}), S_OK);
     IContextMenu* menu = nullptr;
@@ -176,6 +182,9 @@ TEST_F(HardLinkHandler, OnlyCommandOffsetZeroIsAccepted) {
     if (high) VirtualFree(high, 0, MEM_RELEASE);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_FALSE(volumes.Exists(L"D:\\work\\report.txt"));
+    info.lpVerb = "kestrunecreatehardlink"; // its verb, without regard to case
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
     menu->Release();
     init->Release();
 }
@@ -233,6 +242,8 @@ TEST_F(HardLinkHandler, AFailureIsToldOnceWithTheCaptionAndTheErrorIcon) {
     EXPECT_EQ(seen[0].text, kFailureText);
     EXPECT_EQ(seen[0].title, L"Kestrune");
     EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, IDI_HAND));
+    EXPECT_TRUE(CreateLink(deep, L"D:\\docs\\report.txt", CMIC_MASK_FLAG_NO_UI,
+                           HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)).empty()) << "no one to tell: the caller is";
     EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 2);
 }
 

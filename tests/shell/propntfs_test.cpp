@@ -125,6 +125,29 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     extension->Release();
 }
 
+// Windows may write into an indirect page's template: the page has a copy of its own while the
+// sheet holds it (freed at its release, or the leak check fails).
+TEST_F(PropertyPage, ThePageOwnsACopyOfItsTemplate) {
+    ASSERT_EQ(Open(), S_OK);
+    EXPECT_EQ(volumes.LiveBlocks(), 1);
+}
+
+// The page's controls are those of the common controls 6 (themed) in any host, also in this test
+// program, which has no manifest of its own.
+TEST_F(PropertyPage, ThePageUsesTheCommonControlsOfVersion6) {
+    ASSERT_EQ(Open(), S_OK);
+    HMODULE buttons = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(sheet->page, kEnumerateButton), GCLP_HMODULE));
+    EXPECT_NE(buttons, GetModuleHandleW(L"user32.dll"));
+}
+
+// F1 and a right click are the page's: passed on, the sheet (and Explorer) would open help too.
+TEST_F(PropertyPage, HelpRequestsEndAtThePage) {
+    ASSERT_EQ(Open(), S_OK);
+    HELPINFO info = {sizeof info, HELPINFO_WINDOW, -1, nullptr, 0, {}};
+    EXPECT_EQ(SendMessageW(sheet->page, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)), TRUE);
+    EXPECT_EQ(SendMessageW(sheet->page, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(sheet->page), MAKELPARAM(-1, -1)), TRUE);
+}
+
 // The label, the links the worker lists, and deleting one of them (the target, with the answers): once
 // asked, or twice for the last.
 TEST_F(PropertyPage, LinksAreCountedListedAndDeleted) {
