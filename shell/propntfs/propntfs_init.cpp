@@ -34,7 +34,7 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     DWORD bytes = 0;
     const void* resource = FindUiResource(RT_DIALOG, kPageDialog, &bytes);
     if (!resource) return E_FAIL;
-    void* copy = Kernel().GlobalAlloc(GMEM_FIXED, bytes);
+    void* copy = HeapAlloc(GetProcessHeap(), 0, bytes);
     if (!copy) return E_OUTOFMEMORY;
     memcpy(copy, resource, bytes);
     page.pResource = static_cast<const DLGTEMPLATE*>(copy);
@@ -56,7 +56,7 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     int held = pageReferences_;
     if (handle) DestroyPropertySheetPage(handle);
     if (pageReferences_ == held) {
-        Kernel().GlobalFree(copy);
+        HeapFree(GetProcessHeap(), 0, copy);
         --pageReferences_;
         static_cast<IShellPropSheetExt*>(this)->Release();
     }
@@ -67,7 +67,7 @@ HRESULT PropNtfsObject::ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) { ret
 
 UINT CALLBACK PropNtfsObject::PageCallback(HWND, UINT message, PROPSHEETPAGEW* page) {
     if (message == PSPCB_RELEASE && page) {
-        Kernel().GlobalFree(const_cast<DLGTEMPLATE*>(page->pResource));
+        HeapFree(GetProcessHeap(), 0, const_cast<DLGTEMPLATE*>(page->pResource));
         auto* self = reinterpret_cast<PropNtfsObject*>(page->lParam);
         if (self && self->pageReferences_ > 0) {
             // The worker stops at its next poll; the destruction waits a little for it.

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "ntfs/kernel_override.h"
 #include "server/com_object.h"
@@ -125,19 +126,25 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     extension->Release();
 }
 
-// Windows may write into an indirect page's template: the page has a copy of its own while the
-// sheet holds it (freed at its release, or the leak check fails).
-TEST_F(PropertyPage, ThePageOwnsACopyOfItsTemplate) {
-    ASSERT_EQ(Open(), S_OK);
-    EXPECT_EQ(volumes.LiveBlocks(), 1);
-}
-
-// The page's controls are those of the common controls 6 (themed) in any host, also in this test
-// program, which has no manifest of its own.
-TEST_F(PropertyPage, ThePageUsesTheCommonControlsOfVersion6) {
-    ASSERT_EQ(Open(), S_OK);
-    HMODULE buttons = reinterpret_cast<HMODULE>(GetClassLongPtrW(GetDlgItem(sheet->page, kEnumerateButton), GCLP_HMODULE));
-    EXPECT_NE(buttons, GetModuleHandleW(L"user32.dll"));
+// Windows may write into an indirect page's template: the page gets a writable copy, not the
+// library's read-only resource. Seen where the library calls comctl32, in the import table.
+extern "C" HPROPSHEETPAGE(WINAPI* __imp_CreatePropertySheetPageW)(LPCPROPSHEETPAGEW);
+struct TemplateSpy {
+    static inline decltype(__imp_CreatePropertySheetPageW) real = nullptr;
+    static inline MEMORY_BASIC_INFORMATION seen{};
+    static HPROPSHEETPAGE WINAPI Create(LPCPROPSHEETPAGEW page) {
+        VirtualQuery(page->pResource, &seen, sizeof seen);
+        return real(page);
+    }
+};
+TEST_F(PropertyPage, ThePageTemplateIsAWritableCopy) {
+    DWORD was = 0;
+    ASSERT_TRUE(VirtualProtect(&__imp_CreatePropertySheetPageW, sizeof(void*), PAGE_READWRITE, &was));
+    TemplateSpy::real = std::exchange(__imp_CreatePropertySheetPageW, TemplateSpy::Create);
+    EXPECT_EQ(Open(), S_OK);
+    __imp_CreatePropertySheetPageW = TemplateSpy::real;
+    EXPECT_EQ(TemplateSpy::seen.Protect, DWORD{PAGE_READWRITE});
+    EXPECT_NE(TemplateSpy::seen.AllocationBase, GetModuleHandleW(nullptr)) << "inside the library's image";
 }
 
 // F1 and a right click are the page's: passed on, the sheet (and Explorer) would open help too.

@@ -118,6 +118,17 @@ TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
     }
 }
 
+// The dialog's controls are the common controls 6 (themed) in any host, also in this test program,
+// which has no manifest of its own.
+TEST_F(ReparseInfo, TheDialogUsesTheCommonControlsOfVersion6) {
+    LONG_PTR buttons = 0;
+    InfoDialogOwner owner({[&](HWND dialog) { buttons = GetClassLongPtrW(GetDlgItem(dialog, IDOK), GCLP_HMODULE); }});
+    IContextMenu* menu = Selected<IContextMenu>(junction);
+    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+    menu->Release();
+    EXPECT_NE(buttons, reinterpret_cast<LONG_PTR>(GetModuleHandleW(L"user32.dll")));
+}
+
 TEST_F(ReparseInfo, TheDialogCentresOnItsOwnersTopLevelWindow) {
     InitCommonControls();
     auto make = [](const wchar_t* type, HWND parent, int x, int y, int cx, int cy) {
