@@ -48,8 +48,8 @@ bool InvokesCommand(const CMINVOKECOMMANDINFO* info, MenuCommand command) {
 
 // A verb that does not fit is refused rather than cut: a cut verb names another command.
 HRESULT AnswerCommandString(MenuCommand command, UINT_PTR offset, UINT type, CHAR* name, UINT chars) {
+    if (type == GCS_VALIDATEA || type == GCS_VALIDATEW) return offset == 0 ? S_OK : S_FALSE;
     if (offset != 0) return E_INVALIDARG;
-    if (type == GCS_VALIDATEA || type == GCS_VALIDATEW) return S_OK;
     if (type != GCS_HELPTEXTA && type != GCS_HELPTEXTW && type != GCS_VERBA && type != GCS_VERBW) return E_NOTIMPL;
     if (!name || chars == 0) return E_INVALIDARG;
     const CommandVerb& row = Row(command);
