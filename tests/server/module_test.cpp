@@ -187,11 +187,7 @@ TEST(TypeInfoNames, MembersIgnoreCaseAndParametersAreTheTypeInformations) {
     library->Release();
     auto* cache = new NameCacheEntry[1]{{SysAllocString(L"Extra"), 5, 42}};
     TypeInfoHolder holder = {&IID_IHardLink, &kKestruneLibraryId, 1, 0, info, cache, 1, 1};
-    const struct {
-        std::vector<const wchar_t*> names;
-        HRESULT result;
-        DISPID first;
-    } cases[] = {{{L"EXTRA"}, S_OK, 42}, {{L"Extra", L"Extra"}, DISP_E_UNKNOWNNAME, -1}, {{L"nosuch"}, DISP_E_UNKNOWNNAME, -1}};
+    const struct { std::vector<const wchar_t*> names; HRESULT result; DISPID first; } cases[] = {{{L"EXTRA"}, S_OK, 42}, {{L"Extra", L"Extra"}, DISP_E_UNKNOWNNAME, -1}, {{L"nosuch"}, DISP_E_UNKNOWNNAME, -1}};
     for (const auto& c : cases) {
         DISPID ids[2] = {-1, -1};
         EXPECT_EQ(holder.GetIDsOfNames(const_cast<LPOLESTR*>(c.names.data()), static_cast<UINT>(c.names.size()), 0, ids), c.result) << Narrow(c.names[0]) << c.names.size();

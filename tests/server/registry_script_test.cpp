@@ -96,10 +96,7 @@ TEST_F(RegistryScript, AFailureTakesBackEverythingTheRunWroteAndOnlyThat) {
 TEST_F(RegistryScript, ARefusedRegistryCallFailsTheRunAndUndoesIt) {
     ASSERT_TRUE(scratch.Refuse(L"Locked"));
     const std::wstring before = Dump();
-    const struct {
-        const wchar_t* script;
-        BOOL doRegister;
-    } cases[] = {
+    const struct { const wchar_t* script; BOOL doRegister; } cases[] = {
         {L"HKCR { New { X } Locked = s 'v' }", TRUE},
         {L"HKCR { First } HKCR { Locked { val v = s 'x' } }", TRUE},
         {L"HKCR { New ForceRemove Locked }", TRUE},

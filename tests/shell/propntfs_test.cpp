@@ -132,10 +132,7 @@ extern "C" HPROPSHEETPAGE(WINAPI* __imp_CreatePropertySheetPageW)(LPCPROPSHEETPA
 struct TemplateSpy {
     static inline decltype(__imp_CreatePropertySheetPageW) real = nullptr;
     static inline MEMORY_BASIC_INFORMATION seen{};
-    static HPROPSHEETPAGE WINAPI Create(LPCPROPSHEETPAGEW page) {
-        VirtualQuery(page->pResource, &seen, sizeof seen);
-        return real(page);
-    }
+    static HPROPSHEETPAGE WINAPI Create(LPCPROPSHEETPAGEW page) { return VirtualQuery(page->pResource, &seen, sizeof seen), real(page); }
 };
 TEST_F(PropertyPage, ThePageTemplateIsAWritableCopy) {
     DWORD was = 0;
