@@ -49,7 +49,7 @@ add_dependencies(kestrune_core kestrune_generated)
 add_library(kestrune_resources OBJECT resources/kestrune.rc)
 target_include_directories(kestrune_resources PRIVATE ${RES_OUT} ${CMAKE_SOURCE_DIR}/resources)
 set_source_files_properties(resources/kestrune.rc PROPERTIES
-  OBJECT_DEPENDS "${RES_OUT}/kestrune.tlb;${RES_OUT}/kestrune.ico;${RES_OUT}/busy.avi;${CMAKE_SOURCE_DIR}/resources/hardlink.rgs")
+  OBJECT_DEPENDS "${RES_OUT}/kestrune.tlb;${RES_OUT}/kestrune.ico;${RES_OUT}/busy.avi;${CMAKE_SOURCE_DIR}/resources/hardlink.rgs;${CMAKE_SOURCE_DIR}/resources/kestrune.manifest")
 add_dependencies(kestrune_resources kestrune_generated)
 
 add_library(Kestrune SHARED server/exports.cpp resources/kestrune.def $<TARGET_OBJECTS:kestrune_resources>)

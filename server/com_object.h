@@ -65,12 +65,9 @@ template <typename T> class ContainedObject final : public T {
 public:
     explicit ContainedObject(IUnknown* outer) : outer_(outer) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        HRESULT result = outer_->QueryInterface(riid, ppv);
-        if (FAILED(result) && outer_ != T::interfaces.rows[0].pointer(this))
-            result = LookupInterface<T>(this, T::interfaces, riid, ppv);
-        return result;
-    }
+    // The outer object alone decides which interfaces the aggregate has, and which of ours it
+    // shows; an interface it does not answer is not there, even if this class has it.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer_->QueryInterface(riid, ppv); }
     STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
 

@@ -12,8 +12,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         Module().Initialize(instance, LibraryClassTable());
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Only on FreeLibrary: at process exit other modules (oleaut32 behind the cached type
-        // information) may already be gone, and the system reclaims everything anyway.
+        // Only on FreeLibrary: at process exit the system reclaims everything anyway. What calls
+        // into other libraries was released by DllCanUnloadNow.
         Module().Shutdown();
     }
     return TRUE;

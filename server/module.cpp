@@ -5,7 +5,12 @@
 namespace kestrune {
 namespace {
 ServerModule module;
+
+IUnknown* CachedClassObject(ClassEntry& row) {
+    return static_cast<IUnknown*>(
+        InterlockedCompareExchangePointer(reinterpret_cast<void**>(&row.classObject), nullptr, nullptr));
 }
+} // namespace
 
 ServerModule& Module() { return module; }
 
@@ -25,12 +30,17 @@ void ServerModule::Shutdown() {
     }
     DeleteCriticalSection(&typeInfoLock);
     DeleteCriticalSection(&classTableLock);
+}
+
+void ServerModule::RunCleanups() {
+    EnterCriticalSection(&typeInfoLock);
     while (cleanupList) {
         TermFunction* node = cleanupList;
         cleanupList = node->next;
         node->function(node->argument);
         delete node;
     }
+    LeaveCriticalSection(&typeInfoLock);
 }
 
 LONG ServerModule::Lock() { return InterlockedIncrement(&lockCount); }
@@ -54,21 +64,31 @@ HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     ServerModule& m = Module();
     for (ClassEntry* row = m.classTable; row && row->clsid; ++row) {
         if (!IsEqualCLSID(*row->clsid, rclsid)) continue;
-        // Double-checked: two threads asking at once for one class get one class object.
-        if (!row->classObject) {
+        // Double-checked: two threads asking at once for one class get one class object. The
+        // unlocked read is an interlocked one, so it never sees a half-published pointer.
+        if (!CachedClassObject(*row)) {
             EnterCriticalSection(&m.classTableLock);
-            if (!row->classObject)
-                result = row->createClassObject(row->createInstance, IID_IUnknown,
-                                                reinterpret_cast<void**>(&row->classObject));
+            if (!row->classObject) {
+                IUnknown* made = nullptr;
+                result = row->createClassObject(row->createInstance, IID_IUnknown, reinterpret_cast<void**>(&made));
+                if (SUCCEEDED(result)) InterlockedExchangePointer(reinterpret_cast<void**>(&row->classObject), made);
+            }
             LeaveCriticalSection(&m.classTableLock);
         }
-        if (row->classObject) result = row->classObject->QueryInterface(riid, ppv);
+        if (IUnknown* cached = CachedClassObject(*row)) result = cached->QueryInterface(riid, ppv);
         break;
     }
     if (!*ppv && result == S_OK) result = CLASS_E_CLASSNOTAVAILABLE;
     return result;
 }
 
-HRESULT CanUnloadNow() { return Module().lockCount == 0 ? S_OK : S_FALSE; }
+// The clean-ups call into other libraries (oleaut32 behind the type information), which the
+// loader lock of DllMain forbids: they run here, once nothing of the library is in use.
+HRESULT CanUnloadNow() {
+    ServerModule& m = Module();
+    if (InterlockedCompareExchange(&m.lockCount, 0, 0) != 0) return S_FALSE;
+    m.RunCleanups();
+    return S_OK;
+}
 
 } // namespace kestrune

@@ -1,5 +1,5 @@
 // The one module object: the class table, the library-wide lock count, the two locks that
-// guard lazy creation, and the clean-up functions run at unload.
+// guard lazy creation, and the clean-up functions run when the library may unload.
 #pragma once
 #include <windows.h>
 #include <unknwn.h>
@@ -36,7 +36,11 @@ struct ServerModule {
     TermFunction* cleanupList;
 
     void Initialize(HINSTANCE moduleInstance, ClassEntry* table);
+    // At FreeLibrary, from DllMain: releases the class objects; calls nothing outside the library
+    // but the critical-section functions.
     void Shutdown();
+    // Runs the clean-up functions (newest first) and forgets them.
+    void RunCleanups();
     LONG Lock();
     LONG Unlock();
     HRESULT AddCleanup(TermFunctionProc function, DWORD_PTR argument);

@@ -1,6 +1,7 @@
 #include "server/registration.h"
 
 #include <oleauto.h>
+#include <olectl.h>
 
 #include <cwchar>
 
@@ -95,18 +96,42 @@ HRESULT UnregisterTypeLibrary() {
     return loaded.result;
 }
 
+namespace {
+
+// What DllRegisterServer and DllUnregisterServer report for a class script or the type library
+// that failed: the documented code of that part, or the lack of memory as such.
+HRESULT PartFailure(HRESULT result, HRESULT part) { return result == E_OUTOFMEMORY ? result : part; }
+
+} // namespace
+
+// All or nothing: a failure takes back what this run registered, so an old registration is never
+// left standing under a success.
 HRESULT RegisterServer() {
-    for (ClassEntry* row = Module().classTable; row && row->clsid; ++row) {
-        HRESULT result = row->updateRegistry(TRUE);
-        if (FAILED(result)) return result;
+    ClassEntry* table = Module().classTable;
+    ClassEntry* row = table;
+    HRESULT result = S_OK;
+    for (; row && row->clsid && SUCCEEDED(result); ++row) result = row->updateRegistry(TRUE);
+    if (FAILED(result)) {
+        result = PartFailure(result, SELFREG_E_CLASS);
+        --row; // the failing script has already taken back its own keys
+    } else if (FAILED(result = RegisterTypeLibrary())) {
+        result = PartFailure(result, SELFREG_E_TYPELIB);
+    } else {
+        return S_OK;
     }
-    return RegisterTypeLibrary();
+    for (ClassEntry* done = table; done != row; ++done) done->updateRegistry(FALSE);
+    return result;
 }
 
+// Every class is unregistered even when one fails; the first failure is reported.
 HRESULT UnregisterServer() {
-    for (ClassEntry* row = Module().classTable; row && row->clsid; ++row) row->updateRegistry(FALSE);
+    HRESULT result = S_OK;
+    for (ClassEntry* row = Module().classTable; row && row->clsid; ++row) {
+        HRESULT removed = row->updateRegistry(FALSE);
+        if (FAILED(removed) && SUCCEEDED(result)) result = PartFailure(removed, SELFREG_E_CLASS);
+    }
     UnregisterTypeLibrary();
-    return S_OK;
+    return result;
 }
 
 } // namespace kestrune

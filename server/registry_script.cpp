@@ -18,6 +18,9 @@ constexpr size_t kRememberedKeyChars = 260;
 constexpr size_t kSubkeyNameChars = 256;
 constexpr size_t kMaxVariableChars = 31;
 constexpr int kMaxNesting = 64;           // deeper scripts are refused, not followed off the stack
+constexpr size_t kKeyPathChars = (kMaxNesting + 2) * kSubkeyNameChars;
+
+HRESULT FromStatus(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
 struct RootKey {
     const wchar_t* name;
@@ -71,13 +74,14 @@ LONG DeleteRecursively(HKEY parent, const wchar_t* name, int depth = 0) {
     if (depth > 512) return ERROR_CANTWRITE;
     if (name[0] == L'\0') return ERROR_INVALID_PARAMETER; // an empty name opens the parent itself
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_WRITE, &key);
+    LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_WRITE | DELETE, &key);
     if (status != ERROR_SUCCESS) return status;
     wchar_t subkey[kSubkeyNameChars];
     for (;;) {
         DWORD length = kSubkeyNameChars;
-        if (RegEnumKeyExW(key, 0, subkey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        status = DeleteRecursively(key, subkey, depth + 1);
+        status = RegEnumKeyExW(key, 0, subkey, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status == ERROR_SUCCESS) status = DeleteRecursively(key, subkey, depth + 1);
         if (status != ERROR_SUCCESS) {
             RegCloseKey(key);
             return status;
@@ -86,6 +90,65 @@ LONG DeleteRecursively(HKEY parent, const wchar_t* name, int depth = 0) {
     RegCloseKey(key);
     return RegDeleteKeyW(parent, name);
 }
+
+// What one register run wrote, newest first: keys it created and values it wrote into keys that
+// existed before. A failing run takes exactly these away again.
+struct JournalEntry {
+    JournalEntry* next;
+    HKEY root;
+    bool isValue;
+    wchar_t text[1]; // the key's path below the root; for a value, then the value's name
+};
+
+class Journal {
+public:
+    Journal() = default;
+    ~Journal() { Forget(); }
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    JournalEntry* Prepare(HKEY root, const wchar_t* path, const wchar_t* valueName) {
+        size_t pathChars = wcslen(path) + 1, nameChars = valueName ? wcslen(valueName) + 1 : 0;
+        auto* entry = static_cast<JournalEntry*>(
+            CoTaskMemAlloc(sizeof(JournalEntry) + (pathChars + nameChars) * sizeof(wchar_t)));
+        if (!entry) return nullptr;
+        entry->root = root;
+        entry->isValue = valueName != nullptr;
+        wmemcpy(entry->text, path, pathChars);
+        if (valueName) wmemcpy(entry->text + pathChars, valueName, nameChars);
+        return entry;
+    }
+    void Keep(JournalEntry* entry) {
+        entry->next = newest_;
+        newest_ = entry;
+    }
+    static void Drop(JournalEntry* entry) { CoTaskMemFree(entry); }
+
+    // Newest first: a key's subkeys and values go before the key.
+    void Undo() {
+        for (JournalEntry* entry = newest_; entry; entry = entry->next) {
+            if (!entry->isValue) {
+                RegDeleteKeyW(entry->root, entry->text);
+                continue;
+            }
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(entry->root, entry->text, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) continue;
+            RegDeleteValueW(key, entry->text + wcslen(entry->text) + 1);
+            RegCloseKey(key);
+        }
+        Forget();
+    }
+    void Forget() {
+        while (newest_) {
+            JournalEntry* entry = newest_;
+            newest_ = entry->next;
+            CoTaskMemFree(entry);
+        }
+    }
+
+private:
+    JournalEntry* newest_ = nullptr;
+};
 
 // A growing text on the COM task allocator.
 class ScriptText {
@@ -133,14 +196,14 @@ HRESULT Preprocess(const wchar_t* text, const ReplacementMap& map, ScriptText& o
             continue;
         }
         const wchar_t* close = wcschr(p + 1, L'%');
-        if (!close) return DISP_E_EXCEPTION;
+        if (!close) return kMalformedScript;
         size_t length = static_cast<size_t>(close - (p + 1));
         if (length > kMaxVariableChars) return E_FAIL;
         wchar_t name[kMaxVariableChars + 1];
         wmemcpy(name, p + 1, length);
         name[length] = L'\0';
         const wchar_t* value = map.Find(name);
-        if (!value) return DISP_E_EXCEPTION;
+        if (!value) return kMalformedScript;
         if (!out.Append(value, wcslen(value))) return E_OUTOFMEMORY;
         p = close + 1;
     }
@@ -150,27 +213,19 @@ HRESULT Preprocess(const wchar_t* text, const ReplacementMap& map, ScriptText& o
 class ScriptParser {
 public:
     explicit ScriptParser(const wchar_t* text) : start_(text), position_(text) {}
-    ~ScriptParser() { CoTaskMemFree(createdKeys_); }
     ScriptParser(const ScriptParser&) = delete;
     ScriptParser& operator=(const ScriptParser&) = delete;
 
     HRESULT Run(BOOL doRegister) {
         // An empty key name would open its parent and have it deleted: such a script is refused
         // before any key is touched.
-        if (HasEmptyKeyName()) return DISP_E_EXCEPTION;
-        if (doRegister) {
-            // One bit per character of the text marks the key names whose keys this run created.
-            size_t bytes = wcslen(start_) / 8 + 1;
-            createdKeys_ = static_cast<BYTE*>(CoTaskMemAlloc(bytes));
-            if (!createdKeys_) return E_OUTOFMEMORY;
-            memset(createdKeys_, 0, bytes);
-        }
+        if (HasEmptyKeyName()) return kMalformedScript;
         return RunBlocks(doRegister);
     }
 
 private:
     // A walk that only reads (every key counts as missing) finds empty key names; other faults
-    // are left to the real run, which reports them as it always has.
+    // are left to the real run.
     bool HasEmptyKeyName() {
         for (;;) {
             SkipWhiteSpace();
@@ -188,34 +243,27 @@ private:
         root = nullptr;
         for (const RootKey& candidate : rootKeys)
             if (Is(token_, candidate.name)) root = candidate.key;
-        if (!root) return DISP_E_EXCEPTION;
+        if (!root) return kMalformedScript;
         result = NextToken(token_, kTokenChars);
         if (FAILED(result)) return result;
-        return token_[0] == L'{' ? S_OK : DISP_E_EXCEPTION;
+        return token_[0] == L'{' ? S_OK : kMalformedScript;
     }
 
+    // A failure anywhere undoes what the whole run wrote, earlier blocks included.
     HRESULT RunBlocks(BOOL doRegister) {
         for (;;) {
             SkipWhiteSpace();
             if (*position_ == L'\0') return S_OK; // an empty script does nothing
             HKEY root = nullptr;
             HRESULT result = ReadRootBlockStart(root);
-            if (FAILED(result)) return result;
-            if (doRegister) {
-                const wchar_t* start = position_;
-                result = RegisterBody(root, 0);
-                if (FAILED(result)) {
-                    // Undo what the failing block wrote; earlier blocks stay, and so does every
-                    // key that existed before and was only opened.
-                    position_ = start;
-                    rollingBack_ = true;
-                    RemoveBody(root, false, 0);
-                    rollingBack_ = false;
-                    return result;
-                }
-            } else {
-                result = RemoveBody(root, false, 0);
-                if (FAILED(result)) return result;
+            if (SUCCEEDED(result)) {
+                root_ = root;
+                path_[0] = L'\0';
+                result = doRegister ? RegisterBody(root, 0, 0, false) : RemoveBody(root, false, 0);
+            }
+            if (FAILED(result)) {
+                journal_.Undo();
+                return result;
             }
         }
     }
@@ -226,13 +274,12 @@ private:
 
     HRESULT NextToken(wchar_t* out, size_t chars) {
         SkipWhiteSpace();
-        tokenAt_ = static_cast<size_t>(position_ - start_);
-        if (*position_ == L'\0') return DISP_E_EXCEPTION;
+        if (*position_ == L'\0') return kMalformedScript;
         size_t length = 0;
         if (*position_ == L'\'') {
             ++position_;
             for (;;) {
-                if (*position_ == L'\0') return DISP_E_EXCEPTION;
+                if (*position_ == L'\0') return kMalformedScript;
                 if (*position_ == L'\'') {
                     if (position_[1] != L'\'') {
                         ++position_;
@@ -240,12 +287,12 @@ private:
                     }
                     ++position_; // a doubled quote stands for one
                 }
-                if (length + 1 >= chars || length >= kTokenChars - 2) return DISP_E_EXCEPTION;
+                if (length + 1 >= chars || length >= kTokenChars - 2) return kMalformedScript;
                 out[length++] = *position_++;
             }
         } else {
             while (*position_ && !IsWhiteSpace(*position_)) {
-                if (length + 1 >= chars) return DISP_E_EXCEPTION;
+                if (length + 1 >= chars) return kMalformedScript;
                 out[length++] = *position_++;
             }
         }
@@ -253,25 +300,40 @@ private:
         return S_OK;
     }
 
+    // Writes one value and journals it when its key (path_) existed before this run: a key the run
+    // created takes its values along when it is undone.
+    HRESULT WriteValue(HKEY key, bool keyCreated, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+        JournalEntry* entry = nullptr;
+        if (!keyCreated && !(entry = journal_.Prepare(root_, path_, name ? name : L""))) return E_OUTOFMEMORY;
+        LONG status = RegSetValueExW(key, name, 0, type, data, size);
+        if (entry) {
+            if (status == ERROR_SUCCESS)
+                journal_.Keep(entry);
+            else
+                Journal::Drop(entry);
+        }
+        return FromStatus(status);
+    }
+
     // "=", the type letter and the value are read and written to `key` (value `name`, or the
     // unnamed value); the token after them is left in hand.
-    HRESULT SetValue(HKEY key, const wchar_t* name) {
+    HRESULT SetValue(HKEY key, bool keyCreated, const wchar_t* name) {
         wchar_t type[kTokenChars];
         HRESULT result = NextToken(type, kTokenChars);
         if (FAILED(result)) return result;
-        if (!Is(type, L"S") && !Is(type, L"D") && !Is(type, L"B")) return DISP_E_EXCEPTION;
+        if (!Is(type, L"S") && !Is(type, L"D") && !Is(type, L"B")) return kMalformedScript;
         result = NextToken(token_, kTokenChars);
         if (FAILED(result)) return result;
         if (Is(type, L"S")) {
-            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(token_),
-                           static_cast<DWORD>((wcslen(token_) + 1) * sizeof(wchar_t)));
+            result = WriteValue(key, keyCreated, name, REG_SZ, reinterpret_cast<const BYTE*>(token_),
+                                static_cast<DWORD>((wcslen(token_) + 1) * sizeof(wchar_t)));
         } else if (Is(type, L"D")) {
             ULONG number = 0;
             // A text that is no number is refused rather than written as some number.
             result = VarUI4FromStr(token_, 0, 0, &number);
             if (FAILED(result)) return result;
             DWORD value = number;
-            RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+            result = WriteValue(key, keyCreated, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
         } else {
             size_t length = wcslen(token_);
             if (length % 2 != 0) return E_FAIL;
@@ -284,8 +346,9 @@ private:
                                                        : 0;
                 bytes[i / 2] |= static_cast<BYTE>(i % 2 == 0 ? digit << 4 : digit);
             }
-            RegSetValueExW(key, name, 0, REG_BINARY, bytes, static_cast<DWORD>(length / 2));
+            result = WriteValue(key, keyCreated, name, REG_BINARY, bytes, static_cast<DWORD>(length / 2));
         }
+        if (FAILED(result)) return result;
         return NextToken(token_, kTokenChars);
     }
 
@@ -297,9 +360,31 @@ private:
         return result;
     }
 
-    HRESULT RegisterBody(HKEY parent, int depth) {
-        if (depth > kMaxNesting) return DISP_E_EXCEPTION;
+    // Opens key `name` of `parent` for writing, creating it when missing; a key this run
+    // creates is journaled under its path (path_ up to `pathLength`, then the name).
+    HRESULT OpenForWriting(HKEY parent, size_t pathLength, const wchar_t* name, HKEY* opened, bool* created) {
+        size_t nameLength = wcslen(name);
+        if (pathLength + 1 + nameLength >= kKeyPathChars) return HRESULT_FROM_WIN32(ERROR_BUFFER_OVERFLOW);
+        if (pathLength) path_[pathLength++] = L'\\';
+        wmemcpy(path_ + pathLength, name, nameLength + 1);
+        JournalEntry* entry = journal_.Prepare(root_, path_, nullptr);
+        if (!entry) return E_OUTOFMEMORY;
+        DWORD disposition = 0;
+        LONG status = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                                      nullptr, opened, &disposition);
+        *created = status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+        if (*created)
+            journal_.Keep(entry);
+        else
+            Journal::Drop(entry);
+        return FromStatus(status);
+    }
+
+    // `parentCreated`: this run created `parent`, whose path is path_ up to `pathLength`.
+    HRESULT RegisterBody(HKEY parent, int depth, size_t pathLength, bool parentCreated) {
+        if (depth > kMaxNesting) return kMalformedScript;
         ScopedKey current;
+        bool currentCreated = false;
         HRESULT result = NextToken(token_, kTokenChars);
         if (FAILED(result)) return result;
         while (wcscmp(token_, L"}") != 0) {
@@ -308,7 +393,10 @@ private:
                 bool isDelete = Is(token_, L"Delete");
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
                 if (FAILED(result = CheckKeyName(token_))) return result;
-                if (!IsProtected(token_)) DeleteRecursively(parent, token_);
+                if (!IsProtected(token_)) {
+                    LONG status = DeleteRecursively(parent, token_);
+                    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
+                }
                 if (isDelete) {
                     if (FAILED(result = NextToken(token_, kTokenChars))) return result;
                     if (wcscmp(token_, L"=") == 0 && FAILED(result = SkipAssignment())) return result;
@@ -322,47 +410,42 @@ private:
                 wchar_t name[kValueNameChars];
                 if (FAILED(result = NextToken(name, kValueNameChars))) return result;
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
-                if (wcscmp(token_, L"=") != 0) return DISP_E_EXCEPTION;
-                if (FAILED(result = SetValue(parent, name))) return result;
+                if (wcscmp(token_, L"=") != 0) return kMalformedScript;
+                wchar_t kept = path_[pathLength]; // the value belongs to the parent: its path, for now
+                path_[pathLength] = L'\0';
+                result = SetValue(parent, parentCreated, name);
+                path_[pathLength] = kept;
+                if (FAILED(result)) return result;
                 entryDone = true;
             }
             if (!entryDone) {
                 if (FAILED(result = CheckKeyName(token_))) return result;
-                size_t keyAt = tokenAt_;
-                HKEY opened = nullptr;
-                DWORD disposition = 0;
-                if (RegOpenKeyExW(parent, token_, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS &&
-                    RegOpenKeyExW(parent, token_, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-                    if (RegCreateKeyExW(parent, token_, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                        &opened, &disposition) != ERROR_SUCCESS)
-                        return DISP_E_EXCEPTION;
-                    if (disposition == REG_CREATED_NEW_KEY) MarkCreated(keyAt);
-                }
-                if (!current.Close()) {
-                    RegCloseKey(opened);
-                    return DISP_E_EXCEPTION;
-                }
-                *current.Receive() = opened;
+                if (!current.Close()) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+                if (FAILED(result = OpenForWriting(parent, pathLength, token_, current.Receive(), &currentCreated)))
+                    return result;
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
-                if (wcscmp(token_, L"=") == 0 && FAILED(result = SetValue(current.Get(), nullptr))) return result;
+                if (wcscmp(token_, L"=") == 0 && FAILED(result = SetValue(current.Get(), currentCreated, nullptr)))
+                    return result;
             }
             if (wcscmp(token_, L"{") == 0) {
                 // A block after "Delete" or "Val" belongs to the key last opened in this body.
-                if (!current.Get()) return DISP_E_EXCEPTION;
-                if (FAILED(result = RegisterBody(current.Get(), depth + 1))) return result;
+                if (!current.Get()) return kMalformedScript;
+                size_t childPath = wcslen(path_);
+                if (FAILED(result = RegisterBody(current.Get(), depth + 1, childPath, currentCreated))) return result;
+                path_[childPath] = L'\0';
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
             }
         }
-        return current.Close() ? S_OK : DISP_E_EXCEPTION;
+        return current.Close() ? S_OK : HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
     }
 
     // `readOver`: the keys of this body are missing; it is only read, nothing is touched.
     HRESULT RemoveBody(HKEY parent, bool readOver, int depth) {
-        if (depth > kMaxNesting) return DISP_E_EXCEPTION;
-        bool mayDelete = true; // cleared for the rest of the body by "NoRemove"
+        if (depth > kMaxNesting) return kMalformedScript;
         HRESULT result = NextToken(token_, kTokenChars);
         if (FAILED(result)) return result;
         while (wcscmp(token_, L"}") != 0) {
+            bool mayDelete = true; // "NoRemove" keeps the key it names, and only that one
             if (Is(token_, L"Delete") || Is(token_, L"ForceRemove")) {
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
             } else if (Is(token_, L"NoRemove")) {
@@ -372,18 +455,25 @@ private:
                 wchar_t name[kValueNameChars];
                 if (FAILED(result = NextToken(name, kValueNameChars))) return result;
                 if (FAILED(result = NextToken(token_, kTokenChars))) return result;
-                if (wcscmp(token_, L"=") != 0) return DISP_E_EXCEPTION;
-                if (!readOver) RegDeleteValueW(parent, name);
+                if (wcscmp(token_, L"=") != 0) return kMalformedScript;
+                if (!readOver) {
+                    LONG status = RegDeleteValueW(parent, name);
+                    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
+                }
                 if (FAILED(result = SkipAssignment())) return result;
                 continue;
             }
             if (FAILED(result = CheckKeyName(token_))) return result;
-            size_t keyAt = tokenAt_;
             wchar_t name[kRememberedKeyChars];
             wcsncpy(name, token_, kRememberedKeyChars - 1);
             name[kRememberedKeyChars - 1] = L'\0';
             ScopedKey key;
-            bool missing = readOver || RegOpenKeyExW(parent, name, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS;
+            bool missing = readOver;
+            if (!readOver) {
+                LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ | KEY_SET_VALUE, key.Receive());
+                if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
+                missing = status != ERROR_SUCCESS;
+            }
             if (FAILED(result = NextToken(token_, kTokenChars))) return result;
             if (wcscmp(token_, L"=") == 0 && FAILED(result = SkipAssignment())) return result;
             if (token_[0] == L'{') {
@@ -392,10 +482,19 @@ private:
             } else if (missing) {
                 readOver = true; // a missing key without a block: the rest of the body is only read
             }
-            if (!key.Close()) return DISP_E_EXCEPTION;
             // Only a key without subkeys goes; one that still holds keys the script does not name
             // stays. Nothing is deleted recursively here, so protected names need no test.
-            if (!missing && mayDelete && (!rollingBack_ || WasCreated(keyAt))) RegDeleteKeyW(parent, name);
+            DWORD subkeys = 0;
+            if (!missing && mayDelete) {
+                LONG status = RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr);
+                if (status != ERROR_SUCCESS) return FromStatus(status);
+            }
+            if (!key.Close()) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+            if (!missing && mayDelete && subkeys == 0) {
+                LONG status = RegDeleteKeyW(parent, name);
+                if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromStatus(status);
+            }
         }
         return S_OK;
     }
@@ -403,22 +502,17 @@ private:
     HRESULT CheckKeyName(const wchar_t* name) {
         if (name[0] == L'\0') {
             emptyKeyName_ = true;
-            return DISP_E_EXCEPTION;
+            return kMalformedScript;
         }
-        return wcschr(name, L'\\') ? DISP_E_EXCEPTION : S_OK;
+        return wcschr(name, L'\\') ? kMalformedScript : S_OK;
     }
-
-    void MarkCreated(size_t at) {
-        if (createdKeys_) createdKeys_[at / 8] |= static_cast<BYTE>(1u << (at % 8));
-    }
-    bool WasCreated(size_t at) const { return createdKeys_ && (createdKeys_[at / 8] & (1u << (at % 8))); }
 
     const wchar_t* start_;
     const wchar_t* position_;
-    size_t tokenAt_ = 0;     // offset of the token in hand
-    BYTE* createdKeys_ = nullptr;
-    bool rollingBack_ = false;
     bool emptyKeyName_ = false;
+    HKEY root_ = nullptr;
+    Journal journal_;
+    wchar_t path_[kKeyPathChars] = {}; // the path of the key in hand below root_
     wchar_t token_[kTokenChars];
 };
 

@@ -83,29 +83,26 @@ HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
     return S_OK;
 }
 
+// The first name is the member's, the rest name its parameters. Automation compares member names
+// without regard to case; the cache answers a lone member name, anything else the type
+// information, which also knows the parameters.
 HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
     HRESULT result = Load(lcid);
     ITypeInfo* info = LoadedTypeInfo(*this);
     if (!info) return FAILED(result) ? result : E_FAIL;
     if (!names || !ids) return E_INVALIDARG;
-    result = S_OK;
-    for (UINT i = 0; i < count; ++i) {
-        UINT length = names[i] ? static_cast<UINT>(lstrlenW(names[i])) : 0;
-        bool hit = false;
-        for (int entry = nameCount - 1; entry >= 0 && !hit; --entry) {
+    if (count == 1 && names[0]) {
+        int length = lstrlenW(names[0]);
+        for (int entry = nameCount - 1; entry >= 0; --entry) {
             const NameCacheEntry& cached = nameCache[entry];
-            if (cached.name && cached.length == length && names[i] &&
-                memcmp(cached.name, names[i], length * sizeof(OLECHAR)) == 0) {
-                ids[i] = cached.dispid;
-                hit = true;
+            if (cached.name && cached.length == static_cast<UINT>(length) &&
+                CompareStringOrdinal(cached.name, length, names[0], length, TRUE) == CSTR_EQUAL) {
+                ids[0] = cached.dispid;
+                return S_OK;
             }
         }
-        if (!hit) {
-            result = info->GetIDsOfNames(names, count, ids);
-            if (FAILED(result)) break;
-        }
     }
-    return result;
+    return info->GetIDsOfNames(names, count, ids);
 }
 
 HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID member, LCID lcid, WORD flags, DISPPARAMS* params,

@@ -10,6 +10,8 @@
 #include "ntfs/paths.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/volumes/volumes.h"
+#include "server/last_error.h"
+#include "shell/activation_context.h"
 #include "shell/bounded_text.h"
 #include "shell/command_verb.h"
 #include "shell/dropped_path.h"
@@ -21,6 +23,8 @@ namespace {
 constexpr unsigned Bit(LinkKind kind) { return 1u << static_cast<unsigned>(kind); }
 constexpr unsigned kEveryKind = Bit(LinkKind::Hard) | Bit(LinkKind::Symbolic) | Bit(LinkKind::Junction);
 constexpr UINT kMenuTexts[] = {kCreateHardLinkMenuText, kCreateSymbolicLinkMenuText, kCreateJunctionMenuText};
+constexpr MenuCommand kDropCommands[] = {MenuCommand::kCreateHardLink, MenuCommand::kCreateSymbolicLink,
+                                         MenuCommand::kCreateJunction};
 
 // A local drive a junction can lead to or live on: not a share, not a mapped network drive.
 bool IsLocalFolder(const wchar_t* path) { return IsMountableTarget(path) && !IsNetworkPath(path); }
@@ -83,21 +87,28 @@ HRESULT HardLinkObject::QueryContextMenu(HMENU menu, UINT index, UINT firstComma
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, used);
 }
 
+// A failure told to the user is handled (S_OK); one that may not be told is the caller's.
 HRESULT HardLinkObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     if (!info) return E_INVALIDARG;
     for (UINT kind = 0; kind < 3; ++kind) {
-        if (!IsCommandOffset(info->lpVerb, kind)) continue;
+        if (!InvokesCommand(info, kDropCommands[kind], kind)) continue;
         if (!(offers_ & (1u << kind))) return E_INVALIDARG;
-        bool ui = !(info->fMask & CMIC_MASK_FLAG_NO_UI);
+        bool ui = !WantsNoUi(info);
+        ScopedActivation themed;
         // Explorer's thread never waits for the links: a worker makes them.
-        if (!StartLinkJob(static_cast<LinkKind>(kind), targetFolder_, dropped_, info->hwnd, ui) && ui)
-            MessageBoxW(info->hwnd, UiText(kCreateHardLinkFailedText), caption_, MB_ICONERROR);
+        if (StartLinkJob(static_cast<LinkKind>(kind), targetFolder_, dropped_, info->hwnd, ui)) return S_OK;
+        if (!ui) return LastErrorResult();
+        MessageBoxW(info->hwnd, UiText(kCreateHardLinkFailedText), caption_, MB_ICONERROR);
         return S_OK;
     }
     return E_INVALIDARG;
 }
 
-HRESULT HardLinkObject::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) { return E_NOTIMPL; }
+HRESULT HardLinkObject::GetCommandString(UINT_PTR command, UINT type, UINT*, CHAR* name, UINT chars) {
+    bool offered = command < 3 && (offers_ & (1u << command));
+    if (!offered) return type == GCS_VALIDATEA || type == GCS_VALIDATEW ? S_FALSE : E_INVALIDARG;
+    return AnswerCommandString(kDropCommands[command], command, type, name, chars, command);
+}
 
 void HardLinkObject::MakeLinks(LinkKind kind, HWND owner, bool ui) {
     if (offers_ & Bit(kind)) RunLinkJob(kind, targetFolder_, dropped_, owner, ui);

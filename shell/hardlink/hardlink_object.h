@@ -74,6 +74,9 @@ enum HardLinkText : UINT {
     kTooManyLinksReason = 255,
     kNotSupportedReason = 256,
     kInUseReason = 257,
+    kCreateHardLinkHelpText = 258,
+    kCreateSymbolicLinkHelpText = 259,
+    kCreateJunctionHelpText = 260,
 };
 
 // Runs the links of `kind` into `folder` for `items` on this thread (shell/hardlink/link_job.cpp).

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "ntfs/reparse/reparse_kind.h"
+#include "shell/activation_context.h"
 #include "shell/bounded_text.h"
 #include "shell/ui_language.h"
 
@@ -42,6 +43,7 @@ UINT OperationHookObject::CopyCallback(HWND owner, UINT operation, UINT flags, L
     // "%s - %s": a path too long for the title is cut there, and only there.
     wchar_t title[kTitleChars];
     BoundedText(title, kTitleChars).Append(caption_).Append(L" - ").AppendCut(source);
+    ScopedActivation themed;
     if (operation == FO_DELETE)
         return MessageBoxW(owner, UiText(kDeleteQuestion), title, MB_ICONWARNING | MB_YESNO) == IDYES ? IDYES : IDNO;
     MessageBoxW(owner, UiText(kCopyRefused), title, MB_ICONERROR);

@@ -4,12 +4,14 @@
 
 #include <cwchar>
 
+#include "shell/activation_context.h"
 #include "shell/bounded_text.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 namespace {
 
-const wchar_t kAllFilesFilter[] = L"All files(*.*)|*.*";
+constexpr UINT kAllFilesFilter = 261; // "All files(*.*)|*.*" in the user's language
 
 // The dialogs may change the process's current directory; a shell extension must leave the
 // host's as it was.
@@ -47,10 +49,11 @@ OPENFILENAMEW DialogRecord(HWND owner, const wchar_t* filter, wchar_t* file, DWO
 
 void BuildFileFilter(wchar_t (&filter)[kFilterChars], const wchar_t* extraFilter) {
     // One character stays free for the list's second terminator.
+    UiText allFiles(kAllFilesFilter);
     BoundedText text(filter, kFilterChars - 1);
     if (extraFilter) text.Append(extraFilter).Append(L"|");
-    text.Append(kAllFilesFilter);
-    if (!text.Fits()) BoundedText(filter, kFilterChars - 1).Append(kAllFilesFilter);
+    text.Append(allFiles);
+    if (!text.Fits()) BoundedText(filter, kFilterChars - 1).Append(allFiles);
     wmemset(filter + wcslen(filter), L'\0', kFilterChars - wcslen(filter));
     for (wchar_t* c = filter; *c; ++c)
         if (*c == L'|') *c = L'\0';

@@ -7,7 +7,8 @@ namespace kestrune {
 
 constexpr size_t kFilterChars = 260;
 
-// `extraFilter` ("text|pattern", may be null) goes before "All files(*.*)|*.*"; a filter that
+// `extraFilter` ("text|pattern", may be null) goes before "All files(*.*)|*.*" (in the user's
+// language); a filter that
 // does not fit the buffer is left out rather than cut. TRUE when the user chose a file, whose path
 // is then in `file` (`fileChars` characters).
 BOOL ShowOpenFileDialog(HWND owner, wchar_t* file, DWORD fileChars, const wchar_t* extraFilter, const wchar_t* title,

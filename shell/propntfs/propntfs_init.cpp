@@ -4,10 +4,14 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "ntfs/kernel.h"
 #include "ntfs/volumes/volumes.h"
 #include "server/module.h"
+#include "shell/activation_context.h"
 #include "shell/dropped_path.h"
+#include "shell/ui_language.h"
 
 namespace kestrune {
 
@@ -33,14 +37,23 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     page.dwSize = sizeof page;
     page.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE | PSP_USECALLBACK;
     page.hInstance = Module().instance;
-    page.pResource = UiDialog(kPageDialog);
-    if (!page.pResource) return E_FAIL;
+    // Some versions of Windows write into an indirect page's template, and the library's resources
+    // are read-only: the page gets a copy of its own, freed at PSPCB_RELEASE.
+    DWORD bytes = 0;
+    const void* resource = FindUiResource(RT_DIALOG, kPageDialog, &bytes);
+    if (!resource) return E_FAIL;
+    void* copy = HeapAlloc(GetProcessHeap(), 0, bytes);
+    if (!copy) return E_OUTOFMEMORY;
+    memcpy(copy, resource, bytes);
+    page.pResource = static_cast<const DLGTEMPLATE*>(copy);
     page.pszTitle = caption_;
     page.pfnDlgProc = PageProcedure;
     page.lParam = reinterpret_cast<LPARAM>(this);
     // An open page keeps the library loaded: the callback's add-ref and release take and give back
     // a module lock, interlocked (the sheet's own count on pcRefParent is not).
     page.pfnCallback = PageCallback;
+    // The page and what it opens use the library's common controls, themed, in any host.
+    if ((page.hActCtx = LibraryActivationContext())) page.dwFlags |= PSP_USEFUSIONCONTEXT;
 
     static_cast<IShellPropSheetExt*>(this)->AddRef(); // the page's own reference, given back at PSPCB_RELEASE
     ++pageReferences_;
@@ -51,6 +64,7 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
     int held = pageReferences_;
     if (handle) DestroyPropertySheetPage(handle);
     if (pageReferences_ == held) {
+        HeapFree(GetProcessHeap(), 0, copy);
         --pageReferences_;
         static_cast<IShellPropSheetExt*>(this)->Release();
     }
@@ -60,6 +74,7 @@ HRESULT PropNtfsObject::AddPages(LPFNSVADDPROPSHEETPAGE addPage, LPARAM lParam) 
 HRESULT PropNtfsObject::ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) { return E_NOTIMPL; }
 
 UINT CALLBACK PropNtfsObject::PageCallback(HWND, UINT message, PROPSHEETPAGEW* page) {
+    if (message == PSPCB_RELEASE && page) HeapFree(GetProcessHeap(), 0, const_cast<DLGTEMPLATE*>(page->pResource));
     auto* self = page ? reinterpret_cast<PropNtfsObject*>(page->lParam) : nullptr;
     if (message == PSPCB_ADDREF && self) {
         Module().Lock();

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "server/module.h"
+#include "shell/activation_context.h"
 #include "shell/help/help.h"
 
 namespace kestrune {
@@ -24,14 +25,17 @@ INT_PTR CALLBACK PropNtfsObject::PageProcedure(HWND page, UINT message, WPARAM w
     case WM_COMMAND:
         self->Dispatch(page, LOWORD(wParam), HIWORD(wParam));
         return FALSE;
+    // Handled here: passed on, the sheet (and Explorer behind it) would open its own help too.
     case WM_HELP: {
         auto* info = reinterpret_cast<HELPINFO*>(lParam);
         if (info) ShowContextHelp(page, kPropertyPageHelp, info->iCtrlId);
-        return FALSE;
+        SetWindowLongPtrW(page, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     case WM_CONTEXTMENU:
         ShowContextHelp(page, kPropertyPageHelp, GetDlgCtrlID(reinterpret_cast<HWND>(wParam)));
-        return FALSE;
+        SetWindowLongPtrW(page, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     case WM_CTLCOLORSTATIC:
         // The read-only preview keeps a white background.
         if (reinterpret_cast<HWND>(lParam) == GetDlgItem(page, kStreamPreview))
@@ -51,6 +55,7 @@ INT_PTR CALLBACK PropNtfsObject::PageProcedure(HWND page, UINT message, WPARAM w
 }
 
 void PropNtfsObject::Dispatch(HWND page, WORD id, WORD code) {
+    ScopedActivation themed; // for the message boxes, menus and dialogs the commands open
     // Every step acts on the held file; once it is gone (deleted behind the page's back, too), only
     // help is left.
     if (id != kHelpButton && FileGone(page)) return;

@@ -6,6 +6,7 @@
 
 #include "ntfs/paths.h"
 #include "server/module.h"
+#include "shell/activation_context.h"
 
 namespace kestrune {
 
@@ -22,12 +23,13 @@ bool PropNtfsObject::AskStreamName(HWND page, wchar_t (&name)[MAX_PATH]) {
 
 INT_PTR CALLBACK PropNtfsObject::NameProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        // Shared: the system frees it with the library's resources.
-        HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(201), IMAGE_ICON, 16, 16,
-                                 LR_DEFAULTCOLOR | LR_SHARED);
-        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadSmallIcon(201)));
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         SendDlgItemMessageW(dialog, kStreamNameEdit, EM_SETLIMITTEXT, kLongestStreamName, 0);
+        return FALSE;
+    }
+    if (message == WM_DESTROY) { // the small icon was loaded for this dialog alone
+        if (HICON icon = reinterpret_cast<HICON>(SendMessageW(dialog, WM_SETICON, ICON_SMALL, 0))) DestroyIcon(icon);
         return FALSE;
     }
     if (message != WM_COMMAND) return FALSE;

@@ -6,6 +6,7 @@
 #include "ntfs/reparse/reparse_record.h"
 #include "ntfs/volumes/volumes.h"
 #include "server/module.h"
+#include "shell/activation_context.h"
 #include "shell/help/help.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
@@ -24,13 +25,10 @@ struct ReparseInfoInit {
     bool symbolicLink; // shown as such; removing it takes the link away, and it offers no change
 };
 
-// Opened from Explorer's folder tree, the dialog centres on the tree's frame window three
-// levels up; from anywhere else, on the owner itself.
+// The dialog centres on the top-level window of its owner (Explorer's frame, wherever in it the
+// command came from), or on the owner itself when that has no ancestor.
 void PlaceDialog(HWND dialog, HWND owner) {
-    wchar_t className[260] = {};
-    GetClassNameW(owner, className, 260);
-    HWND reference = owner;
-    if (wcscmp(className, L"SysTreeView32") == 0) reference = GetParent(GetParent(GetParent(owner)));
+    HWND reference = GetAncestor(owner, GA_ROOT);
     CenterOnWindow(dialog, reference ? reference : owner);
 }
 
@@ -41,8 +39,7 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
         const auto* init = reinterpret_cast<const ReparseInfoInit*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(init->object));
         PlaceDialog(dialog, init->owner);
-        HANDLE icon = LoadImageW(Module().instance, MAKEINTRESOURCEW(kLibraryIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadSmallIcon(kLibraryIcon)));
         SetDlgItemTextW(dialog, kTargetEdit, init->target);
         if (init->symbolicLink) SetDlgItemTextW(dialog, kTargetLabel, UiText(kSymbolicLinkLabel));
         if (init->symbolicLink || !init->object->OffersChange()) EnableWindow(GetDlgItem(dialog, kChangeButton), FALSE);
@@ -69,12 +66,15 @@ INT_PTR CALLBACK InfoDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
         }
         }
         break;
+    // Handled here, so that the owner opens no help of its own.
     case WM_HELP:
         if (lParam) ShowContextHelp(dialog, kReparseInfoHelp, reinterpret_cast<const HELPINFO*>(lParam)->iCtrlId);
-        break;
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     case WM_CONTEXTMENU:
         ShowContextHelp(dialog, kReparseInfoHelp, GetDlgCtrlID(reinterpret_cast<HWND>(wParam)));
-        break;
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     return FALSE;
 }

@@ -1,12 +1,11 @@
 // The menu role: one item for one empty folder or one folder that carries a reparse point.
 #include "shell/reparsepoint/reparsepoint_object.h"
 
-#include <algorithm>
-
 #include "ntfs/kernel.h"
 #include "ntfs/paths.h"
 #include "ntfs/reparse/reparse_kind.h"
 #include "ntfs/volumes/volumes.h"
+#include "shell/activation_context.h"
 #include "shell/dropped_path.h"
 #include "shell/command_verb.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
@@ -15,19 +14,6 @@
 
 namespace kestrune {
 namespace {
-
-// The longest whole-character prefix of `text` that fits `bytes` bytes of the ANSI code page
-// with its terminator: a double-byte character is never cut in half.
-void CopyAnsi(const wchar_t* text, char* out, UINT bytes) {
-    int chars = static_cast<int>(wcslen(text));
-    int needed = 0;
-    for (; chars > 0; --chars) {
-        needed = WideCharToMultiByte(CP_ACP, 0, text, chars, nullptr, 0, nullptr, nullptr);
-        if (needed > 0 && static_cast<UINT>(needed) < bytes) break;
-    }
-    if (chars > 0) WideCharToMultiByte(CP_ACP, 0, text, chars, out, needed, nullptr, nullptr);
-    out[chars > 0 ? needed : 0] = '\0';
-}
 
 // "E:\": a drive's root can never become a mount point, and Wine reports the root of a mounted
 // drive as a reparse point whose record cannot be read.
@@ -64,30 +50,32 @@ HRESULT ReparsePointObject::QueryContextMenu(HMENU menu, UINT index, UINT firstC
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 }
 
+MenuCommand ReparsePointObject::ItemCommand() const {
+    return FolderHasReparsePoint() ? MenuCommand::kMountInformation : MenuCommand::kCreateMount;
+}
+
+// Both flows ask the user (a target, or what to do with the mount): a caller that wants no
+// user interface gets nothing done, and is told so.
 HRESULT ReparsePointObject::InvokeCommand(CMINVOKECOMMANDINFO* info) {
-    if (!info || !IsCommandOffset(info->lpVerb, 0)) return E_INVALIDARG;
+    MenuCommand command = ItemCommand();
+    if (!InvokesCommand(info, command)) return E_INVALIDARG;
+    if (WantsNoUi(info)) return HRESULT_FROM_WIN32(ERROR_CANCELLED);
     // The flows are modal and pump messages: the object stays alive until they end.
     IContextMenu* self = this;
     self->AddRef();
-    if (FolderHasReparsePoint())
-        ReparseInfoDialog(*this, info->hwnd);
-    else
-        CreateMountFlow(info->hwnd);
+    {
+        ScopedActivation themed;
+        if (command == MenuCommand::kMountInformation)
+            ReparseInfoDialog(*this, info->hwnd);
+        else
+            CreateMountFlow(info->hwnd);
+    }
     self->Release();
     return S_OK;
 }
 
-// Every request with GCS_HELPTEXTA's bit answers the help text: an ANSI request in the ANSI code
-// page within `chars` bytes, the wide requests within `chars` wide characters.
-HRESULT ReparsePointObject::GetCommandString(UINT_PTR, UINT type, UINT*, CHAR* name, UINT chars) {
-    if (!(type & (GCS_HELPTEXTA | GCS_UNICODE))) return E_FAIL;
-    if (!name || chars == 0) return E_INVALIDARG;
-    UiText text(FolderHasReparsePoint() ? kInfoHelpText : kCreateHelpText);
-    if (type & GCS_UNICODE)
-        lstrcpynW(reinterpret_cast<wchar_t*>(name), text, static_cast<int>(std::min<UINT>(chars, INT_MAX)));
-    else
-        CopyAnsi(text, name, chars);
-    return S_OK;
+HRESULT ReparsePointObject::GetCommandString(UINT_PTR command, UINT type, UINT*, CHAR* name, UINT chars) {
+    return AnswerCommandString(ItemCommand(), command, type, name, chars);
 }
 
 } // namespace kestrune

@@ -11,6 +11,7 @@
 #include "server/dual_interface.h"
 #include "server/interface_table.h"
 #include "server/type_infos.h"
+#include "shell/command_verb.h"
 
 namespace kestrune {
 
@@ -58,6 +59,8 @@ private:
     // Whether the folder carries a mount, a folder link or a reparse point of unreadable tag now;
     // unreadable attributes count as one.
     bool FolderHasReparsePoint() const;
+    // The menu's one item for the folder as it is now.
+    MenuCommand ItemCommand() const;
     // The browser until a target that is not the folder itself, and not above it unless the
     // user agrees (mount_flow.cpp). False when the user cancels.
     bool ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]);

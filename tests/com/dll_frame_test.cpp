@@ -160,6 +160,7 @@ TEST_F(DllFrame, AnAggregatedHardLinkDelegatesToItsOuterObject) {
                 AddRef();
                 return S_OK;
             }
+            if (IsEqualIID(riid, IID_IContextMenu)) return inner->QueryInterface(riid, ppv); // the one it shows
             *ppv = nullptr;
             return E_NOINTERFACE;
         }
@@ -176,10 +177,13 @@ TEST_F(DllFrame, AnAggregatedHardLinkDelegatesToItsOuterObject) {
     ASSERT_EQ(menu->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaMenu)), S_OK);
     EXPECT_EQ(viaMenu, static_cast<IUnknown*>(&outer)); // identity is the outer object's
     viaMenu->Release();
-    IShellExtInit* init = nullptr;
-    EXPECT_EQ(menu->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+    IContextMenu* again = nullptr;
+    EXPECT_EQ(menu->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&again)), S_OK);
     EXPECT_EQ(outer.count, 3);
-    init->Release();
+    again->Release();
+    void* hidden = reinterpret_cast<void*>(1);
+    EXPECT_EQ(menu->QueryInterface(IID_IShellExtInit, &hidden), E_NOINTERFACE) << "the outer object does not show it";
+    EXPECT_EQ(hidden, nullptr);
     menu->Release();
     EXPECT_EQ(outer.count, 1);
     EXPECT_EQ(dll.canUnloadNow(), S_FALSE);

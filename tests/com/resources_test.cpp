@@ -140,6 +140,21 @@ TEST_F(DllResources, EveryStringDialogAndMenuExistsInJapaneseAndEnglishWithTheSa
     }
 }
 
+// Windows' look in any host: the manifest asks for the common controls of version 6, and the
+// English dialogs take the shell's font as Windows' own do.
+TEST_F(DllResources, ManifestAsksForCommonControls6AndEnglishDialogsUseTheShellFont) {
+    std::string manifest = Resource(MAKEINTRESOURCEW(24), 2);
+    for (const char* part : {"\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", "6595b64144ccf1df"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    for (UINT id : {204u, 205u, 209u}) {
+        const BYTE* dialog = Data(dll.module, RT_DIALOG, id, kEn);
+        ASSERT_NE(dialog, nullptr);
+        DWORD style = 0; // DLGTEMPLATEEX: version, signature, help id, extended style, style
+        memcpy(&style, dialog + 12, sizeof style);
+        EXPECT_EQ(style & DS_SHELLFONT, DWORD{DS_SHELLFONT}) << "dialog " << id;
+    }
+}
+
 TEST_F(DllResources, IconGroupsHoldSixteenColourImagesAndAlphaImagesOfEveryScale) {
     std::vector<std::vector<int>> expected = {{32, 32, 16, 4}, {16, 16, 16, 4}}; // width, height, colours, bits
     for (int size : {16, 20, 24, 32, 40, 48, 64, 256}) expected.push_back({size % 256, size % 256, 0, 32});

@@ -146,8 +146,9 @@ TEST_F(ReparseInfoHelp, TheDialogsControlsPopUpTheirTextsAndTheLabelNothing) {
                 HWND control = id == -1 ? FindWindowExW(dialog, nullptr, L"Static", nullptr) : GetDlgItem(dialog, id);
                 size_t before = CallsOf(kStandIn).size();
                 HELPINFO info = {sizeof info, HELPINFO_WINDOW, GetDlgCtrlID(control), control, 0, {}};
-                if (f1) SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-                else SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), MAKELPARAM(-1, -1));
+                LRESULT handled = f1 ? SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info))
+                                     : SendMessageW(dialog, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(control), MAKELPARAM(-1, -1));
+                EXPECT_EQ(handled, TRUE) << "the owner would open its own help too";
                 std::vector<HelpCall> calls = CallsOf(kStandIn);
                 const HelpCall& last = calls.back();
                 bool popUp = calls.size() > before && last.caller == dialog && last.command == HH_DISPLAY_TEXT_POPUP;

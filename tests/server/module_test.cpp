@@ -8,7 +8,9 @@
 #include "kestrune_h.h"
 #include "server/com_object.h"
 #include "server/module.h"
+#include "server/type_info_holder.h"
 #include "tests/com/dll_module.h"
+#include "tests/fake/leak_checked_test.h"
 
 namespace kestrune::testing {
 namespace {
@@ -88,7 +90,9 @@ TEST_F(ModuleWithTable, AClassObjectIsCachedEvenWhenTheInterfaceIsRefused) {
     Module().Shutdown();
 }
 
-TEST_F(ModuleWithTable, DetachReleasesEachClassObjectOnceAndRunsCleanupsNewestFirst) {
+// Detach runs inside the loader lock: the clean-ups, which call into other libraries, wait for
+// DllCanUnloadNow to find the library unused.
+TEST_F(ModuleWithTable, DetachReleasesEachClassObjectOnceAndUnloadingRunsCleanupsNewestFirst) {
     void* out = nullptr;
     GetClassObject(kFirst, IID_IUnknown, &out);
     firstObject.Release();
@@ -98,13 +102,23 @@ TEST_F(ModuleWithTable, DetachReleasesEachClassObjectOnceAndRunsCleanupsNewestFi
     ASSERT_EQ(Module().AddCleanup(RecordCleanup, 1), S_OK);
     ASSERT_EQ(Module().AddCleanup(RecordCleanup, 2), S_OK);
     ASSERT_EQ(Module().AddCleanup(RecordCleanup, static_cast<DWORD_PTR>(-3)), S_OK); // pointer-sized arguments
+    TermFunction* pending = Module().cleanupList;
     Module().Shutdown();
+    EXPECT_EQ(cleanupOrder, std::vector<int>{}) << "detach calls no clean-up";
+    Module().Initialize(GetModuleHandleW(nullptr), table);
+    Module().cleanupList = pending;
+    Module().Lock();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(cleanupOrder, std::vector<int>{}) << "in use: nothing is released";
+    Module().Unlock();
+    EXPECT_EQ(CanUnloadNow(), S_OK);
     EXPECT_EQ(firstObject.releases, 1);
     EXPECT_EQ(secondObject.releases, 1);
     EXPECT_EQ(firstObject.references, 0);
     EXPECT_EQ(table[0].classObject, nullptr);
     EXPECT_EQ(cleanupOrder, (std::vector<int>{-3, 2, 1}));
     EXPECT_EQ(Module().cleanupList, nullptr);
+    Module().Shutdown();
 }
 
 TEST_F(ModuleWithTable, TheLockCountDecidesUnloading) {
@@ -159,6 +173,27 @@ TEST(ObjectLifetime, TheModuleLockOutlivesTheClassTearDown) {
     EXPECT_EQ(object->Release(), 0u);
     EXPECT_EQ(TearDownProbe::locksInTearDown, before + 1);
     EXPECT_EQ(Module().lockCount, before);
+}
+
+// A member name is looked up without regard to case; parameter names only by the type
+// information (never as members). The cache holds one extra member the type information lacks.
+TEST(TypeInfoNames, MembersIgnoreCaseAndParametersAreTheTypeInformations) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(self, REGKIND_NONE, &library), S_OK);
+    ITypeInfo* info = nullptr;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IHardLink, &info), S_OK);
+    library->Release();
+    auto* cache = new NameCacheEntry[1]{{SysAllocString(L"Extra"), 5, 42}};
+    TypeInfoHolder holder = {&IID_IHardLink, &kKestruneLibraryId, 1, 0, info, cache, 1, 1};
+    const struct { std::vector<const wchar_t*> names; HRESULT result; DISPID first; } cases[] = {{{L"EXTRA"}, S_OK, 42}, {{L"Extra", L"Extra"}, DISP_E_UNKNOWNNAME, -1}, {{L"nosuch"}, DISP_E_UNKNOWNNAME, -1}};
+    for (const auto& c : cases) {
+        DISPID ids[2] = {-1, -1};
+        EXPECT_EQ(holder.GetIDsOfNames(const_cast<LPOLESTR*>(c.names.data()), static_cast<UINT>(c.names.size()), 0, ids), c.result) << Narrow(c.names[0]) << c.names.size();
+        if (c.result == S_OK) EXPECT_EQ(ids[0], c.first) << Narrow(c.names[0]);
+    }
+    TypeInfoHolder::Cleanup(reinterpret_cast<DWORD_PTR>(&holder));
 }
 
 } // namespace

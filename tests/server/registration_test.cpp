@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include <olectl.h>
+
 #include "kestrune_h.h"
 #include "tests/com/dll_module.h"
 #include "tests/server/scratch_registry.h"
@@ -187,6 +189,17 @@ bool RenameResourceType(const std::wstring& path, const std::wstring& from, cons
     return renamed;
 }
 
+// A class key the registry refuses to change fails the registration; the run leaves nothing
+// of its own, and the stale key stays as it was.
+TEST_F(SelfRegistration, ARefusedClassKeyFailsAndLeavesNothingOfTheRun) {
+    ScratchRegistry scratch(L"Refused");
+    const std::wstring stale = L"CLSID\\" + std::wstring(classes[3].clsid);
+    ASSERT_TRUE(scratch.Refuse(stale));
+    EXPECT_EQ(dll.registerServer(), SELFREG_E_CLASS);
+    EXPECT_EQ(ClassPart(scratch.Dump()), L"CLSID\n" + stale + L"\n" + stale + L" : stale = s 'x'\n");
+    EXPECT_FALSE(KeyExists(scratch.Classes(), L"TypeLib\\{4E19DA74-5A13-4910-8F75-236B94656609}"));
+}
+
 TEST_F(SelfRegistration, APathWithAQuoteIsWrittenIntact) {
     ScratchRegistry scratch(L"Quote");
     CopiedDll copy(dll.Path(), L"kestrune it's here", L"Kestrune.dll");
@@ -201,8 +214,8 @@ TEST_F(SelfRegistration, AMissingTypeLibraryResourceFallsBackToATlbBesideTheFile
     // Renaming the resource type in the copy's resource directory hides its type library.
     // (Wine's UpdateResource does not delete resources.)
     ASSERT_TRUE(RenameResourceType(copy.Path(), L"TYPELIB", L"TYPELIX"));
-    EXPECT_TRUE(FAILED(copy.Call("DllRegisterServer"))) << "no type library anywhere";
-    EXPECT_EQ(ServerPath(scratch.Classes(), classes[3].clsid), copy.Path()) << "all four scripts were applied";
+    EXPECT_EQ(copy.Call("DllRegisterServer"), SELFREG_E_TYPELIB) << "no type library anywhere";
+    EXPECT_EQ(ClassPart(scratch.Dump()), L"CLSID\n") << "the classes registered by the failing run are taken back";
     // The type library itself, copied out of the built DLL as a .tlb file beside the copy.
     ITypeLib* library = nullptr;
     ASSERT_EQ(LoadTypeLibEx(dll.Path().c_str(), REGKIND_NONE, &library), S_OK);

@@ -54,10 +54,10 @@ protected:
 TEST_F(RegistryScript, PercentVariablesAreReplaced) {
     ASSERT_EQ(Register(L"HKCR { K = s '%MODULE% 100%% %module%' }"), S_OK);
     EXPECT_EQ(Dump(), L"K\nK : @ = s 'C:\\it's\\Kestrune.dll 100% C:\\it's\\Kestrune.dll'\n");
-    EXPECT_EQ(Register(L"HKCR { K = s '%Unknown%' }"), DISP_E_EXCEPTION);
-    EXPECT_EQ(Register(L"HKCR { K = s '%MODULE' }"), DISP_E_EXCEPTION);
+    EXPECT_EQ(Register(L"HKCR { K = s '%Unknown%' }"), kMalformedScript);
+    EXPECT_EQ(Register(L"HKCR { K = s '%MODULE' }"), kMalformedScript);
     EXPECT_EQ(Register(L"HKCR { K = s '%" + std::wstring(32, L'x') + L"%' }"), E_FAIL);
-    EXPECT_EQ(Register(L"HKCR { K = s '%" + std::wstring(31, L'x') + L"%' }"), DISP_E_EXCEPTION); // fits, unknown
+    EXPECT_EQ(Register(L"HKCR { K = s '%" + std::wstring(31, L'x') + L"%' }"), kMalformedScript); // fits, unknown
 }
 
 TEST_F(RegistryScript, KeywordsAndTypesIgnoreCase) {
@@ -84,12 +84,30 @@ TEST_F(RegistryScript, DoubledQuotesStandForOne) {
     EXPECT_EQ(Dump(), L"it's\nit's : @ = s 'a 'quoted' text'\n");
 }
 
-TEST_F(RegistryScript, AFailingBlockIsRolledBackAndEarlierBlocksStay) {
-    ASSERT_EQ(Register(L"HKCR { Kept = s 'k' }\r\nHKCR { Fresh { Inner = s 'i' } Bad = x 'v' }"), DISP_E_EXCEPTION);
+TEST_F(RegistryScript, AFailureTakesBackEverythingTheRunWroteAndOnlyThat) {
+    ASSERT_EQ(Register(L"HKCR { Kept = s 'k' }"), S_OK);
+    ASSERT_EQ(Register(L"HKCR { Kept { val v = s 'x' } }\r\nHKCR { Fresh { Inner = s 'i' } Bad = x 'v' }"), kMalformedScript);
     EXPECT_EQ(Dump(), L"Kept\nKept : @ = s 'k'\n");
-    // The undo follows the removal rules: what "NoRemove" marks survives it.
-    ASSERT_EQ(Register(L"HKCR { NoRemove Shared { Mine = s 'm' } Broken { a\\b } }"), DISP_E_EXCEPTION);
-    EXPECT_EQ(Dump(), L"Broken\nKept\nKept : @ = s 'k'\nShared\n");
+    ASSERT_EQ(Register(L"HKCR { NoRemove Shared { Mine = s 'm' } Broken { a\\b } }"), kMalformedScript);
+    EXPECT_EQ(Dump(), L"Kept\nKept : @ = s 'k'\n");
+}
+
+// A registry that refuses a write fails the run with the refusal, and the run leaves nothing.
+TEST_F(RegistryScript, ARefusedRegistryCallFailsTheRunAndUndoesIt) {
+    ASSERT_TRUE(scratch.Refuse(L"Locked"));
+    const std::wstring before = Dump();
+    const struct { const wchar_t* script; BOOL doRegister; } cases[] = {
+        {L"HKCR { New { X } Locked = s 'v' }", TRUE},
+        {L"HKCR { First } HKCR { Locked { val v = s 'x' } }", TRUE},
+        {L"HKCR { New ForceRemove Locked }", TRUE},
+        {L"HKCR { New Delete Locked }", TRUE},
+        {L"HKCR { Locked }", FALSE},
+        {L"HKCR { Locked { val stale = s 'x' } }", FALSE},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RunScript(c.script, c.doRegister, map), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) << Narrow(c.script);
+        EXPECT_EQ(Dump(), before) << Narrow(c.script);
+    }
 }
 
 TEST_F(RegistryScript, MalformedScriptsAreRefused) {
@@ -104,14 +122,14 @@ TEST_F(RegistryScript, MalformedScriptsAreRefused) {
 
 TEST_F(RegistryScript, TokensThatDoNotFitTheirBuffersAreRefused) {
     EXPECT_EQ(Register(L"HKCR { K = s '" + std::wstring(4094, L'v') + L"' }"), S_OK);
-    EXPECT_EQ(Register(L"HKCR { K = s '" + std::wstring(4095, L'v') + L"' }"), DISP_E_EXCEPTION);
+    EXPECT_EQ(Register(L"HKCR { K = s '" + std::wstring(4095, L'v') + L"' }"), kMalformedScript);
     EXPECT_EQ(Register(L"HKCR { K { val " + std::wstring(259, L'n') + L" = s 'x' } }"), S_OK);
-    EXPECT_EQ(Register(L"HKCR { K { val " + std::wstring(260, L'n') + L" = s 'x' } }"), DISP_E_EXCEPTION);
-    EXPECT_EQ(Register(L"HKCR { " + std::wstring(5000, L'k') + L" }"), DISP_E_EXCEPTION);
+    EXPECT_EQ(Register(L"HKCR { K { val " + std::wstring(260, L'n') + L" = s 'x' } }"), kMalformedScript);
+    EXPECT_EQ(Register(L"HKCR { " + std::wstring(5000, L'k') + L" }"), kMalformedScript);
     std::wstring deep = L"HKCR { ";
     for (int i = 0; i < 100; ++i) deep += L"K { ";
     for (int i = 0; i < 101; ++i) deep += L"} ";
-    EXPECT_EQ(Register(deep), DISP_E_EXCEPTION);
+    EXPECT_EQ(Register(deep), kMalformedScript);
 }
 
 TEST_F(RegistryScript, ForceRemoveRebuildsAKeyButNeverAProtectedOne) {
@@ -131,10 +149,10 @@ TEST_F(RegistryScript, RemovalLeavesKeysWithUnlistedContent) {
     EXPECT_EQ(Dump(), L"Same\nSame\\Same\nTop\nTop\\Unlisted\n");
 }
 
-TEST_F(RegistryScript, NoRemoveProtectsTheRestOfItsBody) {
+TEST_F(RegistryScript, NoRemoveProtectsItsOwnKeyOnly) {
     ASSERT_EQ(Register(L"HKCR { A B C }"), S_OK);
     ASSERT_EQ(Remove(L"HKCR { A NoRemove B C }"), S_OK);
-    EXPECT_EQ(Dump(), L"B\nC\n");
+    EXPECT_EQ(Dump(), L"B\n");
 }
 
 TEST_F(RegistryScript, AMissingKeyWithoutABlockReadsOverTheRestOfItsBody) {
@@ -148,7 +166,7 @@ TEST_F(RegistryScript, AMissingKeyWithoutABlockReadsOverTheRestOfItsBody) {
 TEST_F(RegistryScript, NestedBlocksAfterDeleteOrValBelongToTheCurrentKey) {
     ASSERT_EQ(Register(L"HKCR { K = s 'k' Delete Nothing { Under } }"), S_OK);
     EXPECT_EQ(Dump(), L"K\nK : @ = s 'k'\nK\\Under\n");
-    EXPECT_EQ(Register(L"HKCR { val v = s 'x' { Orphan } }"), DISP_E_EXCEPTION);
+    EXPECT_EQ(Register(L"HKCR { val v = s 'x' { Orphan } }"), kMalformedScript);
 }
 
 // An empty key name opens its parent, which a delete would then wipe: such scripts are refused
@@ -162,12 +180,12 @@ TEST_F(RegistryScript, EmptyKeyNamesAndRollbacksNeverDeleteWhatExisted) {
         BOOL doRegister;
         HRESULT result;
     } cases[] = {
-        {L"HKCR { Keep { ForceRemove '' } }", TRUE, DISP_E_EXCEPTION},
-        {L"HKCR { Delete '' }", TRUE, DISP_E_EXCEPTION},
-        {L"HKCR { New } HKCR { Keep { ForceRemove '%EMPTY%' } }", TRUE, DISP_E_EXCEPTION},
-        {L"HKCR { NoRemove Keep { '' } }", FALSE, DISP_E_EXCEPTION},
+        {L"HKCR { Keep { ForceRemove '' } }", TRUE, kMalformedScript},
+        {L"HKCR { Delete '' }", TRUE, kMalformedScript},
+        {L"HKCR { New } HKCR { Keep { ForceRemove '%EMPTY%' } }", TRUE, kMalformedScript},
+        {L"HKCR { NoRemove Keep { '' } }", FALSE, kMalformedScript},
         {L"HKCR { Keep Leaf { Fresh { val n = d 'ten' } } }", TRUE, DISP_E_TYPEMISMATCH},
-        {L"HKCR { Leaf Fresh { Bad = x 'v' } }", TRUE, DISP_E_EXCEPTION},
+        {L"HKCR { Leaf Fresh { Bad = x 'v' } }", TRUE, kMalformedScript},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(RunScript(c.script, c.doRegister, map), c.result) << Narrow(c.script);

@@ -2,6 +2,7 @@
 // sorted dump of what lies below a key.
 #pragma once
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -60,6 +61,7 @@ public:
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
     }
     ~ScratchRegistry() {
+        for (auto& path : refused_) SetAccess(path, L"D:(A;OICI;KA;;;WD)");
         RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
         RegCloseKey(classes_);
@@ -70,9 +72,31 @@ public:
     ScratchRegistry& operator=(const ScratchRegistry&) = delete;
 
     HKEY Classes() const { return classes_; }
+    // Key `path` below the classes' root, made (with a value) and then refused to every writer:
+    // opening it for writing, setting or deleting a value, and deleting it fail with access denied.
+    bool Refuse(const std::wstring& path) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(classes_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)) return false;
+        RegSetValueExW(key, L"stale", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+        RegCloseKey(key);
+        refused_.push_back(path);
+        return SetAccess(path, L"D:(D;OICI;0x10006;;;WD)(A;OICI;KA;;;WD)");
+    }
     std::wstring Dump() const { return DumpKey(classes_); }
 
 private:
+    bool SetAccess(const std::wstring& path, const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        HKEY key = nullptr;
+        bool set = ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr) &&
+                   !RegOpenKeyExW(classes_, path.c_str(), 0, WRITE_DAC, &key) &&
+                   !RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        if (key) RegCloseKey(key);
+        LocalFree(descriptor);
+        return set;
+    }
+
+    std::vector<std::wstring> refused_;
     std::wstring path_;
     HKEY classes_ = nullptr;
     HKEY machine_ = nullptr;

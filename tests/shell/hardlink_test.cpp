@@ -196,9 +196,11 @@ TEST_F(HardLinkHandler, TheMenuOffersTheKindsInTheUserInterfaceLanguage) {
     GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(text), L"ここにジャンクションを作成(&J)");
     EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
-    char name[32];
-    EXPECT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, name, 32), E_NOTIMPL);
-    EXPECT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 32), E_NOTIMPL);
+    char name[128];
+    ASSERT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(name)), L"ドラッグしたファイルへのハードリンクをこのフォルダに作成します。");
+    ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::string(name), "KestruneCreateHardLink");
     DestroyMenu(popup);
     menu->Release();
     init->Release();
@@ -225,6 +227,9 @@ TEST_F(HardLinkHandler, OnlyTheOffsetsOfOfferedKindsAreAccepted) {
     if (high) VirtualFree(high, 0, MEM_RELEASE);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_FALSE(volumes.Exists(L"D:\\work\\report.txt"));
+    info.lpVerb = "kestrunecreatehardlink"; // its verb, without regard to case
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
     menu->Release();
     init->Release();
 }
@@ -346,6 +351,8 @@ TEST_F(HardLinkHandler, AFailureIsToldOnceWithTheCaptionAndTheErrorIcon) {
     EXPECT_EQ(seen[0].text, std::wstring(kFailureText) + L"\nD:\\docs\\report.txt: 名前が長すぎます");
     EXPECT_EQ(seen[0].title, L"Kestrune");
     EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, IDI_HAND));
+    EXPECT_TRUE(CreateLink(deep, L"D:\\docs\\report.txt", CMIC_MASK_FLAG_NO_UI,
+                           HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)).empty()) << "no one to tell: the caller is";
     EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 2);
 }
 

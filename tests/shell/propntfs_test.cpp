@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "ntfs/kernel_override.h"
 #include "server/com_object.h"
@@ -127,6 +128,32 @@ TEST_F(PropertyPage, ARefusedPageIsReleasedOnceAndAFatItemGetsNone) {
     EXPECT_EQ(extension->AddPages([](HPROPSHEETPAGE, LPARAM) -> BOOL { return FALSE; }, 0), S_OK);
     EXPECT_EQ(extension->AddRef(), 2u) << "the page's reference went with the refused page";
     extension->Release();
+}
+
+// Windows may write into an indirect page's template: the page gets a writable copy, not the
+// library's read-only resource. Seen where the library calls comctl32, in the import table.
+extern "C" HPROPSHEETPAGE(WINAPI* __imp_CreatePropertySheetPageW)(LPCPROPSHEETPAGEW);
+struct TemplateSpy {
+    static inline decltype(__imp_CreatePropertySheetPageW) real = nullptr;
+    static inline MEMORY_BASIC_INFORMATION seen{};
+    static HPROPSHEETPAGE WINAPI Create(LPCPROPSHEETPAGEW page) { return VirtualQuery(page->pResource, &seen, sizeof seen), real(page); }
+};
+TEST_F(PropertyPage, ThePageTemplateIsAWritableCopy) {
+    DWORD was = 0;
+    ASSERT_TRUE(VirtualProtect(&__imp_CreatePropertySheetPageW, sizeof(void*), PAGE_READWRITE, &was));
+    TemplateSpy::real = std::exchange(__imp_CreatePropertySheetPageW, TemplateSpy::Create);
+    EXPECT_EQ(Open(), S_OK);
+    __imp_CreatePropertySheetPageW = TemplateSpy::real;
+    EXPECT_EQ(TemplateSpy::seen.Protect, DWORD{PAGE_READWRITE});
+    EXPECT_NE(TemplateSpy::seen.AllocationBase, GetModuleHandleW(nullptr)) << "inside the library's image";
+}
+
+// F1 and a right click are the page's: passed on, the sheet (and Explorer) would open help too.
+TEST_F(PropertyPage, HelpRequestsEndAtThePage) {
+    ASSERT_EQ(Open(), S_OK);
+    HELPINFO info = {sizeof info, HELPINFO_WINDOW, -1, nullptr, 0, {}};
+    EXPECT_EQ(SendMessageW(sheet->page, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)), TRUE);
+    EXPECT_EQ(SendMessageW(sheet->page, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(sheet->page), MAKELPARAM(-1, -1)), TRUE);
 }
 
 // The label, the links the worker lists, and deleting one of them (the target, with the answers): once

@@ -160,7 +160,18 @@ TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
     }
 }
 
-TEST_F(ReparseInfo, TheDialogCentresOnTheFolderTreesFrameOrOnItsOwner) {
+// The dialog's controls are the common controls 6 (themed) in any host, also in this test program,
+// which has no manifest of its own.
+TEST_F(ReparseInfo, TheDialogUsesTheCommonControlsOfVersion6) {
+    LONG_PTR buttons = 0;
+    InfoDialogOwner owner({[&](HWND dialog) { buttons = GetClassLongPtrW(GetDlgItem(dialog, IDOK), GCLP_HMODULE); }});
+    IContextMenu* menu = Selected<IContextMenu>(junction);
+    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
+    menu->Release();
+    EXPECT_NE(buttons, reinterpret_cast<LONG_PTR>(GetModuleHandleW(L"user32.dll")));
+}
+
+TEST_F(ReparseInfo, TheDialogCentresOnItsOwnersTopLevelWindow) {
     InitCommonControls();
     auto make = [](const wchar_t* type, HWND parent, int x, int y, int cx, int cy) {
         return CreateWindowExW(0, type, L"", parent ? WS_CHILD : WS_OVERLAPPEDWINDOW, x, y, cx, cy, parent, nullptr,
@@ -170,8 +181,9 @@ TEST_F(ReparseInfo, TheDialogCentresOnTheFolderTreesFrameOrOnItsOwner) {
     HWND tree = make(WC_TREEVIEWW, make(L"STATIC", make(L"STATIC", frame, 0, 0, 300, 600), 5, 5, 250, 500), 0, 0, 200, 40);
     HWND lonelyTree = make(WC_TREEVIEWW, nullptr, 500, 400, 300, 200); // no third ancestor
     HWND plain = make(L"STATIC", nullptr, 300, 200, 400, 300);
-    for (auto [owned, reference] : {std::pair{tree, frame}, {lonelyTree, lonelyTree}, {plain, plain}}) {
-        SCOPED_TRACE(owned == tree ? "tree" : owned == lonelyTree ? "lonely tree" : "plain");
+    HWND list = make(WC_LISTVIEWW, make(L"STATIC", frame, 320, 10, 500, 600), 0, 0, 400, 300); // the folder view
+    for (auto [owned, reference] : {std::pair{tree, frame}, {lonelyTree, lonelyTree}, {plain, plain}, {list, frame}}) {
+        SCOPED_TRACE(owned == tree ? "tree" : owned == lonelyTree ? "lonely tree" : owned == list ? "list" : "plain");
         InfoDialogOwner owner({}, owned);
         IContextMenu* menu = Selected<IContextMenu>(junction);
         EXPECT_EQ(Invoke(menu, owned), S_OK);

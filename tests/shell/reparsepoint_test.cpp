@@ -68,7 +68,7 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
 
         std::wstring help = texts[mounted][1];
         wchar_t wide[65];
-        for (auto [type, chars] : {std::pair{GCS_HELPTEXTW, 64u}, {GCS_VERBW, 64u}, {GCS_HELPTEXTW, 5u}}) {
+        for (auto [type, chars] : {std::pair{GCS_HELPTEXTW, 64u}, {GCS_HELPTEXTW, 5u}}) {
             SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(chars) + " characters");
             wmemset(wide, L'#', 65);
             EXPECT_EQ(menu->GetCommandString(0, type, nullptr, reinterpret_cast<char*>(wide), chars), S_OK);
@@ -93,13 +93,20 @@ TEST_F(ReparsePointMenu, TheItemAndItsHelpTextFollowTheFolder) {
             MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi, -1, back, 64);
             EXPECT_EQ(help.substr(0, wcslen(back)), back);
         }
-        for (UINT type : {GCS_VERBA, GCS_VALIDATEA})
-            EXPECT_EQ(menu->GetCommandString(0, type, nullptr, ansi, 128), E_FAIL);
+        // The verb is ASCII and the same in every language; validation asks only whether the item is ours.
+        const std::string verb = mounted ? "KestruneMountInformation" : "KestruneCreateMount";
+        ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, ansi, 128), S_OK);
+        EXPECT_EQ(std::string(ansi), verb);
+        ASSERT_EQ(menu->GetCommandString(0, GCS_VERBW, nullptr, reinterpret_cast<char*>(wide), 64), S_OK);
+        EXPECT_EQ(std::wstring(wide), std::wstring(verb.begin(), verb.end()));
+        EXPECT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, ansi, 5), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
+        for (UINT type : {GCS_VALIDATEA, GCS_VALIDATEW}) EXPECT_EQ(menu->GetCommandString(0, type, nullptr, nullptr, 0), S_OK);
+        EXPECT_EQ(menu->GetCommandString(1, GCS_VALIDATEW, nullptr, nullptr, 0), S_FALSE); // no such item
         menu->Release();
     }
 }
 
-TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
+TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroOrItsVerbRuns) {
     IContextMenu* menu = Selected<IContextMenu>(folder);
     // A verb string at an address whose low 32 bits are zero.
     char* high = nullptr;
@@ -111,6 +118,16 @@ TEST_F(ReparsePointMenu, OnlyCommandOffsetZeroRuns) {
     const LPCSTR verbs[] = {"mount", MAKEINTRESOURCEA(1), high};
     for (LPCSTR verb : verbs) EXPECT_EQ(Invoke(menu, nullptr, verb), E_INVALIDARG);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
+    EXPECT_EQ(Invoke(menu, nullptr, "KestruneMountInformation"), E_INVALIDARG) << "not this folder's item";
+    // Its verb, also as the wide one, is this item; without a user interface the flow cannot ask.
+    CMINVOKECOMMANDINFOEX wide = {};
+    wide.cbSize = sizeof wide;
+    wide.fMask = CMIC_MASK_UNICODE | CMIC_MASK_FLAG_NO_UI;
+    wide.lpVerb = "other";
+    wide.lpVerbW = L"KestruneCreateMount";
+    EXPECT_EQ(menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&wide)), HRESULT_FROM_WIN32(ERROR_CANCELLED));
+    wide.lpVerbW = L"mount";
+    EXPECT_EQ(menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&wide)), E_INVALIDARG);
     EXPECT_TRUE(ui.browserStatus.empty() && ui.messages.empty());
     VirtualFree(high, 0, MEM_RELEASE);
     menu->Release();

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "shell/operationhook/operationhook_object.h"
+#include "shell/propntfs/file_dialogs.h"
 #include "shell/propntfs/propntfs_object.h"
 #include "server/com_object.h"
 #include "shell/reparsepoint/reparsepoint_object.h"
@@ -20,16 +21,16 @@ namespace {
 
 struct Expected {
     std::map<int, std::wstring> page; // control: text; 0 is the tab
-    std::wstring menuItem, helpText, copyRefused;
+    std::wstring menuItem, helpText, copyRefused, allFiles;
 };
 const Expected kJapanese = {
     {{0, L"Kestrune"}, {201, L"リンク数 : 1"}, {202, L"ﾘﾝｸの列挙(&N)"}, {207, L"再読込み(&R)"}, {211, L"ストリーム一覧 :"}},
     L"リパースポイントの作成(&A)", L"ここに他のフォルダやドライブをマウントします。",
-    L"リパースポイントをコピーする事は出来ません。\nこのフォルダに対するコピー操作はキャンセルされます。"};
+    L"リパースポイントをコピーする事は出来ません。\nこのフォルダに対するコピー操作はキャンセルされます。", L"すべてのファイル(*.*)"};
 const Expected kEnglish = {
     {{0, L"Kestrune"}, {201, L"Link count: 1"}, {202, L"List Li&nks"}, {207, L"&Reload"}, {211, L"Streams:"}},
     L"Cre&ate Junction or Mount Point...", L"Mounts another folder (as a junction) or a drive (as a volume mount point) on this folder.",
-    L"A reparse point cannot be copied.\nThe copy operation on this folder is canceled."};
+    L"A reparse point cannot be copied.\nThe copy operation on this folder is canceled.", L"All files(*.*)"};
 
 template <typename Object, typename I> I* Selected(const std::wstring& path) {
     IShellExtInit* init = nullptr;
@@ -80,6 +81,9 @@ TEST_F(UserInterfaceLanguage, PageMenuAndMessagesSpeakTheUsersLanguageAndLeaveTh
     ASSERT_EQ(watcher.Seen().size(), 1u);
     EXPECT_EQ(watcher.Seen()[0].text, expected.copyRefused);
     EXPECT_EQ(watcher.Seen()[0].title, L"Kestrune - D:\\junction");
+    wchar_t filter[kFilterChars];
+    BuildFileFilter(filter, nullptr);
+    EXPECT_EQ(std::wstring(filter) + L"|" + (filter + wcslen(filter) + 1), expected.allFiles + L"|*.*");
     EXPECT_EQ(GetThreadUILanguage(), thread) << "the thread's UI language is the host's";
 }
 
