@@ -351,8 +351,7 @@ TEST_F(HardLinkHandler, AFailureIsToldOnceWithTheCaptionAndTheErrorIcon) {
     EXPECT_EQ(seen[0].text, std::wstring(kFailureText) + L"\nD:\\docs\\report.txt: 名前が長すぎます");
     EXPECT_EQ(seen[0].title, L"Kestrune");
     EXPECT_EQ(seen[0].icon, LoadIconW(nullptr, IDI_HAND));
-    EXPECT_TRUE(CreateLink(deep, L"D:\\docs\\report.txt", CMIC_MASK_FLAG_NO_UI,
-                           HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)).empty()) << "no one to tell: the caller is";
+    EXPECT_TRUE(MakeLinks(deep, {L"D:\\docs\\report.txt"}, LinkKind::Hard, false).empty()) << "a message without UI";
     EXPECT_EQ(volumes.LinkCount(L"D:\\docs\\report.txt"), 2);
 }
 
