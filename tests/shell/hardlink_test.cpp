@@ -98,6 +98,16 @@ protected:
         return offered;
     }
     LONG locksBefore = 0;
+    // Until the workers let go of the module. The shell's notices reach this thread's window: it
+    // pumps while it waits.
+    void WaitForWorkers() {
+        for (int i = 0; i < 500 && Module().lockCount != locksBefore; ++i) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            Sleep(10);
+        }
+        EXPECT_EQ(Module().lockCount, locksBefore) << "the worker did not end";
+    }
 };
 
 TEST_F(HardLinkHandler, OneExistingNtfsFileOnTheSameVolumeIsAccepted) {
@@ -188,6 +198,11 @@ TEST_F(HardLinkHandler, TheMenuOffersTheKindsInTheUserInterfaceLanguage) {
     GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(text), L"ここにシンボリックリンクを作成(&S)");
     EXPECT_EQ(GetMenuItemID(popup, 2), 101u);
+    char name[128];
+    ASSERT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(name)), L"ドラッグしたファイルへのハードリンクをこのフォルダに作成します。");
+    ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::string(name), "KestruneCreateHardLink");
     volumes.MakeFolder(L"D:\\docs\\sub");
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\sub"}), S_OK);
     DestroyMenu(popup);
@@ -196,11 +211,9 @@ TEST_F(HardLinkHandler, TheMenuOffersTheKindsInTheUserInterfaceLanguage) {
     GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
     EXPECT_EQ(std::wstring(text), L"ここにジャンクションを作成(&J)");
     EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
-    char name[128];
-    ASSERT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 64), S_OK);
-    EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(name)), L"ドラッグしたファイルへのハードリンクをこのフォルダに作成します。");
-    ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, name, 64), S_OK);
-    EXPECT_EQ(std::string(name), "KestruneCreateHardLink");
+    EXPECT_EQ(menu->GetCommandString(0, GCS_VALIDATEW, nullptr, name, 64), S_FALSE) << "a folder takes no hard link";
+    ASSERT_EQ(menu->GetCommandString(2, GCS_VERBA, nullptr, name, 64), S_OK);
+    EXPECT_EQ(std::string(name), "KestruneCreateJunction");
     DestroyMenu(popup);
     menu->Release();
     init->Release();
@@ -229,9 +242,10 @@ TEST_F(HardLinkHandler, OnlyTheOffsetsOfOfferedKindsAreAccepted) {
     EXPECT_FALSE(volumes.Exists(L"D:\\work\\report.txt"));
     info.lpVerb = "kestrunecreatehardlink"; // its verb, without regard to case
     EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
-    EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
     menu->Release();
     init->Release();
+    WaitForWorkers();
+    EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
 }
 
 TEST_F(HardLinkHandler, NamesFollowTheSeries) {
@@ -303,13 +317,7 @@ TEST_F(HardLinkHandler, TheCommandMakesTheLinksOnAWorkerThatHoldsTheModule) {
     EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
     menu->Release();
     init->Release();
-    // The shell's notices reach this thread's window: it pumps while it waits.
-    for (int i = 0; i < 500 && Module().lockCount != locksBefore; ++i) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        Sleep(10);
-    }
-    EXPECT_EQ(Module().lockCount, locksBefore) << "the worker did not end";
+    WaitForWorkers();
     EXPECT_TRUE(volumes.Attributes(L"D:\\work\\sub") & FILE_ATTRIBUTE_REPARSE_POINT);
     std::vector<std::pair<LONG, std::wstring>> expected = {{SHCNE_MKDIR, L"D:\\work\\sub"}};
     EXPECT_EQ(changes.Drain(), expected);
