@@ -86,13 +86,16 @@ bool DevicePath(const wchar_t* path, wchar_t (&device)[kDevicePathChars]) {
     return true;
 }
 
-int SaveReparsePoint(const wchar_t* folder, SavedReparse& saved) {
+HANDLE OpenReparseForReading(const wchar_t* path) {
     wchar_t device[kDevicePathChars];
-    if (!DevicePath(folder, device)) return -1;
-    ScopedHandle handle(Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                             nullptr));
+    if (!DevicePath(path, device)) return INVALID_HANDLE_VALUE;
+    return Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr);
+}
+
+int SaveReparsePoint(const wchar_t* folder, SavedReparse& saved) {
+    ScopedHandle handle(OpenReparseForReading(folder));
     if (!handle.Valid()) return -1;
     saved.size = 0;
     BOOL done = Kernel().DeviceIoControl(handle.Get(), kFsctlGetReparsePoint, nullptr, 0, saved.bytes,

@@ -14,6 +14,9 @@ namespace kestrune {
 // rewrites no name (a trailing dot or space stays); false when it does not fit.
 constexpr DWORD kDevicePathChars = MAX_PATH + 8;
 bool DevicePath(const wchar_t* path, wchar_t (&device)[kDevicePathChars]);
+// The reparse point itself (not what it leads to), opened to read its record with full sharing;
+// INVALID_HANDLE_VALUE when the path does not fit or cannot be opened.
+HANDLE OpenReparseForReading(const wchar_t* path);
 
 // A folder's reparse record as the file system returned it, kept to be put back byte for byte.
 struct SavedReparse {

@@ -50,12 +50,7 @@ bool Win32Target(const wchar_t* name, size_t length, wchar_t* target) {
 int ReadLinkTarget(const wchar_t* path, wchar_t* target, DWORD* tag) {
     if (!HasReparsePoint(path)) return -1;
     // Attributes alone: junctions that deny listing (the system's compatibility junctions) open too.
-    wchar_t device[kDevicePathChars];
-    if (!DevicePath(path, device)) return -1;
-    ScopedHandle item(Kernel().CreateFileW(device, FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr));
+    ScopedHandle item(OpenReparseForReading(path));
     if (!item.Valid()) return -1;
     ScopedGlobal transfer(kReparseTransferBytes);
     if (!transfer.Valid()) return -4;
