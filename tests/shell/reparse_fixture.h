@@ -114,6 +114,13 @@ protected:
         CMINVOKECOMMANDINFO info = {sizeof info, 0, owner, verb, nullptr, nullptr, 0, 0, nullptr};
         return menu->InvokeCommand(&info);
     }
+    // Runs the item of the one selected `path`, as Explorer does for a window `owner`.
+    HRESULT RunItem(const std::wstring& path, HWND owner = nullptr) {
+        IContextMenu* menu = Selected<IContextMenu>(path);
+        HRESULT result = Invoke(menu, owner);
+        menu->Release();
+        return result;
+    }
     // What is mounted on `path` now, as its reparse data names it; empty for nothing.
     std::wstring Target(const std::wstring& path) {
         std::vector<uint8_t> bytes = volumes.ReparseData(path);

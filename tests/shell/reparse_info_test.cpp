@@ -102,9 +102,7 @@ TEST_F(ReparseInfo, AStandardUserRemovesAVolumeMountAfterThePrompt) {
         FakeElevation::declines = declines;
         ShellUiScript ui;
         InfoDialogOwner owner({InfoDialogOwner::Press(201)});
-        IContextMenu* menu = Selected<IContextMenu>(volumeMount);
-        EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
-        menu->Release();
+        EXPECT_EQ(RunItem(volumeMount, owner.Window()), S_OK);
         ExpectSaid(ui.messages, {declines ? kDeclined : kRemoved});
         EXPECT_EQ(volumes.MountManagerLists(volumeMount), declines);
         EXPECT_EQ(FakeElevation::commands, std::vector<std::wstring>{L"delete-volume-mount \"\\\\?\\" + volumeMount + L"\""});
@@ -123,9 +121,7 @@ TEST_F(ReparseInfo, AFolderLinkIsShownAndRemovedAsALink) {
     };
     ShellUiScript ui;
     InfoDialogOwner owner({look, InfoDialogOwner::Press(201)});
-    IContextMenu* menu = Selected<IContextMenu>(link);
-    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
-    menu->Release();
+    EXPECT_EQ(RunItem(link, owner.Window()), S_OK);
     EXPECT_EQ(owner.edits, (std::vector<std::wstring>{data, data, L""}));
     ExpectSaid(ui.messages, {{L"シンボリックリンクを削除しました。", IDI_ASTERISK}});
     EXPECT_TRUE(!volumes.Exists(link) && volumes.Exists(data));
@@ -137,9 +133,7 @@ TEST_F(ReparseInfo, ARelativeFolderLinkShowsItsTextAndItsFolder) {
     volumes.MakeSymbolicLink(link, stored, true, true);
     ShellUiScript ui;
     InfoDialogOwner owner({});
-    IContextMenu* menu = Selected<IContextMenu>(link);
-    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
-    menu->Release();
+    EXPECT_EQ(RunItem(link, owner.Window()), S_OK);
     EXPECT_EQ(owner.edits, (std::vector<std::wstring>{stored + L" (" + data + L")"}));
     EXPECT_TRUE(ui.messages.empty());
 }
@@ -165,9 +159,7 @@ TEST_F(ReparseInfo, AnUnreadableTargetIsToldInstead) {
 TEST_F(ReparseInfo, TheDialogUsesTheCommonControlsOfVersion6) {
     LONG_PTR buttons = 0;
     InfoDialogOwner owner({[&](HWND dialog) { buttons = GetClassLongPtrW(GetDlgItem(dialog, IDOK), GCLP_HMODULE); }});
-    IContextMenu* menu = Selected<IContextMenu>(junction);
-    EXPECT_EQ(Invoke(menu, owner.Window()), S_OK);
-    menu->Release();
+    EXPECT_EQ(RunItem(junction, owner.Window()), S_OK);
     EXPECT_NE(buttons, reinterpret_cast<LONG_PTR>(GetModuleHandleW(L"user32.dll")));
 }
 
@@ -185,9 +177,7 @@ TEST_F(ReparseInfo, TheDialogCentresOnItsOwnersTopLevelWindow) {
     for (auto [owned, reference] : {std::pair{tree, frame}, {lonelyTree, lonelyTree}, {plain, plain}, {list, frame}}) {
         SCOPED_TRACE(owned == tree ? "tree" : owned == lonelyTree ? "lonely tree" : owned == list ? "list" : "plain");
         InfoDialogOwner owner({}, owned);
-        IContextMenu* menu = Selected<IContextMenu>(junction);
-        EXPECT_EQ(Invoke(menu, owned), S_OK);
-        menu->Release();
+        EXPECT_EQ(RunItem(junction, owned), S_OK);
         RECT around, dialog = owner.dialogRect;
         GetWindowRect(reference, &around);
         EXPECT_NEAR(dialog.left + dialog.right, around.left + around.right, 1);

@@ -159,9 +159,7 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         SCOPED_TRACE(c.name);
         ChangeWatcher shell;
         ShellUiScript ui(c.browse, c.answers);
-        IContextMenu* menu = Selected<IContextMenu>(c.selected);
-        EXPECT_EQ(Invoke(menu), S_OK);
-        menu->Release();
+        EXPECT_EQ(RunItem(c.selected), S_OK);
         ExpectSaid(ui.messages, c.said);
         EXPECT_EQ(Target(folder), c.mounted);
         EXPECT_EQ(ui.browserStatus.size(), c.browse.size());
@@ -198,9 +196,7 @@ TEST_F(ReparsePointMenu, AStandardUserIsAskedOnceForWhatOnlyAdministratorsMayCha
         FakeElevation::declines = c.declines;
         if (c.adminOnly) volumes.SetAdminOnly(folder);
         ShellUiScript ui({c.browse});
-        IContextMenu* menu = Selected<IContextMenu>(folder);
-        EXPECT_EQ(Invoke(menu), S_OK);
-        menu->Release();
+        EXPECT_EQ(RunItem(folder), S_OK);
         ExpectSaid(ui.messages, {c.said});
         EXPECT_EQ(Target(folder), c.mounted);
         EXPECT_EQ(FakeElevation::commands.size(), c.prompts);
