@@ -111,18 +111,24 @@ TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
     EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
 }
 
-// A refused request keeps its Win32 error for the caller (access denied asks for elevation).
+// A refused request keeps its Win32 error for the caller; a standard user's refusal is access
+// denied, which the flows elevate on.
 TEST_F(ReparseWriting, ARefusedRequestLeavesItsWin32Error) {
     volumes.MakeFolder(L"F:\\onFat");
-    const struct { const char* row; std::function<int()> call; DWORD error; } rows[] = {
+    volumes.SetAdminOnly(L"D:\\j");
+    const struct { const char* row; std::function<int()> call; DWORD error; int status = -3; bool standardUser = false; } rows[] = {
         {"junction on FAT", [] { return SetJunction(L"F:\\onFat", L"D:\\data"); }, ERROR_INVALID_FUNCTION},
         {"remove no reparse point", [] { return RemoveReparsePoint(L"D:\\data"); }, ERROR_NOT_A_REPARSE_POINT},
         {"mount on a full folder", [] { return MountVolume(L"D:\\full", L"E:"); }, ERROR_DIR_NOT_EMPTY},
         {"no volume name", [] { return MountVolumeByName(L"D:\\j", L"D:\\data"); }, ERROR_INVALID_NAME},
+        {"a standard user's mount", [&] { return MountVolumeByName(L"D:\\data", eGuid.c_str()); }, ERROR_ACCESS_DENIED, -3, true},
+        {"a standard user's junction in an administrators' folder", [] { return SetJunction(L"D:\\j", L"D:\\data"); },
+         ERROR_ACCESS_DENIED, -1, true},
     };
     for (const auto& r : rows) {
+        volumes.SetElevated(!r.standardUser);
         SetLastError(0);
-        EXPECT_EQ(r.call(), -3) << r.row;
+        EXPECT_EQ(r.call(), r.status) << r.row;
         EXPECT_EQ(GetLastError(), r.error) << r.row;
     }
 }
@@ -164,16 +170,6 @@ TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
         }
     });
     EXPECT_EQ(paths, 2); // the prefixing copy and the transfer buffer
-}
-
-// A standard user's refusal keeps its own error, which the flows elevate on.
-TEST_F(ReparseWriting, AStandardUsersRefusalIsAccessDenied) {
-    volumes.SetElevated(false);
-    volumes.SetAdminOnly(L"D:\\j");
-    EXPECT_EQ(MountVolumeByName(L"D:\\data", eGuid.c_str()), -3);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(SetJunction(L"D:\\j", L"D:\\data"), -1);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(ReparseWriting, TheElevatedHelperChecksItsArgumentsAgain) {
