@@ -38,10 +38,10 @@ protected:
         volumes.MakeFile(L"D:\\docs\\sub\\in.txt");
         volumes.MakeFolder(L"E:\\far");
     }
-    int Run(LinkKind kind, const wchar_t* folder, const std::vector<std::wstring>& items) {
+    int Run(LinkKind kind, const wchar_t* folder, const std::vector<std::wstring>& items, Sink* to = nullptr) {
         NameList list;
         for (auto& item : items) list.Add(item.c_str(), item.size());
-        return MakeDropLinks(kind, folder, list, kSeries[static_cast<int>(kind)], sink);
+        return MakeDropLinks(kind, folder, list, kSeries[static_cast<int>(kind)], to ? *to : sink);
     }
     // The substitute name and the relative flag of a symbolic link's record.
     std::pair<std::wstring, uint32_t> SymbolicRecord(const std::wstring& link) {
@@ -115,9 +115,7 @@ TEST_F(DropLinks, RefusalsAreToldPerItemAndNothingIsOverwritten) {
         }
     } vanishing;
     vanishing.volumes = &volumes;
-    NameList list;
-    for (const wchar_t* item : {L"D:\\docs\\a.txt", L"D:\\docs\\b.txt", L"D:\\docs\\sub"}) list.Add(item, wcslen(item));
-    EXPECT_EQ(MakeDropLinks(LinkKind::Hard, L"D:\\brief", list, kSeries[0], vanishing), 1);
+    EXPECT_EQ(Run(LinkKind::Hard, L"D:\\brief", {L"D:\\docs\\a.txt", L"D:\\docs\\b.txt", L"D:\\docs\\sub"}, &vanishing), 1);
     EXPECT_EQ(vanishing.failed, std::vector<std::wstring>{L"D:\\docs\\b.txt 2"});
     EXPECT_EQ(Run(LinkKind::Hard, L"D:\\brief", {L"D:\\docs\\a.txt"}), -1);
 }
