@@ -17,6 +17,7 @@
 #include "tests/com/message_box_watcher.h"
 #include "tests/fake/leak_checked_test.h"
 #include "tests/shell/change_watcher.h"
+#include "tests/shell/page_driver.h"
 
 namespace kestrune::testing {
 namespace {
@@ -75,9 +76,13 @@ protected:
                                        LinkKind kind = LinkKind::Hard, bool ui = true) {
         IShellExtInit* init = NewHandler();
         EXPECT_EQ(Drop(init, target, std::move(items)), S_OK);
+        std::vector<SeenMessage> seen = MakeLinks(init, kind, ui);
+        init->Release();
+        return seen;
+    }
+    static std::vector<SeenMessage> MakeLinks(IShellExtInit* init, LinkKind kind = LinkKind::Hard, bool ui = true) {
         MessageBoxWatcher watcher;
         static_cast<HardLinkObject*>(init)->MakeLinks(kind, nullptr, ui);
-        init->Release();
         return watcher.Seen();
     }
     std::vector<SeenMessage> CreateLink(const std::wstring& target, const std::wstring& file) { return MakeLinks(target, {file}); }
@@ -101,12 +106,7 @@ protected:
     // Until the workers let go of the module. The shell's notices reach this thread's window: it
     // pumps while it waits.
     void WaitForWorkers() {
-        for (int i = 0; i < 500 && Module().lockCount != locksBefore; ++i) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-            Sleep(10);
-        }
-        EXPECT_EQ(Module().lockCount, locksBefore) << "the worker did not end";
+        EXPECT_TRUE(PumpUntil([&] { return Module().lockCount == locksBefore; })) << "the worker did not end";
     }
 };
 
@@ -191,29 +191,28 @@ TEST_F(HardLinkHandler, TheMenuOffersTheKindsInTheUserInterfaceLanguage) {
     EXPECT_EQ(GetMenuItemCount(popup), 2);
     EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 2));
     ASSERT_EQ(GetMenuItemCount(popup), 4);
-    wchar_t text[64] = {};
-    GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"ここにハードリンクを作成(&L)");
-    EXPECT_EQ(GetMenuItemID(popup, 1), 100u);
-    GetMenuStringW(popup, 2, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"ここにシンボリックリンクを作成(&S)");
-    EXPECT_EQ(GetMenuItemID(popup, 2), 101u);
+    // An item's text and command, by position; a command's verb, "?" where none is given.
+    auto item = [&](int at) {
+        wchar_t text[64] = {};
+        GetMenuStringW(popup, at, text, 64, MF_BYPOSITION);
+        return std::pair(std::wstring(text), GetMenuItemID(popup, at));
+    };
     char name[128];
+    auto verb = [&](UINT id) { return menu->GetCommandString(id, GCS_VERBA, nullptr, name, 64) == S_OK ? std::string(name) : "?"; };
+    EXPECT_EQ(item(1), std::pair(std::wstring(L"ここにハードリンクを作成(&L)"), 100u));
+    EXPECT_EQ(item(2), std::pair(std::wstring(L"ここにシンボリックリンクを作成(&S)"), 101u));
     ASSERT_EQ(menu->GetCommandString(0, GCS_HELPTEXTW, nullptr, name, 64), S_OK);
     EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(name)), L"ドラッグしたファイルへのハードリンクをこのフォルダに作成します。");
-    ASSERT_EQ(menu->GetCommandString(0, GCS_VERBA, nullptr, name, 64), S_OK);
-    EXPECT_EQ(std::string(name), "KestruneCreateHardLink");
+    EXPECT_EQ(verb(0), "KestruneCreateHardLink");
     volumes.MakeFolder(L"D:\\docs\\sub");
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\sub"}), S_OK);
     DestroyMenu(popup);
     popup = CreatePopupMenu();
     EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
-    GetMenuStringW(popup, 1, text, 64, MF_BYPOSITION);
-    EXPECT_EQ(std::wstring(text), L"ここにジャンクションを作成(&J)");
+    EXPECT_EQ(item(1).first, L"ここにジャンクションを作成(&J)");
     EXPECT_EQ(GetMenuDefaultItem(popup, TRUE, 0), static_cast<UINT>(-1));
     EXPECT_EQ(menu->GetCommandString(0, GCS_VALIDATEW, nullptr, name, 64), S_FALSE) << "a folder takes no hard link";
-    ASSERT_EQ(menu->GetCommandString(2, GCS_VERBA, nullptr, name, 64), S_OK);
-    EXPECT_EQ(std::string(name), "KestruneCreateJunction");
+    EXPECT_EQ(verb(2), "KestruneCreateJunction");
     DestroyMenu(popup);
     menu->Release();
     init->Release();
@@ -224,9 +223,7 @@ TEST_F(HardLinkHandler, OnlyTheOffsetsOfOfferedKindsAreAccepted) {
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt"}), S_OK);
     IContextMenu* menu = nullptr;
     init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = "link";
+    CMINVOKECOMMANDINFO info = {sizeof info, 0, nullptr, "link", nullptr, nullptr, 0, 0, nullptr};
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
     info.lpVerb = MAKEINTRESOURCEA(2); // a junction, for a file
     EXPECT_EQ(menu->InvokeCommand(&info), E_INVALIDARG);
@@ -285,12 +282,7 @@ TEST_F(HardLinkHandler, OneMessageListsWhatCouldNotBeMade) {
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\report.txt", L"D:\\docs\\second.txt", L"D:\\docs\\third.txt"}), S_OK);
     volumes.Remove(L"D:\\docs\\second.txt");
     volumes.SetDenied(L"D:\\docs\\third.txt");
-    std::vector<SeenMessage> seen;
-    {
-        MessageBoxWatcher watcher;
-        static_cast<HardLinkObject*>(init)->MakeLinks(LinkKind::Hard, nullptr, true);
-        seen = watcher.Seen();
-    }
+    std::vector<SeenMessage> seen = MakeLinks(init);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, std::wstring(kFailureText) + L"\nD:\\docs\\second.txt: 項目が見つかりません\nD:\\docs\\third.txt: アクセスが拒否されました");
     EXPECT_TRUE(volumes.Exists(L"D:\\work\\report.txt"));
@@ -309,10 +301,7 @@ TEST_F(HardLinkHandler, TheCommandMakesTheLinksOnAWorkerThatHoldsTheModule) {
     ASSERT_EQ(Drop(init, L"D:\\work", {L"D:\\docs\\sub"}), S_OK);
     IContextMenu* menu = nullptr;
     init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = MAKEINTRESOURCEA(2);
-    info.fMask = CMIC_MASK_FLAG_NO_UI;
+    CMINVOKECOMMANDINFO info = {sizeof info, CMIC_MASK_FLAG_NO_UI, nullptr, MAKEINTRESOURCEA(2), nullptr, nullptr, 0, 0, nullptr};
     ChangeWatcher changes;
     EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
     menu->Release();
@@ -450,16 +439,13 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     CoTaskMemFree(pidl);
     IContextMenu* menu = nullptr;
     init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
+    CMINVOKECOMMANDINFO info = {sizeof info, CMIC_MASK_FLAG_NO_UI, nullptr, nullptr, nullptr, nullptr, 0, 0, nullptr};
     // The first name and then the two Japanese names of the series, created for real.
     const std::wstring names[] = {target + L"\\report.txt", target + L"\\ハードリンク ～ report.txt",
                                   target + L"\\ハードリンク (2) ～ report.txt"};
-    info.fMask = CMIC_MASK_FLAG_NO_UI;
     for (const std::wstring& name : names) {
         EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
-        for (int i = 0; i < 500 && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
-        EXPECT_NE(GetFileAttributesW(name.c_str()), INVALID_FILE_ATTRIBUTES) << Narrow(name);
+        EXPECT_TRUE(PumpUntil([&] { return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; })) << Narrow(name);
     }
     IShellIconOverlayIdentifier* overlay = nullptr;
     init->QueryInterface(IID_IShellIconOverlayIdentifier, reinterpret_cast<void**>(&overlay));
@@ -469,8 +455,7 @@ TEST(HardLinkOnWineDrive, TheDllCreatesARealLink) {
     overlay->Release();
     menu->Release();
     init->Release();
-    for (int i = 0; i < 500 && dll.canUnloadNow() != S_OK; ++i) Sleep(10);
-    EXPECT_EQ(dll.canUnloadNow(), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return dll.canUnloadNow() == S_OK; })) << "the worker still holds the library";
     BY_HANDLE_FILE_INFORMATION information = {};
     h = CreateFileW(link.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "the link was not created";
