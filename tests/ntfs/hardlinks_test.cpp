@@ -40,6 +40,14 @@ protected:
         EXPECT_EQ(text[chars], 0xFDFD) << "written past the text buffer";
         return expected >= 0 ? std::wstring(text.data()) : L"";
     }
+    // Runs `check` with each way of finding a file's links, named in its failures.
+    template <typename Check> void EachWay(Check check) {
+        for (const LinkWay& way : kLinkWays) {
+            SCOPED_TRACE(way.name);
+            volumes.Use(way);
+            check();
+        }
+    }
 };
 
 TEST_F(HardLinkScan, FoldersComeFirstAndNamesIgnoreCase) {
@@ -130,12 +138,10 @@ TEST_F(HardLinkScan, NamesEndingInADotOrASpaceAreListedExactly) {
     volumes.MakeFile(L"\\\\?\\D:\\a.\\x.", "dot");
     volumes.MakeFile(L"D:\\a\\x", "plain");
     volumes.MakeLink(L"\\\\?\\D:\\a.\\x.", L"\\\\?\\D:\\a\\y ");
-    for (const LinkWay& way : kLinkWays) {
-        SCOPED_TRACE(way.name);
-        volumes.Use(way);
+    EachWay([&] {
         EXPECT_EQ(Enumerate(L"\\\\?\\D:\\a.\\x.", 2), L"D:\\a\\y \r\nD:\\a.\\x.\r\n");
         EXPECT_EQ(Enumerate(L"D:\\a\\x", 1), L"D:\\a\\x\r\n");
-    }
+    });
 }
 
 TEST_F(HardLinkScan, HiddenSystemAndReadOnlyFilesAreFound) {
@@ -173,15 +179,13 @@ TEST_F(HardLinkScan, DotFoldersReparseFilesAndCloudFoldersCountButJunctionsAndMo
     FreeScanTree(flat);
     volumes.MakeFolder(L"E:\\.x");
     volumes.MakeFile(L"E:\\.x\\only.txt");
-    for (const LinkWay& way : kLinkWays) {
-        SCOPED_TRACE(way.name);
-        volumes.Use(way);
+    EachWay([&] {
         EXPECT_EQ(Enumerate(L"E:\\.x\\only.txt", 1), L"E:\\.x\\only.txt\r\n");
         // Through the junction: the same file, found under its real paths only.
         for (const wchar_t* path : {L"D:\\f.txt", L"D:\\junction\\g.txt"})
             EXPECT_EQ(Enumerate(path, 5), L"D:\\f.txt\r\nD:\\.git\\copy.txt\r\nD:\\cloud\\h.txt\r\nD:\\cloud\\deep\\i.txt\r\nD:\\real\\g.txt\r\n");
         EXPECT_EQ(Enumerate(L"D:\\real2.bin", 2), L"D:\\real2.bin\r\nD:\\.git\\dedup.bin\r\n");
-    }
+    });
 }
 
 TEST_F(HardLinkScan, AFileOfAnotherVolumeWithTheSameIndexIsNeverListed) {
@@ -210,10 +214,7 @@ TEST_F(HardLinkScan, UnreadableFoldersAndFilesArePassedOver) {
     volumes.MakeLink(L"D:\\f.txt", L"D:\\open\\g.txt");
     volumes.MakeFile(L"D:\\open\\denied.txt");
     volumes.SetDenied(L"D:\\open\\denied.txt");
-    for (const LinkWay& way : kLinkWays) {
-        volumes.Use(way);
-        EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n") << way.name;
-    }
+    EachWay([&] { EXPECT_EQ(Enumerate(L"D:\\f.txt", 2), L"D:\\f.txt\r\nD:\\open\\g.txt\r\n"); });
 }
 
 TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
@@ -225,16 +226,14 @@ TEST_F(HardLinkScan, OverlongPathsAreSkippedAndTheTextNeverOverflows) {
     volumes.MakeFile(L"D:\\f.txt");
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(259 - deep.size(), L'n'));     // exactly 259: kept
     volumes.MakeLink(L"D:\\f.txt", deep + std::wstring(260 - deep.size(), L'o'));     // 260: passed over
-    for (const LinkWay& way : kLinkWays) {
-        SCOPED_TRACE(way.name);
-        volumes.Use(way);
+    EachWay([&] {
         std::wstring text = Enumerate(L"D:\\f.txt", 2, nullptr, 2 * MAX_PATH + 8);
         EXPECT_EQ(text.size(), 8u + 2 + 259 + 2);
         // Sized for one link: the second path finds no room and is dropped, with nothing overrun.
         EXPECT_EQ(Enumerate(L"D:\\f.txt", 1, nullptr, MAX_PATH), L"D:\\f.txt\r\n");
         Enumerate(L"D:\\f.txt", 0, nullptr, 8);
         Enumerate(L"D:\\f.txt", -1, nullptr, 0);
-    }
+    });
 }
 
 TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
@@ -244,9 +243,7 @@ TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\d.txt");
     volumes.MakeFile(L"D:\\z.txt");
     HANDLE event = volumes.Api().CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    for (const LinkWay& way : kLinkWays) {
-        SCOPED_TRACE(way.name);
-        volumes.Use(way);
+    EachWay([&] {
         volumes.ResetEventAfterPolls(event, 1000);
         EXPECT_EQ(Enumerate(L"D:\\a\\d.txt", 2, event), L"D:\\a\\d.txt\r\nD:\\a\\b\\c.txt\r\n");
         int polls = volumes.PollCount(event);
@@ -259,7 +256,7 @@ TEST_F(HardLinkScan, StoppingAtAnyPollEndsCleanly) {
         }
         volumes.ResetEventAfterPolls(event, polls);
         Enumerate(L"D:\\a\\d.txt", 2, event);
-    }
+    });
     volumes.Api().CloseHandle(event);
 }
 
@@ -269,16 +266,14 @@ TEST_F(HardLinkScan, EveryAllocationFailureIsClean) {
     volumes.MakeFile(L"D:\\a\\b\\c.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\z.txt");
     volumes.MakeLink(L"D:\\a\\b\\c.txt", L"D:\\a\\b\\" + std::wstring(300, L'x')); // read only to pass over it
-    for (const LinkWay& way : kLinkWays) {
-        SCOPED_TRACE(way.name);
-        volumes.Use(way);
+    EachWay([&] {
         int paths = ForEachAllocationFailure([&](bool) {
             wchar_t text[4 * MAX_PATH];
             int count = EnumerateHardLinks(L"D:\\z.txt", text, 4 * MAX_PATH, nullptr);
             EXPECT_LE(count, 2);
         });
         EXPECT_GE(paths, 3);
-    }
+    });
 }
 
 TEST_F(HardLinkScan, TheProcessCurrentDirectoryIsLeftAlone) {
