@@ -23,6 +23,12 @@ bool WildcardMatch(const wchar_t* pattern, const wchar_t* name) {
     return false;
 }
 
+// A lookup that fails leaves its reason in `error` and returns `failed` (false, or no record).
+template <typename T> T Refuse(DWORD& error, DWORD why, T failed) {
+    error = why;
+    return failed;
+}
+
 } // namespace
 
 std::wstring Upper(const std::wstring& s) {
@@ -177,10 +183,7 @@ static std::wstring FromFolder(Record* folder, const std::wstring& relative) {
 }
 
 Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& error, Record* linkFolder) {
-    if (hops > kMaxReparseHops) {
-        error = ERROR_CANT_RESOLVE_FILENAME;
-        return nullptr;
-    }
+    if (hops > kMaxReparseHops) return Refuse(error, ERROR_CANT_RESOLVE_FILENAME, nullptr);
     const auto* header = reinterpret_cast<const MountPointRecord*>(record->reparse.data());
     // A tag that names no other entry (a cloud placeholder, a deduplicated file) is served in place
     // by its file-system filter.
@@ -205,37 +208,22 @@ Record* FakeVolumeSet::Impl::FollowReparse(Record* record, int hops, DWORD& erro
     }
     // "\??\UNC\server\share\..." names a share.
     if (substitute.rfind(L"\\??\\UNC\\", 0) == 0) substitute = L"\\??\\\\\\" + substitute.substr(8);
-    if (substitute.rfind(L"\\??\\", 0) != 0) {
-        error = ERROR_PATH_NOT_FOUND;
-        return nullptr;
-    }
+    if (substitute.rfind(L"\\??\\", 0) != 0) return Refuse(error, ERROR_PATH_NOT_FOUND, nullptr);
     std::wstring target = substitute.substr(4);
     // On a share the server resolves the name on its own drives: "C:\x" is the server's C:, never ours.
     if (!record->volume->uncRoot.empty() && target.size() >= 3 && target[1] == L':') {
-        if (towupper(target[0]) != record->volume->serverDrive) {
-            error = ERROR_PATH_NOT_FOUND;
-            return nullptr;
-        }
+        if (towupper(target[0]) != record->volume->serverDrive) return Refuse(error, ERROR_PATH_NOT_FOUND, nullptr);
         target = record->volume->uncRoot + target.substr(2);
     }
     if (target.rfind(L"Volume{", 0) == 0) {
         Volume* v = VolumeByGuidPath(L"\\\\?\\" + target);
-        if (!v) {
-            error = ERROR_PATH_NOT_FOUND;
-            return nullptr;
-        }
-        if (NotReady(v)) {
-            error = ERROR_NOT_READY;
-            return nullptr;
-        }
+        if (!v) return Refuse(error, ERROR_PATH_NOT_FOUND, nullptr);
+        if (NotReady(v)) return Refuse(error, ERROR_NOT_READY, nullptr);
         return v->root;
     }
     Located at;
     if (!Locate(target, true, at, error, hops + 1)) return nullptr;
-    if (!at.record || (!symbolic && !at.record->isDir)) {
-        error = ERROR_PATH_NOT_FOUND;
-        return nullptr;
-    }
+    if (!at.record || (!symbolic && !at.record->isDir)) return Refuse(error, ERROR_PATH_NOT_FOUND, nullptr);
     return at.record;
 }
 
@@ -252,10 +240,7 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
     std::wstring rest;
     if (full.rfind(L"\\\\?\\Volume{", 0) == 0) {
         size_t close = full.find(L"}\\");
-        if (close == std::wstring::npos) {
-            error = ERROR_INVALID_NAME;
-            return false;
-        }
+        if (close == std::wstring::npos) return Refuse(error, ERROR_INVALID_NAME, false);
         volume = VolumeByGuidPath(full.substr(0, close + 2));
         rest = full.substr(close + 2);
     } else if (full.rfind(L"\\\\", 0) == 0) {
@@ -268,24 +253,15 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
                 rest = full.substr(r.size());
             }
         }
-        if (!volume) {
-            error = ERROR_BAD_NETPATH;
-            return false;
-        }
+        if (!volume) return Refuse(error, ERROR_BAD_NETPATH, false);
     } else if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
         auto alias = aliases.find(static_cast<wchar_t>(towupper(full[0])));
         if (alias != aliases.end()) return Locate(alias->second + full.substr(2), followFinal, at, error, hops);
         volume = VolumeByLetter(full[0]);
         rest = full.substr(3);
     }
-    if (!volume) {
-        error = ERROR_PATH_NOT_FOUND;
-        return false;
-    }
-    if (NotReady(volume)) {
-        error = ERROR_NOT_READY;
-        return false;
-    }
+    if (!volume) return Refuse(error, ERROR_PATH_NOT_FOUND, false);
+    if (NotReady(volume)) return Refuse(error, ERROR_NOT_READY, false);
     std::vector<std::wstring> parts = SplitComponents(rest);
     at = Located{};
     at.volume = volume;
@@ -304,10 +280,7 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
                 name = name.substr(0, colon);
                 size_t type = stream.find(L':');
                 if (type != std::wstring::npos) {
-                    if (!SameName(stream.substr(type + 1), L"$DATA")) {
-                        error = ERROR_INVALID_NAME;
-                        return false;
-                    }
+                    if (!SameName(stream.substr(type + 1), L"$DATA")) return Refuse(error, ERROR_INVALID_NAME, false);
                     stream = stream.substr(0, type);
                 }
                 if (name.empty() || stream.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) {
@@ -320,24 +293,12 @@ bool FakeVolumeSet::Impl::Locate(const std::wstring& full, bool followFinal, Loc
             error = ERROR_INVALID_NAME;
             return false;
         }
-        if (name.find_first_of(L"*?\"<>|") != std::wstring::npos) {
-            error = ERROR_INVALID_NAME;
-            return false;
-        }
-        if (!current->isDir) {
-            error = ERROR_PATH_NOT_FOUND;
-            return false;
-        }
-        if (current->denied) {
-            error = ERROR_ACCESS_DENIED;
-            return false;
-        }
+        if (name.find_first_of(L"*?\"<>|") != std::wstring::npos) return Refuse(error, ERROR_INVALID_NAME, false);
+        if (!current->isDir) return Refuse(error, ERROR_PATH_NOT_FOUND, false);
+        if (current->denied) return Refuse(error, ERROR_ACCESS_DENIED, false);
         Record* child = Child(current, name);
         if (!child) {
-            if (!last) {
-                error = ERROR_PATH_NOT_FOUND;
-                return false;
-            }
+            if (!last) return Refuse(error, ERROR_PATH_NOT_FOUND, false);
             at.parent = current;
             at.name = name;
             at.volume = current->volume;
