@@ -273,6 +273,12 @@ int IsHeldFileOnNtfs(HANDLE file) {
            wcscmp(fileSystem, L"NTFS") == 0;
 }
 
+size_t HeldFilePathChars(HANDLE file) {
+    wchar_t probe[1];
+    DWORD needed = Kernel().GetFinalPathNameByHandleW(file, probe, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return needed > kLongestPathChars ? 0 : needed;
+}
+
 int HeldFilePath(HANDLE file, wchar_t* path, size_t chars) {
     // A deleted file still open has no name to act through (it may lie in a hidden folder by now).
     int links = HeldLinkCount(file);

@@ -49,6 +49,8 @@ HANDLE OpenFileToHold(const wchar_t* path);
 // A current "\\?\" path of the held file, through whichever of its names is left: 1; 0 when no
 // name is left (the file was deleted); -1 when it cannot be told or does not fit `chars`.
 int HeldFilePath(HANDLE file, wchar_t* path, size_t chars);
+// The characters HeldFilePath needs now, its terminator included; 0 when that cannot be told.
+size_t HeldFilePathChars(HANDLE file);
 // The held file's link count (0 once deleted), or -1.
 int HeldLinkCount(HANDLE file);
 // 1 when the held file lies on an NTFS volume the mount manager names (a path of any length).

@@ -154,8 +154,11 @@ private:
 };
 
 // Runs `append(name)` for each named stream; the names appended, or -3 / -1 as ListNamedStreams.
+// A path past MAX_PATH is taken whole in its "\\?\" form, as the system opens it.
+bool Fits(const wchar_t* path) { return path && wcsnlen(path, kLongestPathChars) < kLongestPathChars; }
+
 template <typename Append> int ListNames(const wchar_t* path, wchar_t* buffer, size_t bufferChars, Append append) {
-    if (BoundedPathLength(path) >= MAX_PATH || !buffer || bufferChars == 0) return -1;
+    if (!Fits(path) || !buffer || bufferChars == 0) return -1;
     if (!IsNTFSVolume(path)) return -3;
     StreamNames names(path);
     if (!names.Opened()) return -1;
@@ -172,7 +175,7 @@ template <typename Append> int ListNames(const wchar_t* path, wchar_t* buffer, s
 } // namespace
 
 int CountNamedStreams(const wchar_t* path) {
-    if (BoundedPathLength(path) >= MAX_PATH) return -1;
+    if (!Fits(path)) return -1;
     StreamNames names(path);
     if (!names.Opened()) return -1;
     wchar_t name[kNameChars];

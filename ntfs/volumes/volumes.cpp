@@ -124,6 +124,15 @@ int SetDrivePlace(HANDLE handle, VolumePlace& place) {
     return 0;
 }
 
+// IsNTFSVolume past MAX_PATH: only a "\\?\" path may pass it; a share's root is short whatever lies below.
+int IsLongPathOnNtfs(const wchar_t* path) {
+    if (wcsncmp(path, L"\\\\?\\", 4) != 0 || wcsnlen(path, kLongestPathChars) >= kLongestPathChars) return 0;
+    VolumePlace place;
+    if (IsNetworkPath(path)) return SetNetworkRoot(path, place) ? IsNTFSPlace(place) : 0;
+    ScopedHandle item(OpenForQuery(path, true));
+    return item.Valid() ? IsHeldFileOnNtfs(item.Get()) : 0;
+}
+
 } // namespace
 
 int LocateVolume(const wchar_t* path, VolumePlace& place) {
@@ -186,6 +195,7 @@ int IsSameVolume(const wchar_t* path, const wchar_t* path2) {
 }
 
 int IsNTFSVolume(const wchar_t* path) {
+    if (path && BoundedPathLength(path) >= MAX_PATH) return IsLongPathOnNtfs(path);
     VolumePlace place;
     return LocateVolume(path, place) == 0 ? IsNTFSPlace(place) : 0;
 }

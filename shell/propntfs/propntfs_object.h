@@ -56,10 +56,20 @@ private:
     void SaveStreamToFile(HWND page);
     void RenameStream(HWND page);
     // "\\?\" + the item's path + ":" + the name (255 characters at most), so that no name rule of
-    // Win32 turns a name ending in dots or spaces into another stream's.
-    static constexpr size_t kStreamPathChars = 2 * MAX_PATH + 8;
-    bool StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]);
-    bool SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]);
+    // Win32 turns a name ending in dots or spaces into another stream's. As long as the system takes
+    // a path, so it lives on the heap, sized to the path.
+    class StreamPathText {
+    public:
+        bool Allocate(size_t chars) { return block_.Reset(chars * sizeof(wchar_t)); }
+        wchar_t* Get() const { return block_.As<wchar_t>(); }
+
+    private:
+        ScopedGlobal block_;
+    };
+    // False when the file has no name left or its path changed meanwhile; a path that does not fit
+    // and a lack of memory are told.
+    bool StreamPath(HWND page, const wchar_t* name, StreamPathText& path);
+    bool SelectedStreamPath(HWND page, StreamPathText& path);
     // Once the file is gone: the section is emptied and acts on nothing more.
     void CloseStreamSection(HWND page);
 

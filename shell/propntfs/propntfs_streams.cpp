@@ -67,20 +67,24 @@ private:
 
 void PropNtfsObject::Tell(HWND owner, UINT text, UINT icon) { MessageBoxW(owner, UiText(text), caption_, icon); }
 
-bool PropNtfsObject::StreamPath(const wchar_t* name, wchar_t (&path)[kStreamPathChars]) {
-    wchar_t file[kStreamPathChars];
-    if (CurrentPath(file, kStreamPathChars) != 1) return false;
-    BoundedText text(path, kStreamPathChars);
-    return text.Append(file).Append(L":").Append(name).Fits();
+bool PropNtfsObject::StreamPath(HWND page, const wchar_t* name, StreamPathText& path) {
+    size_t fileChars = HeldFilePathChars(file_.Get()), chars = fileChars + 1 + wcslen(name);
+    if (fileChars == 0) return false;
+    if (chars > kLongestPathChars) return Tell(page, kNameTooLongText, MB_ICONERROR), false;
+    if (!path.Allocate(chars)) return Tell(page, kOutOfMemoryText, MB_ICONERROR), false;
+    if (CurrentPath(path.Get(), fileChars) != 1) return false;
+    wcscat(path.Get(), L":");
+    wcscat(path.Get(), name);
+    return true;
 }
 
 // The selected entry's real name, which its shown line may not be.
-bool PropNtfsObject::SelectedStreamPath(HWND page, wchar_t (&path)[kStreamPathChars]) {
+bool PropNtfsObject::SelectedStreamPath(HWND page, StreamPathText& path) {
     HWND list = GetDlgItem(page, kStreamList);
     LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
     if (selected == LB_ERR) return false;
     LRESULT name = SendMessageW(list, LB_GETITEMDATA, selected, 0);
-    return name != LB_ERR && name != 0 && StreamPath(reinterpret_cast<const wchar_t*>(name), path);
+    return name != LB_ERR && name != 0 && StreamPath(page, reinterpret_cast<const wchar_t*>(name), path);
 }
 
 void PropNtfsObject::FillStreamList(HWND page) {
@@ -88,15 +92,17 @@ void PropNtfsObject::FillStreamList(HWND page) {
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
     SetDlgItemTextW(page, kStreamPreview, L"");
     streamNames_.Reset(0);
-    wchar_t file[kStreamPathChars];
-    if (streamsClosed_ || CurrentPath(file, kStreamPathChars) != 1) return;
+    StreamPathText path;
+    size_t chars = HeldFilePathChars(file_.Get());
+    if (streamsClosed_ || !path.Allocate(chars) || CurrentPath(path.Get(), chars) != 1) return;
+    const wchar_t* file = path.Get();
     int count = CountNamedStreams(file);
     if (count < 0) return;
     // A stream added since the count finds no room in the buffer and is left out.
-    size_t chars = static_cast<size_t>(count) * kStreamNameChars + 1;
-    if (!streamNames_.Reset(chars * sizeof(wchar_t))) return;
+    size_t nameChars = static_cast<size_t>(count) * kStreamNameChars + 1;
+    if (!streamNames_.Reset(nameChars * sizeof(wchar_t))) return;
     const wchar_t* name = streamNames_.As<wchar_t>();
-    int listed = ListStreamNames(file, streamNames_.As<wchar_t>(), chars);
+    int listed = ListStreamNames(file, streamNames_.As<wchar_t>(), nameChars);
     for (int i = 0; i < listed && *name; ++i, name += wcslen(name) + 1) {
         wchar_t shown[kShownNameChars];
         VisibleName(name, shown);
@@ -115,9 +121,9 @@ void PropNtfsObject::CloseStreamSection(HWND page) {
 // An empty stream shows nothing; one that cannot be read says so, and why where another program holds it.
 void PropNtfsObject::PreviewStream(HWND page) {
     SetDlgItemTextW(page, kStreamPreview, L"");
-    wchar_t path[kStreamPathChars];
+    StreamPathText path;
     if (!SelectedStreamPath(page, path)) return;
-    ScopedHandle stream(OpenToRead(path));
+    ScopedHandle stream(OpenToRead(path.Get()));
     BYTE bytes[kPreviewBytes];
     DWORD read = 0;
     if (!stream.Valid() || !Kernel().ReadFile(stream.Get(), bytes, kPreviewBytes, &read, nullptr) || read > kPreviewBytes) {
@@ -131,10 +137,10 @@ void PropNtfsObject::PreviewStream(HWND page) {
 }
 
 void PropNtfsObject::DeleteStream(HWND page) {
-    wchar_t path[kStreamPathChars];
+    StreamPathText path;
     if (!SelectedStreamPath(page, path)) return;
     if (MessageBoxW(page, UiText(kDeleteStreamQuestion), caption_, MB_ICONWARNING | MB_YESNO) != IDYES) return;
-    if (!Kernel().DeleteFileW(path)) {
+    if (!Kernel().DeleteFileW(path.Get())) {
         Tell(page, GetLastError() == ERROR_SHARING_VIOLATION ? kStreamInUseText : kDeleteFailedText, MB_ICONERROR);
         return;
     }
@@ -182,10 +188,11 @@ void PropNtfsObject::NewStreamFromFile(HWND page) {
     Held held(this);
     ScopedHandle source(OpenToRead(file));
     if (!source.Valid()) return Tell(page, kFileOpenFailedText, MB_ICONERROR);
-    wchar_t name[MAX_PATH], path[kStreamPathChars];
+    wchar_t name[MAX_PATH];
+    StreamPathText path;
     if (!AskStreamName(page, name)) return;
-    if (!StreamPath(name, path)) return Tell(page, kNameTooLongText, MB_ICONERROR);
-    auto copy = [&](CopyProgress* progress) { return CopyIntoNew(source.Get(), path, progress); };
+    if (!StreamPath(page, name, path)) return;
+    auto copy = [&](CopyProgress* progress) { return CopyIntoNew(source.Get(), path.Get(), progress); };
     StreamOutcome outcome = RunWithProgress(page, copy);
     const OutcomeTexts texts = {kStreamExistsText, kStreamCreateFailedText, kFileReadFailedText, kStreamWriteFailedText};
     if (TellOutcome(page, outcome, texts) && IsWindow(page)) FillStreamList(page);
@@ -194,7 +201,7 @@ void PropNtfsObject::NewStreamFromFile(HWND page) {
 // Written whole beside the chosen file before a byte of it changes; the file itself stays the same
 // file (see SaveStreamTo).
 void PropNtfsObject::SaveStreamToFile(HWND page) {
-    wchar_t path[kStreamPathChars];
+    StreamPathText path;
     if (!SelectedStreamPath(page, path)) return;
     wchar_t file[MAX_PATH];
     FirstFreeName(filePath_, L".Stream", L"", file);
@@ -203,7 +210,7 @@ void PropNtfsObject::SaveStreamToFile(HWND page) {
     FirstFreeName(file, L".~", L".tmp", beside);
     if (!beside[0]) return Tell(page, kFileCreateFailedText, MB_ICONERROR);
     Held held(this);
-    auto save = [&](CopyProgress* progress) { return SaveStreamTo(path, file, beside, progress); };
+    auto save = [&](CopyProgress* progress) { return SaveStreamTo(path.Get(), file, beside, progress); };
     StreamOutcome outcome = RunWithProgress(page, save);
     const OutcomeTexts texts = {kFileCreateFailedText, kFileCreateFailedText, kStreamReadFailedText, kFileWriteFailedText};
     TellOutcome(page, outcome, texts);
@@ -212,15 +219,16 @@ void PropNtfsObject::SaveStreamToFile(HWND page) {
 // In place where the volume can; otherwise a copy under the new name, and the old name goes only
 // once the copy is whole (see RenameStreamTo). The new name must be free.
 void PropNtfsObject::RenameStream(HWND page) {
-    wchar_t oldPath[kStreamPathChars];
+    StreamPathText oldPath;
     if (!SelectedStreamPath(page, oldPath)) return;
-    wchar_t name[MAX_PATH], newPath[kStreamPathChars];
+    wchar_t name[MAX_PATH];
+    StreamPathText newPath;
     if (!AskStreamName(page, name)) return;
-    if (!StreamPath(name, newPath)) return Tell(page, kNameTooLongText, MB_ICONERROR);
+    if (!StreamPath(page, name, newPath)) return;
     // "note" renamed to "NOTE" names the same stream (NTFS ignores case): it stays as it is.
-    if (CompareStringOrdinal(oldPath, -1, newPath, -1, TRUE) == CSTR_EQUAL) return;
+    if (CompareStringOrdinal(oldPath.Get(), -1, newPath.Get(), -1, TRUE) == CSTR_EQUAL) return;
     Held held(this);
-    auto rename = [&](CopyProgress* progress) { return RenameStreamTo(oldPath, newPath, name, progress); };
+    auto rename = [&](CopyProgress* progress) { return RenameStreamTo(oldPath.Get(), newPath.Get(), name, progress); };
     StreamOutcome outcome = RunWithProgress(page, rename);
     const OutcomeTexts texts = {kStreamExistsText, kRenameKeptOldText, kRenameKeptOldText, kRenameKeptOldText};
     if (TellOutcome(page, outcome, texts) && IsWindow(page)) FillStreamList(page);

@@ -333,7 +333,7 @@ TEST_F(PropertyPage, ContentMovesWholeOrNotAtAll) {
         sheet->Command(kSaveStreamCommand);
         EXPECT_EQ(Faults::counted, failAllocation ? 0 : kHugeSize);
         EXPECT_EQ(script.told, failAllocation ? Texts{Ui(kOutOfMemoryText)} : Texts{});
-        EXPECT_LE(volumes.Stats().peakBytes, 65536 + 2 * 257) << "more than one chunk (and the listed name) held";
+        EXPECT_LE(volumes.Stats().peakBytes, 65536 + 2 * 257 + 2 * MAX_PATH) << "more than one chunk (and the name and path) held";
         Close();
     }
     DeleteFileW(source.c_str());
@@ -434,11 +434,21 @@ TEST_F(PropertyPage, APathLongerThanMaxPathIsTakenWhole) {
     const std::wstring folder = L"\\\\?\\D:\\docs\\" + std::wstring(200, L'f'), item = folder + L"\\" + std::wstring(100, L'i');
     volumes.MakeFolder(folder);
     volumes.MakeFile(item, "long");
+    volumes.MakeStream(item, L"note", "a note");
     ASSERT_EQ(Open({item.substr(4)}), S_OK);
     EXPECT_EQ(sheet->Text(kLinkCountLabel), L"リンク数 : 1");
-    DialogScript script({});
+    DialogScript script({Press(IDOK), Type(L"memo"), Press(IDYES)});
     sheet->Command(kEnumerateButton);
     EXPECT_TRUE(Idle() && script.told == Texts{Ui(kEnumerationFailedText)});
+    // Its streams are listed, shown, renamed and deleted through the whole path.
+    ASSERT_EQ(sheet->Items(kStreamList), Texts{L"note"});
+    sheet->Select(kStreamList, L"note");
+    EXPECT_EQ(sheet->Text(kStreamPreview), L"a note");
+    sheet->Command(kRenameStreamCommand);
+    EXPECT_EQ(volumes.StreamNames(item), Texts{L"memo"});
+    sheet->Select(kStreamList, L"memo");
+    sheet->Command(kDeleteStreamButton);
+    EXPECT_TRUE(volumes.StreamNames(item).empty() && script.told.size() == 2u);
 }
 
 // A stream another program writes without sharing it, one the user may write but not delete (on
