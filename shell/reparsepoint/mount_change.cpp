@@ -54,13 +54,13 @@ void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget
     std::unique_ptr<SavedReparse> saved(new (std::nothrow) SavedReparse);
     int read = saved ? SaveReparsePoint(folderPath_, *saved) : -4;
     const bool mounted = read == 0;
-    if (!StillTheFolder() || !IsExistingFolder(target) || (read != 0 && HasReparsePoint(folderPath_))) {
+    if (!StillTheFolder() || !CanBeMounted(target) || (read != 0 && HasReparsePoint(folderPath_))) {
         Say(dialog, kNotChanged, MB_ICONERROR); // nothing was touched
         return;
     }
     wchar_t oldTarget[MAX_PATH] = {};
     if (mounted && GetReparseTarget(folderPath_, oldTarget) != 0) oldTarget[0] = L'\0';
-    const bool inPlace = mounted && wcslen(target) != 3 && !IsVolumeMount(*saved);
+    const bool inPlace = mounted && !IsDriveRoot(target) && !IsVolumeMount(*saved);
     if (mounted && !inPlace) {
         int removed = RemoveMount(dialog);
         if (removed != 0) {

@@ -62,14 +62,13 @@ int ReparsePointObject::Elevate(HWND owner, int status, ElevatedOperation operat
     return result == ERROR_SUCCESS ? 0 : declined_ ? kDeclined : -3;
 }
 
+// A drive root (E:\) mounts that drive's volume, named once; anything else becomes a junction.
 int ReparsePointObject::SetMount(HWND owner, const wchar_t* target) {
     SetLastError(ERROR_SUCCESS);
-    int status = MountTarget(folderPath_, target);
-    if (wcslen(target) != 3) return Elevate(owner, status, ElevatedOperation::SetJunction, target);
-    if (status == 0 || GetLastError() != ERROR_ACCESS_DENIED) return status;
+    if (!IsDriveRoot(target)) return Elevate(owner, SetJunction(folderPath_, target), ElevatedOperation::SetJunction, target);
     wchar_t volume[MAX_PATH];
-    if (!Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH)) return status;
-    SetLastError(ERROR_ACCESS_DENIED);
+    if (!Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH)) return -3;
+    int status = MountVolumeByName(folderPath_, volume);
     return Elevate(owner, status, ElevatedOperation::SetVolumeMount, volume);
 }
 

@@ -13,14 +13,6 @@
 #include "shell/ui_language.h"
 
 namespace kestrune {
-namespace {
-
-// "E:\": a drive's root can never become a mount point, and Wine reports the root of a mounted
-// drive as a reparse point whose record cannot be read.
-bool IsDriveRoot(const wchar_t* path) { return wcslen(path) == 3 && path[1] == L':' && path[2] == L'\\'; }
-
-} // namespace
-
 HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) {
     if (!data) return E_INVALIDARG;
     HRESULT selected = GetSingleDroppedPath(data, folderPath_);
@@ -30,6 +22,8 @@ HRESULT ReparsePointObject::Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKE
     }
     if (!IsNTFSVolume(folderPath_) || !IsExistingFolder(folderPath_)) return E_INVALIDARG;
     if (!ReadIdentity(folderPath_, true, identity_)) return E_INVALIDARG;
+    // A drive's root can never become a mount point, and Wine reports the root of a mounted drive
+    // as a reparse point whose record cannot be read.
     if (IsDriveRoot(folderPath_)) {
         wchar_t target[MAX_PATH];
         DWORD tag = 0;

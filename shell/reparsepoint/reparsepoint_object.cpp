@@ -2,7 +2,10 @@
 
 #include <shlobj.h>
 
+#include <cwchar>
+
 #include "ntfs/kernel.h"
+#include "ntfs/paths.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/reparse/reparse_kind.h"
 #include "shell/ui_language.h"
@@ -44,8 +47,12 @@ int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {
     return MessageBoxW(owner, UiText(text), caption_, style);
 }
 
-int MountTarget(const wchar_t* folder, const wchar_t* target) {
-    return wcslen(target) == 3 ? MountVolume(folder, target) : SetJunction(folder, target);
+bool IsDriveRoot(const wchar_t* path) { return wcslen(path) == 3 && path[1] == L':' && path[2] == L'\\'; }
+
+bool CanBeMounted(const wchar_t* target) {
+    wchar_t volume[MAX_PATH];
+    return IsExistingFolder(target) &&
+           (!IsDriveRoot(target) || Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH));
 }
 
 } // namespace kestrune

@@ -85,7 +85,10 @@ private:
     bool remote_ = false;
 };
 
-// A drive root (E:\) mounts that drive's volume; anything else becomes a junction. 0 on success.
-int MountTarget(const wchar_t* folder, const wchar_t* target);
+// "E:\": as a chosen target, its drive's volume is mounted; any other folder gets a junction.
+bool IsDriveRoot(const wchar_t* path);
+// Whether the target is there now, and for a drive, whether the mount manager can name its volume
+// (an empty card reader cannot be): asked before an old mount is removed.
+bool CanBeMounted(const wchar_t* target);
 
 } // namespace kestrune

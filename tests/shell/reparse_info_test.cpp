@@ -3,6 +3,7 @@
 #include "tests/shell/change_watcher.h"
 #include "tests/shell/reparse_fixture.h"
 #include "tests/shell/shell_ui_script.h"
+#include "ntfs/kernel_override.h"
 #include "ntfs/reparse/reparse_record.h"
 
 namespace kestrune::testing {
@@ -19,6 +20,15 @@ const Said kUnmounted = {L"リパースポイントを変更出来ませんで�
                          IDI_HAND};
 
 using ReparseInfo = ReparseFixture;
+
+// A drive whose mount the mount manager refuses once, after its name was read (not ready for a moment).
+struct Unplugging {
+    static inline std::wstring volume;
+    static BOOL WINAPI Mount(LPCWSTR at, LPCWSTR name) {
+        if (!volume.empty() && volume == name) return volume.clear(), SetLastError(ERROR_NOT_READY), FALSE;
+        return FakeVolumeSet::Active()->Api().SetVolumeMountPointW(at, name);
+    }
+};
 
 TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     const std::wstring lost = root + L"\\lost", lostVolume = L"Volume{00000000-0000-0000-0000-00000000dead}\\";
@@ -49,6 +59,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         std::wstring opensOn = L""; // the browser's first selection
         UINT driveType = DRIVE_FIXED;
         std::vector<uint8_t> record = {}; // written before, and found again after
+        bool unplugs = false;              // mounting C: is refused once
     };
     const Case cases[] = {
         {"a junction", junction, {}, {}, {}, {kept}, kept, 0},
@@ -60,18 +71,23 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         {"changed to a drive", junction, {change}, {L"C:\\"}, {kChanged}, {kept, L"C:\\"}, volume, 2, data},
         {"the folder itself", junction, {change}, {Upper(junction), L""}, {kSelf}, {kept, kept}, kept, 0, data},
         {"cancelled", junction, {change}, {L""}, {}, {kept, kept}, kept, 0, data},
-        {"old junction restored", junction, {change}, {L"Z:\\"}, {kRestored}, {kept, kept}, kept, 2, data},
-        {"old share junction restored as it was", junction, {change}, {L"Z:\\"}, {kRestored}, {unc, unc},
-         L"UNC" + unc.substr(1), 2, L"", DRIVE_FIXED, uncRecord},
-        {"old volume restored", volumeMount, {change}, {L"Z:\\"}, {kRestored}, {shown, shown}, volume, 2, volumeMount},
-        {"nothing to restore", lost, {change}, {L"Z:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 2, lost},
+        {"a drive that cannot be named: nothing touched", junction, {change}, {L"Z:\\"}, {kNotChanged}, {kept, kept}, kept, 0, data},
+        {"old junction restored", junction, {change}, {L"C:\\"}, {kRestored}, {kept, kept}, kept, 2, data, DRIVE_FIXED, {}, true},
+        {"old share junction restored as it was", junction, {change}, {L"C:\\"}, {kRestored}, {unc, unc},
+         L"UNC" + unc.substr(1), 2, L"", DRIVE_FIXED, uncRecord, true},
+        {"old volume restored", volumeMount, {change}, {L"C:\\"}, {kRestored}, {shown, shown}, volume, 2, volumeMount, DRIVE_FIXED, {}, true},
+        {"nothing to restore", lost, {change}, {L"C:\\"}, {kUnmounted}, {lostVolume, L""}, L"", 2, lost, DRIVE_FIXED, {}, true},
         {"a target through the folder's own mount", junction, {change}, {inside, L""}, {kSelf}, {kept, kept}, kept, 0, data},
         {"on a network drive: no change offered", junction, {change}, {}, {}, {kept, kept}, kept, 0, L"", DRIVE_REMOTE},
         {"a target gone: nothing touched", junction, {gone, change}, {other}, {kNotChanged}, {kept, kept, kept}, kept, 0, data},
         {"a folder that cannot be opened", junction, {deny, change}, {other}, {kNotChanged}, {kept, kept, kept}, kept, 0, data},
     };
+    KernelApi api = volumes.Api();
+    api.SetVolumeMountPointW = Unplugging::Mount;
+    const KernelApi* previous = ReplaceKernelApi(&api);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        Unplugging::volume = c.unplugs ? volumeC : L"";
         ChangeWatcher shell;
         ShellUiScript ui(c.browse);
         InfoDialogOwner owner(c.steps);
@@ -91,6 +107,7 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
         if (!ui.browserStatus.empty()) EXPECT_TRUE(EqualPath(ui.browserStatus[0], c.opensOn)) << Narrow(ui.browserStatus[0]);
         volumes.MakeJunction(junction, data);
     }
+    ReplaceKernelApi(previous);
     RemoveDirectoryW(lost.c_str());
     RemoveDirectoryW(inside.c_str());
 }
