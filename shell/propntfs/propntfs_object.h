@@ -169,6 +169,7 @@ enum PropNtfsText : UINT {
     kStreamExistsText = 171,
     kNetworkLinksText = 172,
     kFileGoneText = 185,
+    kFormerContentKeptText = 186,
     kStreamInUseText = 180,
     kPreviewInUseText = 181,
     kPreviewUnreadableText = 182,

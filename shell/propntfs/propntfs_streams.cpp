@@ -206,12 +206,20 @@ void PropNtfsObject::SaveStreamToFile(HWND page) {
     wchar_t file[MAX_PATH];
     FirstFreeName(filePath_, L".Stream", L"", file);
     if (!ShowSaveFileDialog(page, file, MAX_PATH, nullptr, nullptr, 1)) return;
-    wchar_t beside[MAX_PATH];
+    wchar_t beside[MAX_PATH], former[MAX_PATH];
     FirstFreeName(file, L".~", L".tmp", beside);
-    if (!beside[0]) return Tell(page, kFileCreateFailedText, MB_ICONERROR);
+    FirstFreeName(file, L".~former", L".tmp", former);
+    if (!beside[0] || !former[0]) return Tell(page, kFileCreateFailedText, MB_ICONERROR);
     Held held(this);
-    auto save = [&](CopyProgress* progress) { return SaveStreamTo(path.Get(), file, beside, progress); };
+    auto save = [&](CopyProgress* progress) { return SaveStreamTo(path.Get(), file, beside, former, progress); };
     StreamOutcome outcome = RunWithProgress(page, save);
+    if (outcome == StreamOutcome::FormerContentKept) {
+        wchar_t text[1024];
+        BoundedText told(text, 1024);
+        told.Append(UiText(kFormerContentKeptText)).Append(L"\n").AppendCut(former);
+        MessageBoxW(page, text, caption_, MB_ICONERROR);
+        return;
+    }
     const OutcomeTexts texts = {kFileCreateFailedText, kFileCreateFailedText, kStreamReadFailedText, kFileWriteFailedText};
     TellOutcome(page, outcome, texts);
 }

@@ -58,6 +58,20 @@ StreamOutcome CopyIntoCreated(HANDLE source, HANDLE target, CopyProgress* progre
     return outcome;
 }
 
+// `source` from its start over `target` from its start, `target` then cut to `source`'s size: an
+// existing file keeps its identity, links, streams and security.
+StreamOutcome Overwrite(HANDLE source, HANDLE target, void* chunk, CopyProgress* progress) {
+    LARGE_INTEGER start = {}, size = {};
+    if (!Kernel().SetFilePointerEx(source, start, nullptr, FILE_BEGIN) || !Kernel().GetFileSizeEx(source, &size))
+        return StreamOutcome::ReadFailed;
+    if (!Kernel().SetFilePointerEx(target, start, nullptr, FILE_BEGIN)) return StreamOutcome::WriteFailed;
+    StreamOutcome outcome = OutcomeOf(CopyContent(source, target, chunk, progress, false));
+    FILE_END_OF_FILE_INFO end = {size};
+    if (outcome == StreamOutcome::Done && !Kernel().SetFileInformationByHandle(target, FileEndOfFileInfo, &end, sizeof end))
+        outcome = StreamOutcome::WriteFailed;
+    return outcome;
+}
+
 } // namespace
 
 HANDLE OpenToRead(const wchar_t* path) {
@@ -70,12 +84,12 @@ StreamOutcome CopyIntoNew(HANDLE source, const wchar_t* target, CopyProgress* pr
     return CopyIntoCreated(source, written.Get(), progress);
 }
 
-StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const wchar_t* beside,
+StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const wchar_t* beside, const wchar_t* former,
                            CopyProgress* progress) {
     ScopedHandle stream(OpenToRead(streamPath));
     if (!stream.Valid()) return OpenFailure(StreamOutcome::ReadFailed);
     // The chosen file is opened first, so a file in use or a folder is told before anything is copied.
-    ScopedHandle target(Kernel().CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    ScopedHandle target(Kernel().CreateFileW(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target.Valid() && GetLastError() != ERROR_FILE_NOT_FOUND) return TargetFailure();
     ScopedHandle whole(CreateRemovable(beside, GENERIC_READ | GENERIC_WRITE));
@@ -84,26 +98,31 @@ StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const
     if (outcome != StreamOutcome::Done) return outcome;
     stream.Reset();
     // From here the content is whole on disk beside the target; the rest is not cancelled.
-    bool created = !target.Valid();
-    if (created) target.Reset(CreateRemovable(file, GENERIC_WRITE));
-    if (!target.Valid()) {
-        StreamOutcome failure = TargetFailure();
-        DeleteOnClose(whole.Get());
-        return failure;
-    }
     ScopedGlobal chunk(kCopyChunkBytes);
-    LARGE_INTEGER start = {}, size = {};
-    if (!chunk.Valid()) outcome = StreamOutcome::OutOfMemory;
-    else if (!Kernel().SetFilePointerEx(whole.Get(), start, nullptr, FILE_BEGIN)) outcome = StreamOutcome::ReadFailed;
-    else outcome = OutcomeOf(CopyContent(whole.Get(), target.Get(), chunk.As<void>(), progress, false));
-    // Writing over the old content leaves its tail where the new content is shorter: cut there.
-    FILE_END_OF_FILE_INFO end = {};
-    if (outcome == StreamOutcome::Done && (!Kernel().GetFileSizeEx(whole.Get(), &size) ||
-                                           (end.EndOfFile = size, !Kernel().SetFileInformationByHandle(
-                                                                      target.Get(), FileEndOfFileInfo, &end, sizeof end))))
-        outcome = StreamOutcome::WriteFailed;
-    if (outcome != StreamOutcome::Done && created) DeleteOnClose(target.Get());
+    if (!chunk.Valid()) {
+        DeleteOnClose(whole.Get());
+        return StreamOutcome::OutOfMemory;
+    }
+    if (!target.Valid()) {
+        target.Reset(CreateRemovable(file, GENERIC_WRITE));
+        outcome = target.Valid() ? Overwrite(whole.Get(), target.Get(), chunk.As<void>(), progress) : TargetFailure();
+        if (outcome != StreamOutcome::Done && target.Valid()) DeleteOnClose(target.Get());
+        DeleteOnClose(whole.Get());
+        return outcome;
+    }
+    // The old content is kept beside too, so that a write that fails part way (a full disk) is undone.
+    ScopedHandle kept(CreateRemovable(former, GENERIC_READ | GENERIC_WRITE));
+    if (!kept.Valid() || Overwrite(target.Get(), kept.Get(), chunk.As<void>(), nullptr) != StreamOutcome::Done) {
+        if (kept.Valid()) DeleteOnClose(kept.Get());
+        DeleteOnClose(whole.Get());
+        return StreamOutcome::WriteFailed; // the target was only read
+    }
+    outcome = Overwrite(whole.Get(), target.Get(), chunk.As<void>(), progress);
     DeleteOnClose(whole.Get());
+    // Put back as it was; where even that fails, its former content stays in `former`.
+    if (outcome != StreamOutcome::Done && Overwrite(kept.Get(), target.Get(), chunk.As<void>(), nullptr) != StreamOutcome::Done)
+        return StreamOutcome::FormerContentKept;
+    DeleteOnClose(kept.Get());
     return outcome;
 }
 

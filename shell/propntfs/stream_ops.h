@@ -19,6 +19,7 @@ enum class StreamOutcome {
     WriteFailed,
     Cancelled,
     NotRemoved,   // the old name of a copied stream could not go: the copy was taken back
+    FormerContentKept, // a file written part way could not be put back: its old content is kept beside
 };
 
 // Opens an existing stream or file to read, sharing reads only, so its content holds still.
@@ -31,8 +32,10 @@ StreamOutcome CopyIntoNew(HANDLE source, const wchar_t* target, CopyProgress* pr
 // The stream's content into `file`, written whole into `beside` (a free name in the same folder)
 // first. An existing file keeps its identity: its content is rewritten through a handle, so its
 // other links, its streams, owner, security and attributes stay. It is left as it was when the
-// copy fails or is cancelled before a byte of it is written.
-StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const wchar_t* beside,
+// copy fails or is cancelled: its old content is copied to `former` (another free name) before a
+// byte of it changes, and written back when writing it fails part way; where that fails too,
+// `former` stays (FormerContentKept).
+StreamOutcome SaveStreamTo(const wchar_t* streamPath, const wchar_t* file, const wchar_t* beside, const wchar_t* former,
                            CopyProgress* progress);
 
 // Renames the stream in place; where the volume refuses that, copies it under the new name and

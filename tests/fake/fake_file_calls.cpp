@@ -230,6 +230,8 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD wr
     OpenFile& file = object->file;
     if (!file.Writes()) return Fail(ERROR_ACCESS_DENIED, FALSE);
     std::vector<uint8_t>* data = g.impl->StreamData(file.record, file.stream, true);
+    if (data->size() < file.position + bytes && !file.record->volume->Holds(file.position + bytes - data->size()))
+        return Fail(ERROR_DISK_FULL, FALSE);
     if (data->size() < file.position + bytes) data->resize(file.position + bytes);
     if (bytes) std::memcpy(data->data() + file.position, buffer, bytes);
     file.position += bytes;

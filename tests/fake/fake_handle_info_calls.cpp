@@ -59,7 +59,10 @@ BOOL WINAPI FakeSetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CL
         LONGLONG end = static_cast<const FILE_END_OF_FILE_INFO*>(buffer)->EndOfFile.QuadPart;
         if (!file.Writes()) return Fail(ERROR_ACCESS_DENIED, FALSE);
         if (end < 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-        g.impl->StreamData(file.record, file.stream, true)->resize(static_cast<size_t>(end));
+        std::vector<uint8_t>* data = g.impl->StreamData(file.record, file.stream, true);
+        if (static_cast<uint64_t>(end) > data->size() && !file.record->volume->Holds(end - data->size()))
+            return Fail(ERROR_DISK_FULL, FALSE);
+        data->resize(static_cast<size_t>(end));
         return TRUE;
     }
     return Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -77,7 +77,19 @@ struct Volume {
     std::vector<std::wstring> mountedAt; // the mount manager's folders of this volume, "D:\m\"
     uint64_t nextIndex = 0;
     std::vector<std::unique_ptr<Record>> records;
+    uint64_t capacity = 0; // bytes its streams may hold in all; 0: as many as they need
     bool IsNtfs() const { return options.fileSystem == L"NTFS"; }
+    uint64_t UsedBytes() const {
+        uint64_t used = 0;
+        for (auto& record : records) {
+            if (record->names.empty()) continue; // deleted: its room is free again
+            used += record->data.size();
+            for (auto& stream : record->streams) used += stream.second.size();
+        }
+        return used;
+    }
+    // Whether `more` bytes still fit; a write that does not fit fails whole with ERROR_DISK_FULL.
+    bool Holds(uint64_t more) const { return capacity == 0 || UsedBytes() + more <= capacity; }
 };
 
 struct Located {

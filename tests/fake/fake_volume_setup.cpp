@@ -76,6 +76,12 @@ void FakeVolumeSet::SetStreamRenames(wchar_t letter, bool inPlace) {
     impl_->VolumeByLetter(letter)->options.renamesStreams = inPlace;
 }
 
+void FakeVolumeSet::SetFreeBytes(wchar_t letter, uint64_t bytes) {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    Volume* volume = impl_->VolumeByLetter(letter);
+    volume->capacity = volume->UsedBytes() + bytes;
+}
+
 void FakeVolumeSet::AddDriveAlias(wchar_t letter, const std::wstring& target) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->aliases[static_cast<wchar_t>(towupper(letter))] = target;

@@ -87,6 +87,7 @@ public:
     void AddDriveAlias(wchar_t letter, const std::wstring& target);
     void SetDriveType(wchar_t letter, UINT type); // DRIVE_REMOTE: a mapped network drive
     void SetStreamRenames(wchar_t letter, bool inPlace); // as VolumeOptions::renamesStreams
+    void SetFreeBytes(wchar_t letter, uint64_t bytes);   // room left from now on; past it, ERROR_DISK_FULL
 
     // Content, by full path. Parents must exist (a junction or mount makes its own folder where
     // missing). Paths pass through junctions like any open.

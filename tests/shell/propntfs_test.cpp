@@ -25,8 +25,9 @@ const std::wstring kItem = L"D:\\docs\\item.txt";
 constexpr uint64_t kHugeSize = (4ull << 30) + 3;
 
 // Faults by path over the volume set: writes that fail, reads that end early, a source of
-// kHugeSize bytes, a target that only counts the bytes reaching it, and a source read slowly.
-enum class Fault { FailWrites, EndEarly, Huge, Count, Slow };
+// kHugeSize bytes, a target that only counts the bytes reaching it, a source read slowly; a later
+// marker's None takes back an earlier marker's fault.
+enum class Fault { FailWrites, EndEarly, Huge, Count, Slow, None };
 struct Faults {
     static inline std::vector<std::pair<std::wstring, Fault>> byPath;
     static inline std::map<HANDLE, Fault> open;
@@ -490,10 +491,18 @@ TEST_F(PropertyPage, SavingOverAFileRewritesThatFileAndACancelLeavesItBe) {
     volumes.MakeStream(kItem, L"short", "new");
     volumes.MakeFile(source, std::string(8 << 20, 's'));
     static int ticks;
-    struct Case { int command; std::wstring stream; std::vector<Answer> answers; bool slow; std::string content; } cases[] = {
+    const std::wstring former = target + L".~former1.tmp";
+    struct Case {
+        int command; std::wstring stream; std::vector<Answer> answers; bool slow; std::string content;
+        uint64_t room = 0; bool targetFails = false; Texts errors = {}; // room left on the temp drive (0: plenty)
+    } cases[] = {
         {kSaveStreamCommand, L"short", {Type(target), Press(IDYES)}, false, "new"},
         {kSaveStreamCommand, L"big", {Type(target), Press(IDYES), Press(IDCANCEL)}, true, "old content"},
-        {kNewStreamCommand, L"big", {Type(source), Type(L"copy"), Press(IDCANCEL)}, true, "old content"}};
+        {kNewStreamCommand, L"big", {Type(source), Type(L"copy"), Press(IDCANCEL)}, true, "old content"},
+        {kSaveStreamCommand, L"big", {Type(target), Press(IDYES), Press(IDOK)}, false, "old content", (9 << 20), false,
+         {Ui(kFileWriteFailedText)}}, // the disk fills up part way: put back
+        {kSaveStreamCommand, L"short", {Type(target), Press(IDYES), Press(IDOK)}, false, "old content", 0, true,
+         {Ui(kFormerContentKeptText) + L"\n" + former}}};
     for (auto& c : cases) {
         SCOPED_TRACE("row " + std::to_string(&c - cases));
         volumes.MakeFile(target, "old content");
@@ -502,17 +511,24 @@ TEST_F(PropertyPage, SavingOverAFileRewritesThatFileAndACancelLeavesItBe) {
         volumes.AddAttributes(target, FILE_ATTRIBUTE_HIDDEN);
         ASSERT_EQ(Open(), S_OK);
         sheet->Select(kStreamList, c.stream);
-        Faults::byPath = {{c.slow ? L":big" : L"", Fault::Slow}, {c.slow ? source : L"", Fault::Slow}};
+        Faults::byPath = {{c.slow ? L":big" : L"", Fault::Slow}, {c.slow ? source : L"", Fault::Slow},
+                          {c.targetFails ? target : L"", Fault::FailWrites}, {L".tmp", Fault::None}};
+        volumes.SetFreeBytes(temp_[0], c.room ? c.room : 1ull << 40);
         ticks = 0;
         UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
         DialogScript script(c.answers);
         sheet->Command(c.command);
         KillTimer(nullptr, timer);
-        EXPECT_EQ(std::count(script.errors.begin(), script.errors.end(), true), 0) << "a failure was told";
+        Texts errors;
+        for (size_t i = 0; i < script.told.size() && i < script.errors.size(); ++i)
+            if (script.errors[i]) errors.push_back(script.told[i]);
+        EXPECT_EQ(errors, c.errors);
         EXPECT_EQ(script.progressShown, c.slow ? 1 : 0);
         EXPECT_TRUE(!c.slow || ticks > 5) << "the page's thread waited for the copy";
         EXPECT_TRUE(Content(link) == c.content && Content(target + L":mine") == "kept");
         EXPECT_TRUE((volumes.Attributes(target) & FILE_ATTRIBUTE_HIDDEN) && !volumes.Exists(target + L".~1.tmp"));
+        EXPECT_EQ(volumes.Exists(former) ? Content(former) : "", c.targetFails ? "old content" : "");
+        if (volumes.Exists(former)) volumes.Remove(former);
         EXPECT_EQ(volumes.StreamNames(kItem), (Texts{L"big", L"short"}));
         Close();
         volumes.Remove(link);
