@@ -143,6 +143,7 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         std::vector<Said> said;
         std::wstring mounted;
         size_t notices; // the folder's content, and the folder itself when a mount was set
+        UINT driveTypeOfC = DRIVE_FIXED;
     };
     const Case cases[] = {
         {"a folder becomes a junction", folder, {data}, {}, {kSet}, data + L"\\", 2},
@@ -153,12 +154,15 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
         {"above the folder, Yes: its drive", folder, {L"K:\\"}, {IDYES}, {kAncestor, kSet}, VolumeOf(L'K'), 2},
         {"another drive", folder, {L"C:\\"}, {}, {kSet}, VolumeOf(L'C'), 2},
         {"a drive that cannot be mounted", folder, {L"Z:\\"}, {}, {kNotSet}, L"", 1},
+        {"a mapped network drive", folder, {L"C:\\"}, {}, {kNotLocal}, L"", 0, DRIVE_REMOTE},
+        {"a folder of a mapped network drive", folder, {L"C:\\windows"}, {}, {kNotLocal}, L"", 0, DRIVE_REMOTE},
         {"cancelled", folder, {L""}, {}, {}, L"", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ChangeWatcher shell;
         ShellUiScript ui(c.browse, c.answers);
+        volumes.SetDriveType(L'C', c.driveTypeOfC);
         EXPECT_EQ(RunItem(c.selected), S_OK);
         ExpectSaid(ui.messages, c.said);
         EXPECT_EQ(Target(folder), c.mounted);
