@@ -2,6 +2,8 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <memory>
+#include <new>
 
 #include "ntfs/paths.h"
 #include "ntfs/reparse/reparse.h"
@@ -23,6 +25,7 @@ constexpr OperationName kOperations[] = {
     {ElevatedOperation::DeleteVolumeMount, L"delete-volume-mount", false},
     {ElevatedOperation::SetJunction, L"set-junction", true},
     {ElevatedOperation::DeleteJunction, L"delete-junction", false},
+    {ElevatedOperation::ReplaceMount, L"replace-mount", true},
 };
 
 // Appends ` "\\?\path"`: a trailing run of backslashes is doubled, so that the closing quote
@@ -72,6 +75,20 @@ DWORD ErrorOf(int status) {
     return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
+// The mount on `folder` replaced by a volume (`toVolume`) or a junction to `target`.
+DWORD ReplaceMount(const wchar_t* folder, bool fromVolume, const wchar_t* target, bool toVolume) {
+    if (!fromVolume && !toVolume) return ErrorOf(SetJunction(folder, target)); // one write in place
+    std::unique_ptr<SavedReparse> saved(new (std::nothrow) SavedReparse);
+    if (!saved) return ERROR_NOT_ENOUGH_MEMORY;
+    int status = SaveReparsePoint(folder, *saved);
+    if (status == 0) status = RemoveReparsePoint(folder);
+    if (status != 0) return ErrorOf(status);
+    status = toVolume ? MountVolumeByName(folder, target) : SetJunction(folder, target);
+    DWORD error = ErrorOf(status);
+    if (status != 0) RestoreReparsePoint(folder, *saved);
+    return error;
+}
+
 } // namespace
 
 bool FormatElevatedCommand(ElevatedOperation operation, const wchar_t* folder, const wchar_t* argument, wchar_t* out,
@@ -108,10 +125,15 @@ DWORD RunElevatedCommand(int argc, const wchar_t* const* argv) {
         if (!IsVolumeName(argv[2])) return ERROR_INVALID_NAME;
         if (kind != ReparseKind::None || !IsFolderEmpty(folder)) return ERROR_DIR_NOT_EMPTY;
         return ErrorOf(MountVolumeByName(folder, argv[2]));
-    case ElevatedOperation::SetJunction: {
-        const wchar_t* drivePath = DrivePathOf(argv[2]);
+    case ElevatedOperation::SetJunction:
+    case ElevatedOperation::ReplaceMount: {
+        bool replaces = known->operation == ElevatedOperation::ReplaceMount;
+        bool toVolume = replaces && wcsncmp(argv[2], L"\\\\?\\Volume{", 11) == 0;
+        if (toVolume && !IsVolumeName(argv[2])) return ERROR_INVALID_NAME;
+        const wchar_t* drivePath = toVolume ? argv[2] : DrivePathOf(argv[2]);
         if (!drivePath) return ERROR_BAD_PATHNAME;
-        if (!IsExistingFolder(argv[2])) return ERROR_PATH_NOT_FOUND;
+        if (!toVolume && !IsExistingFolder(argv[2])) return ERROR_PATH_NOT_FOUND;
+        if (replaces) return kind == ReparseKind::Mount ? ReplaceMount(folder, volumeMount, drivePath, toVolume) : ERROR_NOT_A_REPARSE_POINT;
         if (kind != ReparseKind::None || !IsFolderEmpty(folder)) return ERROR_DIR_NOT_EMPTY;
         return ErrorOf(SetJunction(folder, drivePath));
     }

@@ -5,7 +5,9 @@
 
 namespace kestrune {
 
-enum class ElevatedOperation { SetVolumeMount, DeleteVolumeMount, SetJunction, DeleteJunction };
+// ReplaceMount changes a mount as a whole, so that one prompt serves it: a junction's target in
+// place, else the old mount removed and the new one set, the old record put back when that fails.
+enum class ElevatedOperation { SetVolumeMount, DeleteVolumeMount, SetJunction, DeleteJunction, ReplaceMount };
 
 // The helper's name, beside the DLL.
 constexpr wchar_t kElevatedHelperName[] = L"kestrune-elevated.exe";
@@ -18,8 +20,8 @@ bool FormatElevatedCommand(ElevatedOperation operation, const wchar_t* folder, c
 
 // Checks the helper's arguments (the operation first) and makes the change; returns the Win32
 // error, 0 on success. The folder must be "\\?\X:\..." and exist: an empty folder to set, a
-// volume mount or a junction to delete as named; a volume name must be "\\?\Volume{GUID}\", a
-// junction's target an existing folder "\\?\X:\...".
+// volume mount or a junction to delete as named, a mount of either kind to replace; a volume name
+// must be "\\?\Volume{GUID}\", a junction's target an existing folder "\\?\X:\...".
 DWORD RunElevatedCommand(int argc, const wchar_t* const* argv);
 
 } // namespace kestrune

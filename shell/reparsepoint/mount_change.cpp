@@ -12,6 +12,7 @@
 #include "ntfs/reparse/reparse_kind.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/volumes/volumes.h"
+#include "shell/reparsepoint/elevation.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 
@@ -44,46 +45,75 @@ void ReparsePointObject::RemoveMountFlow(HWND dialog) {
     }
 }
 
-// The new target is checked before anything is removed. A junction replaces a junction in one
-// write; any other change removes the old mount first, and when the new one cannot be set the
-// old record is put back as it was saved (a volume through the mount manager).
+ReparsePointObject::Replaced ReparsePointObject::ReplaceWithOwnToken(const wchar_t* argument, const SavedReparse& saved,
+                                                                    bool inPlace) {
+    const auto refused = [] { return GetLastError() == ERROR_ACCESS_DENIED; };
+    SetLastError(ERROR_SUCCESS);
+    if (inPlace)
+        return SetJunction(folderPath_, argument) == 0 ? Replaced::Done : refused() ? Replaced::Refused : Replaced::NotSet;
+    if (RemoveReparsePoint(folderPath_) != 0) return refused() ? Replaced::Refused : Replaced::NotRemoved;
+    SetLastError(ERROR_SUCCESS);
+    if (MountByArgument(folderPath_, argument) == 0) return Replaced::Done;
+    const bool wasRefused = refused();
+    if (RestoreReparsePoint(folderPath_, saved) != 0) return Replaced::Lost;
+    return wasRefused ? Replaced::Refused : Replaced::PutBack;
+}
+
+ReparsePointObject::Replaced ReparsePointObject::ReplaceElevated(HWND owner, const wchar_t* argument) {
+    if (declined_) return Replaced::Declined; // asked once per object
+    DWORD result = RunElevatedOperation(owner, ElevatedOperation::ReplaceMount, folderPath_, argument);
+    declined_ = result == ERROR_CANCELLED;
+    if (result == ERROR_SUCCESS) return Replaced::Done;
+    if (declined_) return Replaced::Declined;
+    // The helper puts the old record back itself when the new mount cannot be set.
+    return HasReparsePoint(folderPath_) ? Replaced::NotSet : Replaced::Lost;
+}
+
+// The new target is checked, and a drive's volume named, before anything is removed. A junction
+// replaces a junction in one write; any other change removes the old mount first, and when the new
+// one cannot be set the old record is put back as it was saved (a volume through the mount
+// manager). Where this token is refused, the helper makes the whole change after one prompt.
 void ReparsePointObject::ChangeMountFlow(HWND dialog, const wchar_t* shownTarget) {
     if (!OffersChange() || GetReparseKind(folderPath_) == ReparseKind::DirectoryLink) return;
-    wchar_t target[MAX_PATH];
+    wchar_t target[MAX_PATH], argument[MAX_PATH];
     if (!ChooseTarget(dialog, IsExistingFolder(shownTarget) ? shownTarget : folderPath_, target)) return;
     std::unique_ptr<SavedReparse> saved(new (std::nothrow) SavedReparse);
     int read = saved ? SaveReparsePoint(folderPath_, *saved) : -4;
     const bool mounted = read == 0;
-    if (!StillTheFolder() || !CanBeMounted(target) || (read != 0 && HasReparsePoint(folderPath_))) {
+    if (!StillTheFolder() || !IsExistingFolder(target) || !MountArgument(target, argument) ||
+        (read != 0 && HasReparsePoint(folderPath_))) {
         Say(dialog, kNotChanged, MB_ICONERROR); // nothing was touched
         return;
     }
-    wchar_t oldTarget[MAX_PATH] = {};
-    if (mounted && GetReparseTarget(folderPath_, oldTarget) != 0) oldTarget[0] = L'\0';
-    const bool inPlace = mounted && !IsDriveRoot(target) && !IsVolumeMount(*saved);
-    if (mounted && !inPlace) {
-        int removed = RemoveMount(dialog);
-        if (removed != 0) {
-            Say(dialog, removed == kDeclined ? kElevationDeclined : kRemoveFailed, MB_ICONWARNING);
-            return;
-        }
+    Replaced outcome;
+    if (!mounted) {
+        int status = SetMount(dialog, target);
+        outcome = status == 0 ? Replaced::Done : status == kDeclined ? Replaced::Declined : Replaced::NotSet;
+    } else {
+        outcome = ReplaceWithOwnToken(argument, *saved, !IsVolumeArgument(argument) && !IsVolumeMount(*saved));
+        if (outcome == Replaced::Refused) outcome = ReplaceElevated(dialog, argument);
     }
-    if (SetMount(dialog, target) == 0) {
+    switch (outcome) {
+    case Replaced::Done:
         AddTrailingBackslash(target);
         SetDlgItemTextW(dialog, kTargetEdit, target);
         EnableWindow(GetDlgItem(dialog, kRemoveButton), TRUE);
         Say(dialog, kChanged, MB_ICONINFORMATION);
         NotifyChanged(true);
-    } else if (!mounted || inPlace) {
-        Say(dialog, kNotChanged, MB_ICONERROR); // the old mount was never touched
-    } else if (RestoreMount(dialog, *saved, oldTarget) == 0) {
+        break;
+    case Replaced::Declined: Say(dialog, kElevationDeclined, MB_ICONWARNING); break;
+    case Replaced::NotRemoved: Say(dialog, kRemoveFailed, MB_ICONWARNING); break;
+    case Replaced::PutBack:
         Say(dialog, kNotChangedRestored, MB_ICONERROR);
         NotifyChanged(true);
-    } else {
+        break;
+    case Replaced::Lost:
         SetDlgItemTextW(dialog, kTargetEdit, L"");
         EnableWindow(GetDlgItem(dialog, kRemoveButton), FALSE);
         Say(dialog, kNotChangedUnmounted, MB_ICONERROR);
         NotifyChanged(true);
+        break;
+    default: Say(dialog, kNotChanged, MB_ICONERROR); break; // the old mount as it was
     }
 }
 

@@ -62,14 +62,13 @@ int ReparsePointObject::Elevate(HWND owner, int status, ElevatedOperation operat
     return result == ERROR_SUCCESS ? 0 : declined_ ? kDeclined : -3;
 }
 
-// A drive root (E:\) mounts that drive's volume, named once; anything else becomes a junction.
 int ReparsePointObject::SetMount(HWND owner, const wchar_t* target) {
+    wchar_t argument[MAX_PATH];
+    if (!MountArgument(target, argument)) return -3;
     SetLastError(ERROR_SUCCESS);
-    if (!IsDriveRoot(target)) return Elevate(owner, SetJunction(folderPath_, target), ElevatedOperation::SetJunction, target);
-    wchar_t volume[MAX_PATH];
-    if (!Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH)) return -3;
-    int status = MountVolumeByName(folderPath_, volume);
-    return Elevate(owner, status, ElevatedOperation::SetVolumeMount, volume);
+    int status = MountByArgument(folderPath_, argument);
+    ElevatedOperation operation = IsVolumeArgument(argument) ? ElevatedOperation::SetVolumeMount : ElevatedOperation::SetJunction;
+    return Elevate(owner, status, operation, argument);
 }
 
 int ReparsePointObject::RemoveMount(HWND owner) {
@@ -79,16 +78,6 @@ int ReparsePointObject::RemoveMount(HWND owner) {
     int status = RemoveReparsePoint(folderPath_);
     return Elevate(owner, status, volume ? ElevatedOperation::DeleteVolumeMount : ElevatedOperation::DeleteJunction,
                    nullptr);
-}
-
-// The saved record written back as it was; where this token is refused, the elevated helper puts
-// back `oldTarget` as it read back (a volume by its name, a folder as a junction), when it did.
-int ReparsePointObject::RestoreMount(HWND owner, const SavedReparse& saved, const wchar_t* oldTarget) {
-    SetLastError(ERROR_SUCCESS);
-    int status = RestoreReparsePoint(folderPath_, saved);
-    if (!oldTarget[0]) return status;
-    bool volume = wcsncmp(oldTarget, L"Volume{", 7) == 0;
-    return Elevate(owner, status, volume ? ElevatedOperation::SetVolumeMount : ElevatedOperation::SetJunction, oldTarget);
 }
 
 } // namespace kestrune

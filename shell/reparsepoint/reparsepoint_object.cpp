@@ -49,10 +49,17 @@ int ReparsePointObject::Say(HWND owner, UINT text, UINT style) const {
 
 bool IsDriveRoot(const wchar_t* path) { return wcslen(path) == 3 && path[1] == L':' && path[2] == L'\\'; }
 
-bool CanBeMounted(const wchar_t* target) {
-    wchar_t volume[MAX_PATH];
-    return IsExistingFolder(target) &&
-           (!IsDriveRoot(target) || Kernel().GetVolumeNameForVolumeMountPointW(target, volume, MAX_PATH));
+bool MountArgument(const wchar_t* target, wchar_t (&argument)[MAX_PATH]) {
+    if (IsDriveRoot(target)) return Kernel().GetVolumeNameForVolumeMountPointW(target, argument, MAX_PATH) != FALSE;
+    if (BoundedPathLength(target) >= MAX_PATH) return false;
+    wcscpy(argument, target);
+    return true;
+}
+
+bool IsVolumeArgument(const wchar_t* argument) { return wcsncmp(argument, L"\\\\?\\Volume{", 11) == 0; }
+
+int MountByArgument(const wchar_t* folder, const wchar_t* argument) {
+    return IsVolumeArgument(argument) ? MountVolumeByName(folder, argument) : SetJunction(folder, argument);
 }
 
 } // namespace kestrune

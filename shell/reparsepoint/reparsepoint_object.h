@@ -65,14 +65,19 @@ private:
     // user agrees (mount_flow.cpp). False when the user cancels.
     bool ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]);
 
-    // The folder's mount set to `target`, removed, or put back as its old target read back
-    // (mount_flow.cpp). Where the user's token is refused the change with access denied, the
+    // The folder's mount set to `target` or removed (mount_flow.cpp). Where the user's token is refused the change with access denied, the
     // elevated helper makes it after the system's prompt, asked once per object. 0 on success,
     // kDeclined when the user declined the prompt, else nonzero.
     static constexpr int kDeclined = -5;
     int SetMount(HWND owner, const wchar_t* target);
     int RemoveMount(HWND owner);
-    int RestoreMount(HWND owner, const SavedReparse& saved, const wchar_t* oldTarget);
+    // A mount replaced with this process's token alone (mount_change.cpp): in place for a junction
+    // to a folder, else removed, set anew, and put back when that fails.
+    // Refused: this token may not, and the folder is as it was.
+    enum class Replaced { Done, Refused, Declined, NotRemoved, NotSet, PutBack, Lost };
+    Replaced ReplaceWithOwnToken(const wchar_t* argument, const SavedReparse& saved, bool inPlace);
+    // The whole change once more through the elevated helper: one prompt, whatever it takes.
+    Replaced ReplaceElevated(HWND owner, const wchar_t* argument);
     // `status` of the user's own attempt, with the thread's last error as it left it.
     int Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument);
 
@@ -87,8 +92,12 @@ private:
 
 // "E:\": as a chosen target, its drive's volume is mounted; any other folder gets a junction.
 bool IsDriveRoot(const wchar_t* path);
-// Whether the target is there now, and for a drive, whether the mount manager can name its volume
-// (an empty card reader cannot be): asked before an old mount is removed.
-bool CanBeMounted(const wchar_t* target);
+// What a mount of `target` is made from, read once before anything changes: a drive's volume name
+// ("\\?\Volume{...}\"), else the folder itself. False when the mount manager cannot name the drive's
+// volume (an empty card reader) or the folder does not fit.
+bool MountArgument(const wchar_t* target, wchar_t (&argument)[MAX_PATH]);
+bool IsVolumeArgument(const wchar_t* argument);
+// The argument mounted on `folder` with this process's token: 0, or the library's status.
+int MountByArgument(const wchar_t* folder, const wchar_t* argument);
 
 } // namespace kestrune

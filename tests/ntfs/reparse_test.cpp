@@ -173,8 +173,9 @@ TEST_F(ReparseWriting, EveryAllocationFailureWritesNothing) {
 }
 
 TEST_F(ReparseWriting, TheElevatedHelperChecksItsArgumentsAgain) {
-    const std::wstring p = L"\\\\?\\", vm = L"D:\\vm", jn = L"D:\\jn", j2 = L"D:\\j2";
+    const std::wstring p = L"\\\\?\\", vm = L"D:\\vm", jn = L"D:\\jn", j2 = L"D:\\j2", rp = L"D:\\rp";
     volumes.MakeMount(vm, eGuid);
+    volumes.MakeJunction(rp, L"D:\\data");
     volumes.MakeJunction(jn, L"D:\\data");
     volumes.MakeFolder(j2);
     wchar_t line[3 * MAX_PATH];
@@ -213,6 +214,13 @@ TEST_F(ReparseWriting, TheElevatedHelperChecksItsArgumentsAgain) {
         {"a junction set", {L"set-junction", p + L"D:\\j", p + L"D:\\data\\"}, ERROR_SUCCESS, L"D:\\data\\"},
         {"a junction removed", {L"delete-junction", p + jn}, ERROR_SUCCESS, L""},
         {"a volume mount removed", {L"delete-volume-mount", p + vm}, ERROR_SUCCESS, L""},
+        {"no mount to replace", {L"replace-mount", p + L"D:\\data", eGuid}, ERROR_NOT_A_REPARSE_POINT, L""},
+        {"a replacing volume name of no GUID", {L"replace-mount", p + rp, p + L"Volume{x}\\"}, ERROR_INVALID_NAME, L"D:\\data\\"},
+        {"a junction replaced in place", {L"replace-mount", p + rp, p + L"D:\\j"}, ERROR_SUCCESS, L"D:\\j\\"},
+        {"a junction replaced by a volume", {L"replace-mount", p + rp, eGuid}, ERROR_SUCCESS, eGuid.substr(4)},
+        {"an unknown volume: the old one put back", {L"replace-mount", p + rp, p + L"Volume{00000000-0000-0000-0000-000000000000}\\"},
+         ERROR_INVALID_PARAMETER, eGuid.substr(4)},
+        {"a volume mount replaced by a junction", {L"replace-mount", p + rp, p + L"D:\\data"}, ERROR_SUCCESS, L"D:\\data\\"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

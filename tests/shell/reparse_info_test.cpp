@@ -127,6 +127,37 @@ TEST_F(ReparseInfo, AStandardUserRemovesAVolumeMountAfterThePrompt) {
     }
 }
 
+// A standard user's change is made whole by the helper after one prompt, or not at all.
+TEST_F(ReparseInfo, AStandardUsersChangeTakesOnePrompt) {
+    const std::wstring volume = volumeC.substr(4);
+    struct Case { const char* name; std::wstring mounted, browse; bool adminOnly, declines; Said said; std::wstring after; };
+    const Case cases[] = {
+        {"a volume mount to a folder", volumeMount, other, false, false, kChanged, other + L"\\"},
+        {"a volume mount to a folder, declined", volumeMount, other, false, true, kDeclined, volume},
+        {"a junction to a drive", junction, L"C:\\", false, false, kChanged, volume},
+        {"a junction to a drive, declined", junction, L"C:\\", false, true, kDeclined, data + L"\\"},
+        {"a junction in an administrators' folder", junction, other, true, false, kChanged, other + L"\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        volumes.SetElevated(false);
+        if (c.adminOnly) volumes.SetAdminOnly(junction);
+        FakeElevation::declines = c.declines;
+        FakeElevation::commands.clear();
+        ShellUiScript ui({c.browse});
+        InfoDialogOwner owner({InfoDialogOwner::Press(202)});
+        EXPECT_EQ(RunItem(c.mounted, owner.Window()), S_OK);
+        ExpectSaid(ui.messages, {c.said});
+        EXPECT_EQ(Target(c.mounted), c.after);
+        ASSERT_EQ(FakeElevation::commands.size(), 1u);
+        EXPECT_EQ(FakeElevation::commands[0].substr(0, 14), L"replace-mount ");
+        volumes.SetElevated(true);
+        RemoveReparsePoint(c.mounted.c_str());
+        if (c.mounted == junction) volumes.MakeJunction(junction, data);
+        else volumes.MakeMount(volumeMount, volumeC);
+    }
+}
+
 // A symbolic link to a folder is shown as such, offers no change, and goes whole when removed.
 TEST_F(ReparseInfo, AFolderLinkIsShownAndRemovedAsALink) {
     const std::wstring link = root + L"\\link";
