@@ -24,7 +24,8 @@ struct Options {
 };
 
 // Why the handlers offer nothing for a file dropped on a folder, or for a folder's menu, in words
-// (other volume, not NTFS, folder not empty, path too long); empty when no such reason is found.
+// (a network or non-NTFS folder, a folder not empty, a path too long); empty when no such reason
+// is found.
 std::wstring WhyNoDropOffer(const std::wstring& file, const std::wstring& folder);
 std::wstring WhyNoMenuOffer(const std::wstring& folder);
 

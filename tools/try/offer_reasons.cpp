@@ -38,19 +38,15 @@ std::wstring FirstReason(std::initializer_list<std::wstring> reasons) {
 
 } // namespace
 
+// A drop offers a hard link (a file on the folder's volume), a symbolic link (anything) or a junction
+// (a local folder): nothing at all only where the folder cannot take a link of any kind.
 std::wstring WhyNoDropOffer(const std::wstring& file, const std::wstring& folder) {
-    DWORD attributes = GetFileAttributesW(file.c_str());
     std::wstring name = file.substr(file.find_last_of(L'\\') + 1);
     std::wstring link = folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + name;
-    std::wstring fileVolume = VolumeOf(file), folderVolume = VolumeOf(link);
-    std::wstring otherVolume;
-    if (!fileVolume.empty() && !folderVolume.empty() && lstrcmpiW(fileVolume.c_str(), folderVolume.c_str()) != 0)
-        otherVolume = file + L" is on " + fileVolume + L" and " + folder + L" on another volume, " + folderVolume +
-                      L": a hard link stays on its file's volume";
-    std::wstring folderDropped = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                                     ? file + L" is a folder: only files get hard links"
-                                     : L"";
-    return FirstReason({TooLong(file), TooLong(link), folderDropped, NotNtfs(file), otherVolume});
+    std::wstring root = VolumeOf(link);
+    bool remote = folder.rfind(L"\\\\", 0) == 0 || (!root.empty() && GetDriveTypeW(root.c_str()) == DRIVE_REMOTE);
+    std::wstring network = remote ? folder + L" is on a network drive: links are made in local NTFS folders only" : L"";
+    return FirstReason({TooLong(file), TooLong(link), network, NotNtfs(link)});
 }
 
 std::wstring WhyNoMenuOffer(const std::wstring& folder) {
