@@ -79,13 +79,11 @@ struct Volume {
     std::vector<std::unique_ptr<Record>> records;
     uint64_t capacity = 0; // bytes its streams may hold in all; 0: as many as they need
     bool IsNtfs() const { return options.fileSystem == L"NTFS"; }
-    uint64_t UsedBytes() const {
+    uint64_t UsedBytes() const { // a deleted record's room is free again
         uint64_t used = 0;
-        for (auto& record : records) {
-            if (record->names.empty()) continue; // deleted: its room is free again
-            used += record->data.size();
-            for (auto& stream : record->streams) used += stream.second.size();
-        }
+        for (auto& record : records)
+            for (auto& stream : record->streams) used += record->names.empty() ? 0 : stream.second.size();
+        for (auto& record : records) used += record->names.empty() ? 0 : record->data.size();
         return used;
     }
     // Whether `more` bytes still fit; a write that does not fit fails whole with ERROR_DISK_FULL.

@@ -112,49 +112,44 @@ TEST_F(ReparseInfo, TheDialogShowsRemovesAndChangesTheMount) {
     RemoveDirectoryW(inside.c_str());
 }
 
-TEST_F(ReparseInfo, AStandardUserRemovesAVolumeMountAfterThePrompt) {
-    volumes.SetElevated(false);
-    for (bool declines : {true, false}) {
-        SCOPED_TRACE(declines ? "declined" : "allowed");
-        FakeElevation::declines = declines;
-        ShellUiScript ui;
-        InfoDialogOwner owner({InfoDialogOwner::Press(201)});
-        EXPECT_EQ(RunItem(volumeMount, owner.Window()), S_OK);
-        ExpectSaid(ui.messages, {declines ? kDeclined : kRemoved});
-        EXPECT_EQ(volumes.MountManagerLists(volumeMount), declines);
-        EXPECT_EQ(FakeElevation::commands, std::vector<std::wstring>{L"delete-volume-mount \"\\\\?\\" + volumeMount + L"\""});
-        FakeElevation::commands.clear();
-    }
-}
-
-// A standard user's change is made whole by the helper after one prompt, or not at all.
-TEST_F(ReparseInfo, AStandardUsersChangeTakesOnePrompt) {
-    const std::wstring volume = volumeC.substr(4);
-    struct Case { const char* name; std::wstring mounted, browse; bool adminOnly, declines; Said said; std::wstring after; };
+// A standard user's mount, removal or change is made whole by the helper after one prompt where
+// this token is refused, or not at all; junctions the user may write never prompt.
+TEST_F(ReparseInfo, AStandardUserIsAskedOnceForWhatOnlyAdministratorsMayChange) {
+    const std::wstring volume = volumeC.substr(4), removeVolume = L"delete-volume-mount \"\\\\?\\" + volumeMount + L"\"";
+    const int none = 0, remove = 201, change = 202;
+    struct Case { const char* name; std::wstring item, browse; int step; bool adminOnly, declines; Said said; std::wstring after, command; };
     const Case cases[] = {
-        {"a volume mount to a folder", volumeMount, other, false, false, kChanged, other + L"\\"},
-        {"a volume mount to a folder, declined", volumeMount, other, false, true, kDeclined, volume},
-        {"a junction to a drive", junction, L"C:\\", false, false, kChanged, volume},
-        {"a junction to a drive, declined", junction, L"C:\\", false, true, kDeclined, data + L"\\"},
-        {"a junction in an administrators' folder", junction, other, true, false, kChanged, other + L"\\"},
+        {"a drive mounted", folder, L"C:\\", none, false, false, kSet, volume, L"set-volume-mount "},
+        {"a drive mounted, declined", folder, L"C:\\", none, false, true, kDeclined, L"", L"set-volume-mount "},
+        {"a junction the user may write", folder, data, none, false, false, kSet, data + L"\\", L""},
+        {"a volume mount removed", volumeMount, L"", remove, false, false, kRemoved, L"", removeVolume},
+        {"a volume mount removed, declined", volumeMount, L"", remove, false, true, kDeclined, volume, removeVolume},
+        {"a volume mount to a folder", volumeMount, other, change, false, false, kChanged, other + L"\\", L"replace-mount "},
+        {"a volume mount to a folder, declined", volumeMount, other, change, false, true, kDeclined, volume, L"replace-mount "},
+        {"a junction to a drive", junction, L"C:\\", change, false, false, kChanged, volume, L"replace-mount "},
+        {"a junction to a drive, declined", junction, L"C:\\", change, false, true, kDeclined, data + L"\\", L"replace-mount "},
+        {"a junction in an administrators' folder changed", junction, other, change, true, false, kChanged, other + L"\\", L"replace-mount "},
+        {"a junction in an administrators' folder", folder, data, none, true, false, kSet, data + L"\\", L"set-junction "},
+        {"a junction in an administrators' folder, declined", folder, data, none, true, true, kDeclined, L"", L"set-junction "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         volumes.SetElevated(false);
-        if (c.adminOnly) volumes.SetAdminOnly(junction);
+        if (c.adminOnly) volumes.SetAdminOnly(c.item);
         FakeElevation::declines = c.declines;
         FakeElevation::commands.clear();
-        ShellUiScript ui({c.browse});
-        InfoDialogOwner owner({InfoDialogOwner::Press(202)});
-        EXPECT_EQ(RunItem(c.mounted, owner.Window()), S_OK);
+        ShellUiScript ui(c.browse.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.browse});
+        InfoDialogOwner owner({InfoDialogOwner::Press(c.step)});
+        EXPECT_EQ(RunItem(c.item, owner.Window()), S_OK);
         ExpectSaid(ui.messages, {c.said});
-        EXPECT_EQ(Target(c.mounted), c.after);
-        ASSERT_EQ(FakeElevation::commands.size(), 1u);
-        EXPECT_EQ(FakeElevation::commands[0].substr(0, 14), L"replace-mount ");
+        EXPECT_EQ(Target(c.item), c.after);
+        EXPECT_EQ(volumes.MountManagerLists(volumeMount), Target(volumeMount) == volume);
+        ASSERT_EQ(FakeElevation::commands.size(), c.command.empty() ? 0u : 1u);
+        if (!c.command.empty()) EXPECT_EQ(FakeElevation::commands[0].rfind(c.command, 0), 0u) << Narrow(FakeElevation::commands[0]);
         volumes.SetElevated(true);
-        RemoveReparsePoint(c.mounted.c_str());
-        if (c.mounted == junction) volumes.MakeJunction(junction, data);
-        else volumes.MakeMount(volumeMount, volumeC);
+        RemoveReparsePoint(c.item.c_str());
+        if (c.item == junction) volumes.MakeJunction(junction, data);
+        if (c.item == volumeMount) volumes.MakeMount(volumeMount, volumeC);
     }
 }
 

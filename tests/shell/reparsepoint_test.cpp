@@ -177,39 +177,6 @@ TEST_F(ReparsePointMenu, TheCreateFlowMountsWhatTheBrowserPicks) {
     }
 }
 
-TEST_F(ReparsePointMenu, AStandardUserIsAskedOnceForWhatOnlyAdministratorsMayChange) {
-    struct Case {
-        const char* name;
-        std::wstring browse;
-        bool adminOnly, declines;
-        Said said;
-        std::wstring mounted;
-        size_t prompts;
-    };
-    const Case cases[] = {
-        {"a drive", L"C:\\", false, false, kSet, VolumeOf(L'C'), 1},
-        {"a drive, declined", L"C:\\", false, true, kDeclined, L"", 1},
-        {"a junction the user may write", data, false, false, kSet, data + L"\\", 0},
-        {"a junction in an administrators' folder", data, true, false, kSet, data + L"\\", 1},
-        {"a junction in an administrators' folder, declined", data, true, true, kDeclined, L"", 1},
-    };
-    volumes.SetElevated(false);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeElevation::commands.clear();
-        FakeElevation::declines = c.declines;
-        if (c.adminOnly) volumes.SetAdminOnly(folder);
-        ShellUiScript ui({c.browse});
-        EXPECT_EQ(RunItem(folder), S_OK);
-        ExpectSaid(ui.messages, {c.said});
-        EXPECT_EQ(Target(folder), c.mounted);
-        EXPECT_EQ(FakeElevation::commands.size(), c.prompts);
-        volumes.SetElevated(true);
-        RemoveReparsePoint(folder.c_str());
-        volumes.SetElevated(false);
-    }
-}
-
 TEST_F(ReparsePointMenu, TheCreateFlowNeedsTheFolderStillEmpty) {
     IContextMenu* menu = Selected<IContextMenu>(folder);
     volumes.MakeFile(folder + L"\\late.txt");
