@@ -86,6 +86,8 @@ void PropNtfsObject::StartOrStopEnumeration(HWND page) {
         return;
     }
     if (enumThread_) return; // the last worker's end is still on its way
+    // The search takes paths within MAX_PATH: a longer one is refused in words, never cut.
+    if (HeldFilePathChars(file_.Get()) > MAX_PATH) return Tell(page, kLinksPathTooLongText, MB_ICONERROR);
     SetDlgItemTextW(page, kEnumerateButton, UiText(kStopText));
     SendDlgItemMessageW(page, kLinkList, LB_RESETCONTENT, 0, 0);
     ShowLinkCount(page); // links made or deleted elsewhere since

@@ -170,6 +170,7 @@ enum PropNtfsText : UINT {
     kNetworkLinksText = 172,
     kFileGoneText = 185,
     kFormerContentKeptText = 186,
+    kLinksPathTooLongText = 187,
     kStreamInUseText = 180,
     kPreviewInUseText = 181,
     kPreviewUnreadableText = 182,

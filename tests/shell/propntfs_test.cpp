@@ -440,7 +440,7 @@ TEST_F(PropertyPage, APathLongerThanMaxPathIsTakenWhole) {
     EXPECT_EQ(sheet->Text(kLinkCountLabel), L"リンク数 : 1");
     DialogScript script({Press(IDOK), Type(L"memo"), Press(IDYES)});
     sheet->Command(kEnumerateButton);
-    EXPECT_TRUE(Idle() && script.told == Texts{Ui(kEnumerationFailedText)});
+    EXPECT_TRUE(Idle() && script.told == Texts{Ui(kLinksPathTooLongText)});
     // Its streams are listed, shown, renamed and deleted through the whole path.
     ASSERT_EQ(sheet->Items(kStreamList), Texts{L"note"});
     sheet->Select(kStreamList, L"note");
