@@ -130,12 +130,13 @@ DWORD RunElevatedCommand(int argc, const wchar_t* const* argv) {
         bool replaces = known->operation == ElevatedOperation::ReplaceMount;
         bool toVolume = replaces && wcsncmp(argv[2], L"\\\\?\\Volume{", 11) == 0;
         if (toVolume && !IsVolumeName(argv[2])) return ERROR_INVALID_NAME;
-        const wchar_t* drivePath = toVolume ? argv[2] : DrivePathOf(argv[2]);
-        if (!drivePath) return ERROR_BAD_PATHNAME;
+        const wchar_t* newTarget = toVolume ? argv[2] : DrivePathOf(argv[2]);
+        if (!newTarget) return ERROR_BAD_PATHNAME;
         if (!toVolume && !IsExistingFolder(argv[2])) return ERROR_PATH_NOT_FOUND;
-        if (replaces) return kind == ReparseKind::Mount ? ReplaceMount(folder, volumeMount, drivePath, toVolume) : ERROR_NOT_A_REPARSE_POINT;
+        if (replaces && kind != ReparseKind::Mount) return ERROR_NOT_A_REPARSE_POINT;
+        if (replaces) return ReplaceMount(folder, volumeMount, newTarget, toVolume);
         if (kind != ReparseKind::None || !IsFolderEmpty(folder)) return ERROR_DIR_NOT_EMPTY;
-        return ErrorOf(SetJunction(folder, drivePath));
+        return ErrorOf(SetJunction(folder, newTarget));
     }
     case ElevatedOperation::DeleteVolumeMount:
     case ElevatedOperation::DeleteJunction:

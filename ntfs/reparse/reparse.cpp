@@ -12,7 +12,6 @@
 namespace kestrune {
 namespace {
 
-constexpr DWORD kVolumeNameChars = 1024;
 
 HANDLE OpenForReparse(const wchar_t* folder) {
     wchar_t device[kDevicePathChars];
@@ -173,15 +172,6 @@ int IsMountableTarget(const wchar_t* target) {
     // A drive that is not there at all passes: mounting on it fails later and is told as such.
     UINT type = Kernel().GetDriveTypeW(root);
     return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_NO_ROOT_DIR ? 1 : 0;
-}
-
-int MountVolume(const wchar_t* folder, const wchar_t* driveRoot) {
-    if (BoundedPathLength(folder) >= MAX_PATH || !IsExistingFolder(folder)) return -1;
-    wchar_t root[MAX_PATH];
-    if (!CopyWithBackslash(driveRoot, root)) return Refused(ERROR_INVALID_NAME);
-    wchar_t volume[kVolumeNameChars];
-    if (!Kernel().GetVolumeNameForVolumeMountPointW(root, volume, kVolumeNameChars)) return Refused(GetLastError());
-    return MountVolumeByName(folder, volume);
 }
 
 int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName) {

@@ -31,12 +31,11 @@ int RestoreReparsePoint(const wchar_t* folder, const SavedReparse& saved);
 
 int SetJunction(const wchar_t* folder, const wchar_t* target);
 int RemoveReparsePoint(const wchar_t* folder);
-int MountVolume(const wchar_t* folder, const wchar_t* driveRoot);
 // 1 when `target` is a folder or drive root on a local drive (fixed or removable) that a mount can
 // lead to, or on no drive at all; a mapped network drive, a share, or a drive of another kind gives 0.
 int IsMountableTarget(const wchar_t* target);
 // Mounts a volume by its name: "\\?\Volume{...}\", or "Volume{...}\" as a mount's target reads
-// back (GetReparseTarget). Returns 0, -1 or -3 like MountVolume.
+// back (GetReparseTarget). 0; -1 no such folder; -3 the mount manager refused (last error kept).
 int MountVolumeByName(const wchar_t* folder, const wchar_t* volumeName);
 
 } // namespace kestrune

@@ -153,10 +153,10 @@ private:
     StreamWalk walk_;
 };
 
-// Runs `append(name)` for each named stream; the names appended, or -3 / -1 as ListNamedStreams.
 // A path past MAX_PATH is taken whole in its "\\?\" form, as the system opens it.
 bool Fits(const wchar_t* path) { return path && wcsnlen(path, kLongestPathChars) < kLongestPathChars; }
 
+// Runs `append(name)` for each named stream; the names appended, or -3 / -1 as ListNamedStreams.
 template <typename Append> int ListNames(const wchar_t* path, wchar_t* buffer, size_t bufferChars, Append append) {
     if (!Fits(path) || !buffer || bufferChars == 0) return -1;
     if (!IsNTFSVolume(path)) return -3;

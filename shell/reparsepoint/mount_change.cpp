@@ -12,7 +12,6 @@
 #include "ntfs/reparse/reparse_kind.h"
 #include "ntfs/reparse/reparse.h"
 #include "ntfs/volumes/volumes.h"
-#include "shell/reparsepoint/elevation.h"
 #include "shell/reparsepoint/reparse_info_dialog.h"
 #include "shell/reparsepoint/reparsepoint_texts.h"
 
@@ -60,11 +59,10 @@ ReparsePointObject::Replaced ReparsePointObject::ReplaceWithOwnToken(const wchar
 }
 
 ReparsePointObject::Replaced ReparsePointObject::ReplaceElevated(HWND owner, const wchar_t* argument) {
-    if (declined_) return Replaced::Declined; // asked once per object
-    DWORD result = RunElevatedOperation(owner, ElevatedOperation::ReplaceMount, folderPath_, argument);
-    declined_ = result == ERROR_CANCELLED;
-    if (result == ERROR_SUCCESS) return Replaced::Done;
-    if (declined_) return Replaced::Declined;
+    SetLastError(ERROR_ACCESS_DENIED); // what this token was refused with
+    int status = Elevate(owner, -3, ElevatedOperation::ReplaceMount, argument);
+    if (status == 0) return Replaced::Done;
+    if (declined_) return Replaced::Declined; // now or earlier in this dialog
     // The helper puts the old record back itself when the new mount cannot be set.
     return HasReparsePoint(folderPath_) ? Replaced::NotSet : Replaced::Lost;
 }

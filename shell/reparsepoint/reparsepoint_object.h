@@ -65,15 +65,16 @@ private:
     // user agrees (mount_flow.cpp). False when the user cancels.
     bool ChooseTarget(HWND owner, const wchar_t* initial, wchar_t (&target)[MAX_PATH]);
 
-    // The folder's mount set to `target` or removed (mount_flow.cpp). Where the user's token is refused the change with access denied, the
-    // elevated helper makes it after the system's prompt, asked once per object. 0 on success,
-    // kDeclined when the user declined the prompt, else nonzero.
+    // The folder's mount set to `target` or removed (mount_flow.cpp). Where the user's token is
+    // refused the change with access denied, the elevated helper makes it after the system's
+    // prompt, asked once per object. 0 on success, kDeclined when the user declined the prompt,
+    // else nonzero.
     static constexpr int kDeclined = -5;
     int SetMount(HWND owner, const wchar_t* target);
     int RemoveMount(HWND owner);
     // A mount replaced with this process's token alone (mount_change.cpp): in place for a junction
-    // to a folder, else removed, set anew, and put back when that fails.
-    // Refused: this token may not, and the folder is as it was.
+    // to a folder, else removed, set anew, and put back when that fails. Refused: this token may
+    // not, and the folder is as it was.
     enum class Replaced { Done, Refused, Declined, NotRemoved, NotSet, PutBack, Lost };
     Replaced ReplaceWithOwnToken(const wchar_t* argument, const SavedReparse& saved, bool inPlace);
     // The whole change once more through the elevated helper: one prompt, whatever it takes.

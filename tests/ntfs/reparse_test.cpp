@@ -94,8 +94,8 @@ TEST_F(ReparseWriting, RemovalLeavesAnOrdinaryEmptyFolder) {
     EXPECT_EQ(Target(L"D:\\j"), L"E:\\");
 }
 
-TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
-    ASSERT_EQ(MountVolume(L"D:\\j", L"E:"), 0);
+TEST_F(ReparseWriting, VolumesMountByTheirNames) {
+    ASSERT_EQ(MountVolumeByName(L"D:\\j", eGuid.c_str()), 0);
     std::wstring first = Target(L"D:\\j");
     EXPECT_EQ(first, eGuid.substr(4));
     EXPECT_EQ(first.rfind(L"Volume{", 0), 0u);
@@ -104,11 +104,11 @@ TEST_F(ReparseWriting, VolumesMountWithOrWithoutTheBackslash) {
     EXPECT_STREQ(root, L"D:\\j\\"); // reached through its folder
     ASSERT_EQ(RemoveReparsePoint(L"D:\\j"), 0);
     EXPECT_FALSE(volumes.MountManagerLists(L"D:\\j")) << "volume mount removed behind the mount manager's back";
-    ASSERT_EQ(MountVolume(L"D:\\j\\", L"E:\\"), 0);
+    ASSERT_EQ(MountVolumeByName(L"D:\\j\\", first.c_str()), 0); // as a mount's target reads back
     EXPECT_EQ(Target(L"D:\\j"), first);
-    EXPECT_EQ(MountVolume(L"D:\\missing", L"E:"), -1);
-    EXPECT_EQ(MountVolume(L"D:\\data", L"Q:"), -3);
-    EXPECT_EQ(MountVolume(L"D:\\full", L"E:"), -3); // the mount manager refuses a folder in use
+    EXPECT_EQ(MountVolumeByName(L"D:\\missing", eGuid.c_str()), -1);
+    EXPECT_EQ(MountVolumeByName(L"D:\\data", L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\"), -3);
+    EXPECT_EQ(MountVolumeByName(L"D:\\full", eGuid.c_str()), -3); // the mount manager refuses a folder in use
 }
 
 // A refused request keeps its Win32 error for the caller; a standard user's refusal is access
@@ -119,7 +119,7 @@ TEST_F(ReparseWriting, ARefusedRequestLeavesItsWin32Error) {
     const struct { const char* row; std::function<int()> call; DWORD error; int status = -3; bool standardUser = false; } rows[] = {
         {"junction on FAT", [] { return SetJunction(L"F:\\onFat", L"D:\\data"); }, ERROR_INVALID_FUNCTION},
         {"remove no reparse point", [] { return RemoveReparsePoint(L"D:\\data"); }, ERROR_NOT_A_REPARSE_POINT},
-        {"mount on a full folder", [] { return MountVolume(L"D:\\full", L"E:"); }, ERROR_DIR_NOT_EMPTY},
+        {"mount on a full folder", [&] { return MountVolumeByName(L"D:\\full", eGuid.c_str()); }, ERROR_DIR_NOT_EMPTY},
         {"no volume name", [] { return MountVolumeByName(L"D:\\j", L"D:\\data"); }, ERROR_INVALID_NAME},
         {"a standard user's mount", [&] { return MountVolumeByName(L"D:\\data", eGuid.c_str()); }, ERROR_ACCESS_DENIED, -3, true},
         {"a standard user's junction in an administrators' folder", [] { return SetJunction(L"D:\\j", L"D:\\data"); },
