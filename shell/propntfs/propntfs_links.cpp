@@ -164,6 +164,12 @@ void PropNtfsObject::FinishEnumeration(HWND page) {
         SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
     for (int i = 0; work->found && i < work->count && GetTextLine(work->found, line, i) >= 0; ++i)
         if (MakeShownPath(line, shown, MAX_PATH + 8)) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown));
+    // The page's own entry is selected: the name the file is held through now, as the system names it,
+    // however the page was opened (a junction, a SUBST letter, a short name).
+    if (CurrentPath(line, MAX_PATH + 8) == 1 && MakeShownPath(line, shown, MAX_PATH + 8)) {
+        LRESULT own = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(shown));
+        if (own != LB_ERR) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(own), 0);
+    }
     SetDlgItemTextW(page, kEnumerateButton, UiText(kEnumerateText));
     LinkWork::Outcome outcome = work->outcome;
     EndWorker();

@@ -28,6 +28,11 @@ BOOL WINAPI FakeMoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     }
     from.parent->RemoveChild(from.name);
     to.parent->AddChild(to.name, from.record);
+    // A handle opened through the renamed entry follows it, as NTFS keeps the link a handle was opened by.
+    for (auto& h : g.impl->handles)
+        if (h.second.kind == HandleObject::File && h.second.file.parent == from.parent &&
+            Upper(h.second.file.name) == Upper(from.name) && h.second.file.record == from.record)
+            h.second.file.parent = to.parent, h.second.file.name = to.name;
     return TRUE;
 }
 

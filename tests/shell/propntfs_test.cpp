@@ -392,16 +392,16 @@ TEST_F(PropertyPage, ThePageHoldsItsFileWhateverBecomesOfItsPath) {
     auto exact = [](const std::wstring& path) { return L"\\\\?\\" + path; };
     using Change = std::function<void(const KernelApi&)>;
     const Change none = [](const KernelApi&) {};
-    const struct { const char* name; std::wstring opened; Change behind; std::set<std::wstring> links; std::wstring removed, label;
-                   Texts told; } cases[] = {
-        {"junction", L"D:\\j\\long report.txt", none, {file, other}, L"", L"リンク数 : 2", {}},
-        {"SUBST drive", L"S:\\long report.txt", none, {file, other}, L"", L"リンク数 : 2", {}},
-        {"short name", L"D:\\docs\\LONGRE~1.TXT", none, {file, other}, L"", L"リンク数 : 2", {}},
-        {"name ending in a dot", dotted, none, {dotted, spaced}, spaced, L"リンク数 : 1", {Ui(kDeleteLinkQuestion)}},
-        {"renamed", file, [&](const KernelApi& k) { k.MoveFileExW(file.c_str(), renamed.c_str(), 0); }, {renamed, other}, L"",
-         L"リンク数 : 2", {}},
-        {"own path deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()); }, {other}, L"", L"リンク数 : 1", {}},
-        {"deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()), k.DeleteFileW(other.c_str()); }, {}, L"",
+    const struct { const char* name; std::wstring opened; Change behind; std::set<std::wstring> links; std::wstring own, removed,
+                   label; Texts told; } cases[] = { // own: the entry selected as the page's own name
+        {"junction", L"D:\\j\\long report.txt", none, {file, other}, file, L"", L"リンク数 : 2", {}},
+        {"SUBST drive", L"S:\\long report.txt", none, {file, other}, file, L"", L"リンク数 : 2", {}},
+        {"short name", L"D:\\docs\\LONGRE~1.TXT", none, {file, other}, file, L"", L"リンク数 : 2", {}},
+        {"name ending in a dot", dotted, none, {dotted, spaced}, dotted, spaced, L"リンク数 : 1", {Ui(kDeleteLinkQuestion)}},
+        {"renamed", file, [&](const KernelApi& k) { k.MoveFileExW(file.c_str(), renamed.c_str(), 0); }, {renamed, other}, renamed,
+         L"", L"リンク数 : 2", {}},
+        {"own path deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()); }, {other}, other, L"", L"リンク数 : 1", {}},
+        {"deleted", file, [&](const KernelApi& k) { k.DeleteFileW(file.c_str()), k.DeleteFileW(other.c_str()); }, {}, L"", L"",
          L"リンク数 : 0", {Ui(kFileGoneText)}}};
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -416,6 +416,8 @@ TEST_F(PropertyPage, ThePageHoldsItsFileWhateverBecomesOfItsPath) {
         sheet->Command(kEnumerateButton);
         EXPECT_TRUE(Idle());
         EXPECT_EQ(sheet->Items<std::set<std::wstring>>(kLinkList), c.links);
+        LRESULT own = SendDlgItemMessageW(sheet->page, kLinkList, LB_GETCURSEL, 0, 0);
+        EXPECT_EQ(own == LB_ERR ? L"" : sheet->Items(kLinkList).at(own), c.own);
         sheet->Command(kNewStreamCommand);
         for (auto& link : c.links) EXPECT_EQ(volumes.StreamNames(exact(link)), Texts{L"n"}) << Narrow(link);
         if (!c.removed.empty()) sheet->Select(kLinkList, c.removed), sheet->Command(kDeleteLinkButton);
