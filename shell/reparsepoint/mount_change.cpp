@@ -59,10 +59,10 @@ ReparsePointObject::Replaced ReparsePointObject::ReplaceWithOwnToken(const wchar
 }
 
 ReparsePointObject::Replaced ReparsePointObject::ReplaceElevated(HWND owner, const wchar_t* argument) {
-    SetLastError(ERROR_ACCESS_DENIED); // what this token was refused with
-    int status = Elevate(owner, -3, ElevatedOperation::ReplaceMount, argument);
+    if (declined_) return Replaced::Declined; // asked once per object
+    int status = RunElevated(owner, ElevatedOperation::ReplaceMount, argument);
     if (status == 0) return Replaced::Done;
-    if (declined_) return Replaced::Declined; // now or earlier in this dialog
+    if (status == kDeclined) return Replaced::Declined;
     // The helper puts the old record back itself when the new mount cannot be set.
     return HasReparsePoint(folderPath_) ? Replaced::NotSet : Replaced::Lost;
 }

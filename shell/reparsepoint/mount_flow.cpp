@@ -57,6 +57,10 @@ void ReparsePointObject::CreateMountFlow(HWND owner) {
 
 int ReparsePointObject::Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument) {
     if (status == 0 || GetLastError() != ERROR_ACCESS_DENIED || declined_) return status;
+    return RunElevated(owner, operation, argument);
+}
+
+int ReparsePointObject::RunElevated(HWND owner, ElevatedOperation operation, const wchar_t* argument) {
     DWORD result = RunElevatedOperation(owner, operation, folderPath_, argument);
     declined_ = result == ERROR_CANCELLED;
     return result == ERROR_SUCCESS ? 0 : declined_ ? kDeclined : -3;

@@ -81,6 +81,8 @@ private:
     Replaced ReplaceElevated(HWND owner, const wchar_t* argument);
     // `status` of the user's own attempt, with the thread's last error as it left it.
     int Elevate(HWND owner, int status, ElevatedOperation operation, const wchar_t* argument);
+    // The helper run after the system's prompt: 0, kDeclined, or -3 when it failed.
+    int RunElevated(HWND owner, ElevatedOperation operation, const wchar_t* argument);
 
     wchar_t caption_[100];
     wchar_t folderPath_[MAX_PATH];
